@@ -1,0 +1,11 @@
+# UI tests (offscreen Qt). Included from tests/CMakeLists.txt when the GUI is built.
+if(TARGET tarn_app)
+  tarn_test(test_checker checker tarn_app)
+  if(TARGET test_checker)
+    target_link_libraries(test_checker PRIVATE Qt6::Test)
+  endif()
+  tarn_test(test_app app tarn_app)
+  if(TARGET test_app)
+    target_link_libraries(test_app PRIVATE Qt6::Test)
+  endif()
+endif()
