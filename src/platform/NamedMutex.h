@@ -21,6 +21,10 @@ public:
     void unlock();
     const std::string& name() const { return m_name; }
 
+    // Removes the system object behind a name, so the next NamedMutex of that name starts
+    // fresh. Only for names no running instance uses any more (tests, tools).
+    static void removeSystemObject(const std::string& name);
+
 private:
     struct Impl;
     std::string m_name;
