@@ -1,0 +1,139 @@
+#include "engine/DeletionLog.h"
+
+#include "core/Clock.h"
+#include "core/DateFormat.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tarn {
+
+namespace {
+
+void appendField(std::string& line, const std::string& field) {
+    line += '|';
+    for (char c : field)
+        line += (c == '\r' || c == '\n') ? ' ' : c;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string deletionLogPath(const std::string& folder) {
+    if (folder.empty())
+        return kDeletionLogFile;
+    return (std::filesystem::path(folder) / kDeletionLogFile).string();
+}
+
+bool WriteDeletionLog(const std::string& folder, const std::string& status,
+                      const std::string& accountName, const std::string& subject,
+                      const std::string& sender, const std::string& sizeText,
+                      const std::string& uid, const Clock& clock) {
+    std::string line = formatDateTime(clock.localDateTime());
+    for (const std::string* field : {&status, &accountName, &subject, &sender, &sizeText, &uid})
+        appendField(line, *field);
+    line += "\r\n";
+
+    const std::string path = deletionLogPath(folder);
+    // One write on an O_APPEND descriptor keeps the line whole even if another process
+    // appends at the same moment.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    const bool written = writeAll(fd, line);
+    const bool closed = ::close(fd) == 0;
+    return written && closed;
+}
+
+bool startDetached(const std::vector<std::string>& argv) {
+    if (argv.empty())
+        return false;
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    // The grandchild reports a failed exec through the pipe; a successful exec closes it.
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0) {
+            ::setsid();
+            ::execvp(args[0], args.data());
+            const int err = errno;
+            [[maybe_unused]] ssize_t n = ::write(fds[1], &err, sizeof err);
+            ::_exit(127);
+        }
+        if (grandchild < 0) {
+            const int err = errno;
+            [[maybe_unused]] ssize_t n = ::write(fds[1], &err, sizeof err);
+        }
+        // The grandchild is re-parented, so nobody has to wait for the viewer.
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    if (child < 0) {
+        ::close(fds[0]);
+        return false;
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int err = 0;
+    ssize_t n;
+    do {
+        n = ::read(fds[0], &err, sizeof err);
+    } while (n < 0 && errno == EINTR);
+    ::close(fds[0]);
+    return n == 0;
+}
+
+bool launchDesktopViewer(const std::string& path) {
+    return startDetached({"xdg-open", path});
+}
+
+ShowLogResult ShowDeletionLog(const std::string& folder, const ViewerLauncher& launcher,
+                              const ErrorMessage& showError) {
+    const std::string path = deletionLogPath(folder);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (showError)
+            showError(kNoLoggedEvents);
+        return ShowLogResult::NoLog;
+    }
+    // The full path, so the viewer finds the file whatever its own working folder.
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    const std::string target = ec ? path : full.string();
+    const bool started = launcher ? launcher(target) : launchDesktopViewer(target);
+    if (!started) {
+        if (showError)
+            showError(kNoExternalViewer);
+        return ShowLogResult::NoViewer;
+    }
+    return ShowLogResult::Opened;
+}
+
+} // namespace tarn
