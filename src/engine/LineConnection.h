@@ -29,9 +29,12 @@ std::unique_ptr<Transport> makeTcpTransport();
 class LineConnection {
 public:
     static constexpr std::size_t kMaxLineLength = 1024;
+    static constexpr std::size_t kChunkSize = 32768;
 
     explicit LineConnection(std::unique_ptr<Transport> transport = makeTcpTransport());
     ~LineConnection();
+    LineConnection(const LineConnection&) = delete;
+    LineConnection& operator=(const LineConnection&) = delete;
 
     void Connect(const std::string& host, int port);
     void Disconnect();
@@ -39,17 +42,31 @@ public:
 
     // The next line without its end. Throws TarnError: "Max line length exceeded." (and
     // from then on for every read), "Connection Closed Gracefully.", or a time-out.
+    // A peer that closes after a partial line: that partial line is returned once as the
+    // last line, and the read after it fails with "Connection Closed Gracefully.". Protocols
+    // that need a terminator line ("." or a tagged reply) thus still fail on a cut transfer.
     std::string ReadLn();
+    // Exactly n bytes (for counted data such as IMAP literals); no line limit applies.
+    std::string ReadBytes(std::size_t n);
     void WriteLn(std::string_view line);
+    // The bytes as given, no line end added.
+    void Write(std::string_view data);
 
     void setConnectTimeout(std::chrono::milliseconds t) { m_connectTimeout = t; }
     void setReadTimeout(std::chrono::milliseconds t) { m_readTimeout = t; }
+    std::chrono::milliseconds connectTimeout() const { return m_connectTimeout; }
+    std::chrono::milliseconds readTimeout() const { return m_readTimeout; }
 
 private:
+    // Appends one chunk from the transport; false when the peer has closed.
+    bool fill();
+    std::size_t buffered() const { return m_buffer.size() - m_pos; }
+
     std::unique_ptr<Transport> m_transport;
     std::string m_buffer;
     std::size_t m_pos = 0;
     bool m_lineTooLong = false;
+    bool m_peerClosed = false;
     std::chrono::milliseconds m_connectTimeout{30000};
     std::chrono::milliseconds m_readTimeout{60000};
 };

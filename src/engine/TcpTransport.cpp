@@ -1,0 +1,158 @@
+#include "engine/TcpTransport.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tarn {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string errnoText(int err) {
+    char buf[256];
+    // GNU strerror_r returns the message pointer, which may or may not be buf.
+    return strerror_r(err, buf, sizeof buf);
+}
+
+int remainingMs(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0)
+        return 0;
+    if (left.count() > 0x7fffffff)
+        return 0x7fffffff;
+    return static_cast<int>(left.count());
+}
+
+// Waits for the events on fd until the deadline; false on time-out. EINTR restarts the wait
+// with what is left of the time.
+bool waitFor(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        pollfd p{fd, events, 0};
+        int rc = ::poll(&p, 1, remainingMs(deadline));
+        if (rc > 0)
+            return true;
+        if (rc == 0)
+            return false;
+        if (errno != EINTR)
+            throw TarnError("Socket error: " + errnoText(errno));
+    }
+}
+
+} // namespace
+
+std::unique_ptr<Transport> makeTcpTransport() {
+    return std::make_unique<TcpTransport>();
+}
+
+TcpTransport::~TcpTransport() {
+    close();
+}
+
+void TcpTransport::connect(const std::string& host, int port, std::chrono::milliseconds timeout) {
+    close();
+    if (port <= 0 || port > 65535)
+        throw TarnError("Invalid port " + std::to_string(port) + ".");
+    const auto deadline = Clock::now() + timeout;
+
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    int gai = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (gai != 0)
+        throw TarnError("Host " + host + " not found: " + ::gai_strerror(gai));
+
+    std::string lastError = "no address";
+    bool timedOut = false;
+    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                          ai->ai_protocol);
+        if (fd < 0) {
+            lastError = errnoText(errno);
+            continue;
+        }
+        int rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
+        int err = rc == 0 ? 0 : errno;
+        if (err == EINPROGRESS) {
+            if (!waitFor(fd, POLLOUT, deadline)) {
+                ::close(fd);
+                timedOut = true;
+                break;
+            }
+            socklen_t len = sizeof err;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+                err = errno;
+        }
+        if (err == 0) {
+            m_fd = fd;
+            break;
+        }
+        lastError = errnoText(err);
+        ::close(fd);
+        if (remainingMs(deadline) == 0) {
+            timedOut = true;
+            break;
+        }
+    }
+    ::freeaddrinfo(list);
+    if (m_fd >= 0)
+        return;
+    if (timedOut)
+        throw TarnError("Connect to " + host + ":" + service + " timed out after " +
+                        std::to_string(timeout.count()) + " ms.");
+    throw TarnError("Could not connect to " + host + ":" + service + ": " + lastError);
+}
+
+std::size_t TcpTransport::read(char* buf, std::size_t n, std::chrono::milliseconds timeout) {
+    if (m_fd < 0)
+        throw TarnError("Not Connected.");
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        ssize_t got = ::recv(m_fd, buf, n, 0);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            throw TarnError("Read failed: " + errnoText(errno));
+        if (!waitFor(m_fd, POLLIN, deadline))
+            throw TarnError("Read timed out after " + std::to_string(timeout.count()) + " ms.");
+    }
+}
+
+void TcpTransport::writeAll(std::string_view data, std::chrono::milliseconds timeout) {
+    if (m_fd < 0)
+        throw TarnError("Not Connected.");
+    const auto deadline = Clock::now() + timeout;
+    while (!data.empty()) {
+        // MSG_NOSIGNAL: a peer that went away must give an error here, not kill the process.
+        ssize_t sent = ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            data.remove_prefix(static_cast<std::size_t>(sent));
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            throw TarnError("Write failed: " + errnoText(errno));
+        if (!waitFor(m_fd, POLLOUT, deadline))
+            throw TarnError("Write timed out after " + std::to_string(timeout.count()) + " ms.");
+    }
+}
+
+void TcpTransport::close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+} // namespace tarn

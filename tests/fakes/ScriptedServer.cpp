@@ -1,0 +1,357 @@
+#include "fakes/ScriptedServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tarn::test {
+
+ScriptedServer::ScriptedServer() {
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_listenFd < 0)
+        throw std::runtime_error("ScriptedServer: socket failed");
+    int one = 1;
+    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(m_listenFd, 8) != 0) {
+        ::close(m_listenFd);
+        throw std::runtime_error("ScriptedServer: bind/listen failed");
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
+    m_port = ntohs(addr.sin_port);
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_thread = std::thread([this] { run(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+    m_stop = true;
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto rc = ::write(m_wakeFd, &one, sizeof one);
+    if (m_thread.joinable())
+        m_thread.join();
+    ::close(m_listenFd);
+    ::close(m_wakeFd);
+}
+
+void ScriptedServer::setGreeting(std::string raw, After after) {
+    std::lock_guard lock(m_mutex);
+    m_greeting = std::move(raw);
+    m_greetingAfter = after;
+}
+
+ScriptedServer& ScriptedServer::addRule(Rule rule) {
+    CompiledRule c{std::move(rule), {}};
+    if (c.rule.match == Match::Regex)
+        c.re = std::regex(c.rule.pattern, std::regex::ECMAScript);
+    std::lock_guard lock(m_mutex);
+    m_rules.push_back(std::move(c));
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::on(std::string line, std::string reply, After after, int times) {
+    return addRule({Match::Exact, std::move(line), std::move(reply), after, times});
+}
+
+ScriptedServer& ScriptedServer::onPrefix(std::string prefix, std::string reply, After after,
+                                         int times) {
+    return addRule({Match::Prefix, std::move(prefix), std::move(reply), after, times});
+}
+
+ScriptedServer& ScriptedServer::onRegex(std::string regex, std::string reply, After after,
+                                        int times) {
+    return addRule({Match::Regex, std::move(regex), std::move(reply), after, times});
+}
+
+void ScriptedServer::setUnmatchedReply(std::string raw) {
+    std::lock_guard lock(m_mutex);
+    m_unmatched = std::move(raw);
+    m_hasUnmatched = true;
+}
+
+void ScriptedServer::setChunking(std::size_t bytes, std::chrono::milliseconds pause) {
+    std::lock_guard lock(m_mutex);
+    m_chunkBytes = bytes;
+    m_chunkPause = pause;
+}
+
+void ScriptedServer::clearRules() {
+    std::lock_guard lock(m_mutex);
+    m_rules.clear();
+}
+
+std::string ScriptedServer::lines(std::initializer_list<std::string_view> ls) {
+    std::string out;
+    for (auto l : ls) {
+        out.append(l);
+        out.append("\r\n");
+    }
+    return out;
+}
+
+std::vector<std::string> ScriptedServer::received() const {
+    std::lock_guard lock(m_mutex);
+    return m_received;
+}
+
+void ScriptedServer::clearReceived() {
+    std::lock_guard lock(m_mutex);
+    m_received.clear();
+}
+
+bool ScriptedServer::waitForLine(std::string_view line, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_cv.wait_for(lock, timeout, [&] {
+        for (const auto& l : m_received)
+            if (l == line)
+                return true;
+        return false;
+    });
+}
+
+bool ScriptedServer::waitForLineCount(std::size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_cv.wait_for(lock, timeout, [&] { return m_received.size() >= n; });
+}
+
+int ScriptedServer::connectionCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_connections;
+}
+
+int ScriptedServer::closedCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_closed;
+}
+
+bool ScriptedServer::waitForClosed(int n, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_cv.wait_for(lock, timeout, [&] { return m_closed >= n; });
+}
+
+void ScriptedServer::record(std::string line) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_received.push_back(std::move(line));
+    }
+    m_cv.notify_all();
+}
+
+bool ScriptedServer::waitReadable(int fd, int timeoutMs) const {
+    for (;;) {
+        if (m_stop)
+            return false;
+        pollfd p[2] = {{fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        int rc = ::poll(p, 2, timeoutMs);
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (m_stop || (p[1].revents & POLLIN))
+            return false;
+        return rc > 0;
+    }
+}
+
+void ScriptedServer::run() {
+    while (!m_stop) {
+        if (!waitReadable(m_listenFd, -1))
+            return;
+        int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_connections;
+        }
+        serve(fd);
+        ::close(fd);
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_closed;
+        }
+        m_cv.notify_all();
+    }
+}
+
+ScriptedServer::Outcome ScriptedServer::sendReply(int fd, const std::string& raw) {
+    std::size_t chunk;
+    std::chrono::milliseconds pause;
+    {
+        std::lock_guard lock(m_mutex);
+        chunk = m_chunkBytes == 0 ? raw.size() : m_chunkBytes;
+        pause = m_chunkPause;
+    }
+    std::size_t pos = 0;
+    while (pos < raw.size()) {
+        if (m_stop)
+            return Outcome::Stopped;
+        std::size_t n = std::min(chunk, raw.size() - pos);
+        ssize_t sent = ::send(fd, raw.data() + pos, n, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return Outcome::Closed; // the client went away; nothing more to say
+        pos += static_cast<std::size_t>(sent);
+        if (pos < raw.size() && pause.count() > 0)
+            std::this_thread::sleep_for(pause);
+    }
+    return Outcome::Open;
+}
+
+// Keeps the connection open and records what arrives, answering nothing, until the client
+// closes or the server stops.
+bool ScriptedServer::stall(int fd) {
+    std::string buf;
+    char tmp[4096];
+    while (waitReadable(fd, -1)) {
+        ssize_t got = ::recv(fd, tmp, sizeof tmp, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return true;
+        buf.append(tmp, static_cast<std::size_t>(got));
+        std::size_t lf;
+        while ((lf = buf.find('\n')) != std::string::npos) {
+            std::string line = buf.substr(0, lf);
+            buf.erase(0, lf + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            record(std::move(line));
+        }
+    }
+    return false;
+}
+
+// Sends FIN and records what the client still says until it closes (bounded), so that an
+// intended close is never turned into a reset that could discard data the client has not
+// read yet.
+void ScriptedServer::closeGracefully(int fd) {
+    ::shutdown(fd, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::string buf;
+    char tmp[4096];
+    while (std::chrono::steady_clock::now() < deadline && waitReadable(fd, 300)) {
+        ssize_t got = ::recv(fd, tmp, sizeof tmp, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        buf.append(tmp, static_cast<std::size_t>(got));
+        std::size_t lf;
+        while ((lf = buf.find('\n')) != std::string::npos) {
+            std::string line = buf.substr(0, lf);
+            buf.erase(0, lf + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            record(std::move(line));
+        }
+    }
+}
+
+const ScriptedServer::CompiledRule* ScriptedServer::findRule(const std::string& line) {
+    for (auto& c : m_rules) {
+        if (c.rule.times == 0)
+            continue;
+        bool hit = false;
+        switch (c.rule.match) {
+        case Match::Exact:
+            hit = line == c.rule.pattern;
+            break;
+        case Match::Prefix:
+            hit = line.compare(0, c.rule.pattern.size(), c.rule.pattern) == 0;
+            break;
+        case Match::Regex:
+            hit = std::regex_search(line, c.re);
+            break;
+        case Match::Any:
+            hit = true;
+            break;
+        }
+        if (hit) {
+            if (c.rule.times > 0)
+                --c.rule.times;
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+void ScriptedServer::serve(int fd) {
+    std::string greeting;
+    After greetingAfter;
+    {
+        std::lock_guard lock(m_mutex);
+        greeting = m_greeting;
+        greetingAfter = m_greetingAfter;
+    }
+    if (!greeting.empty() && sendReply(fd, greeting) != Outcome::Open)
+        return;
+    if (greetingAfter == After::Close) {
+        closeGracefully(fd);
+        return;
+    }
+    if (greetingAfter == After::Stall) {
+        stall(fd);
+        return;
+    }
+
+    std::string buf;
+    char tmp[4096];
+    while (waitReadable(fd, -1)) {
+        ssize_t got = ::recv(fd, tmp, sizeof tmp, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return;
+        buf.append(tmp, static_cast<std::size_t>(got));
+        std::size_t lf;
+        while ((lf = buf.find('\n')) != std::string::npos) {
+            std::string line = buf.substr(0, lf);
+            buf.erase(0, lf + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            record(line);
+
+            std::string reply;
+            After after = After::Continue;
+            bool answer = false;
+            {
+                std::lock_guard lock(m_mutex);
+                if (const CompiledRule* c = findRule(line)) {
+                    reply = c->rule.reply;
+                    after = c->rule.after;
+                    answer = true;
+                } else if (m_hasUnmatched) {
+                    reply = m_unmatched;
+                    answer = true;
+                }
+            }
+            if (!answer)
+                continue;
+            const std::string tag = line.substr(0, line.find(' '));
+            for (std::size_t p = reply.find("{TAG}"); p != std::string::npos;
+                 p = reply.find("{TAG}", p + tag.size()))
+                reply.replace(p, 5, tag);
+            if (sendReply(fd, reply) != Outcome::Open)
+                return;
+            if (after == After::Close) {
+                closeGracefully(fd);
+                return;
+            }
+            if (after == After::Stall) {
+                stall(fd);
+                return;
+            }
+        }
+    }
+}
+
+} // namespace tarn::test
