@@ -1,0 +1,200 @@
+#include "core/NewMailSounds.h"
+#include "core/TrayState.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <latch>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace tarn;
+
+namespace {
+
+// Records every file played; fails for the files listed in failing.
+class RecordingPlayer : public SoundPlayer {
+public:
+    bool play(const std::string& file) override {
+        std::lock_guard<std::mutex> g(m_guard);
+        played.push_back(file);
+        return failing.count(file) == 0;
+    }
+    std::vector<std::string> played;
+    std::set<std::string> failing;
+
+private:
+    std::mutex m_guard;
+};
+
+// A lock that counts its use, to show that nothing is locked without a reason.
+struct CountingLock {
+    void lock() { ++locks; }
+    void unlock() { ++unlocks; }
+    int locks = 0;
+    int unlocks = 0;
+};
+
+struct FailingLock {
+    void lock() { throw std::runtime_error("lock failed"); }
+    void unlock() { ADD_FAILURE() << "unlock without lock"; }
+};
+
+NewMailSoundSettings settings(int index, int maxCount = 10) {
+    return {index, maxCount, "incoming.wav", "bip.wav"};
+}
+
+std::vector<std::string> seq(const std::string& first, int bips) {
+    std::vector<std::string> v;
+    if (!first.empty())
+        v.push_back(first);
+    v.insert(v.end(), bips, "bip.wav");
+    return v;
+}
+
+struct SoundCase {
+    const char* name;
+    int index;
+    int maxCount;
+    bool accountSound;
+    int n;
+    std::vector<std::string> expected;
+};
+
+TEST(NewMailSounds, WhatPlays) {
+    const SoundCase cases[] = {
+        {"MailCountLimitedToMax", 2, 10, true, 25, seq("", 10)},
+        {"MailCountBelowMax", 2, 10, true, 3, seq("", 3)},
+        {"IncomingOnce", 1, 10, true, 7, seq("incoming.wav", 0)},
+        {"BothInOrder", 3, 10, true, 1, seq("incoming.wav", 1)},
+        {"BothLimited", 3, 2, true, 5, seq("incoming.wav", 2)},
+        {"NeverEvenWithSoundOn", 0, 10, true, 4, {}},
+        {"UnknownIndex", 4, 10, true, 4, {}},
+        {"NegativeIndex", -1, 10, true, 4, {}},
+        {"AccountSoundOff", 3, 10, false, 4, {}},
+        {"NoNewMail", 3, 10, true, 0, {}},
+        {"NegativeCount", 3, 10, true, -2, {}},
+        // The incoming sound does not depend on the count limit.
+        {"MaxZeroStillIncoming", 3, 0, true, 5, seq("incoming.wav", 0)},
+    };
+    for (const SoundCase& c : cases) {
+        RecordingPlayer player;
+        CountingLock lock;
+        const int played =
+            PlayNewMailSounds(settings(c.index, c.maxCount), c.accountSound, c.n, player, lock);
+        EXPECT_EQ(player.played, c.expected) << c.name;
+        EXPECT_EQ(played, static_cast<int>(c.expected.size())) << c.name;
+        const int lockUses = c.expected.empty() ? 0 : 1;
+        EXPECT_EQ(lock.locks, lockUses) << c.name;
+        EXPECT_EQ(lock.unlocks, lockUses) << c.name;
+    }
+}
+
+TEST(NewMailSounds, UnplayableFileEndsTheSequenceAndReleasesTheLock) {
+    RecordingPlayer player;
+    CountingLock lock;
+    player.failing = {"incoming.wav"};
+    EXPECT_EQ(PlayNewMailSounds(settings(3), true, 5, player, lock), 0);
+    EXPECT_EQ(player.played, seq("incoming.wav", 0));
+    EXPECT_EQ(lock.unlocks, 1);
+
+    RecordingPlayer second;
+    second.failing = {"bip.wav"};
+    EXPECT_EQ(PlayNewMailSounds(settings(3), true, 5, second, lock), 1);
+    EXPECT_EQ(second.played, seq("incoming.wav", 1));
+    EXPECT_EQ(lock.locks, 2);
+    EXPECT_EQ(lock.unlocks, 2);
+}
+
+TEST(NewMailSounds, ThrowingPlayerStillReleasesTheLock) {
+    struct Throwing : SoundPlayer {
+        bool play(const std::string&) override { throw std::runtime_error("device gone"); }
+    } player;
+    CountingLock lock;
+    EXPECT_EQ(PlayNewMailSounds(settings(2), true, 3, player, lock), 0);
+    EXPECT_EQ(lock.locks, 1);
+    EXPECT_EQ(lock.unlocks, 1);
+}
+
+TEST(NewMailSounds, FailedLockPlaysNothing) {
+    RecordingPlayer player;
+    FailingLock lock;
+    EXPECT_EQ(PlayNewMailSounds(settings(3), true, 5, player, lock), 0);
+    EXPECT_TRUE(player.played.empty());
+}
+
+// Plays take a little time and note when two of them run at once.
+class OverlapDetector : public SoundPlayer {
+public:
+    bool play(const std::string& file) override {
+        if (m_active.fetch_add(1) != 0)
+            overlapped = true;
+        {
+            std::lock_guard<std::mutex> g(m_guard);
+            order.push_back(file);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        m_active.fetch_sub(1);
+        return true;
+    }
+    std::atomic<bool> overlapped{false};
+    std::vector<std::string> order;
+
+private:
+    std::atomic<int> m_active{0};
+    std::mutex m_guard;
+};
+
+TEST(NewMailSounds, TwoAccountsFinishingTogetherDoNotOverlap) {
+    OverlapDetector player;
+    std::mutex mediaLock;
+    std::latch start(2);
+    auto account = [&](const std::string& incoming, const std::string& bip) {
+        NewMailSoundSettings s{3, 10, incoming, bip};
+        start.arrive_and_wait();
+        PlayNewMailSounds(s, true, 8, player, mediaLock);
+    };
+    std::thread a(account, "a-in", "a-bip");
+    std::thread b(account, "b-in", "b-bip");
+    a.join();
+    b.join();
+
+    EXPECT_FALSE(player.overlapped);
+    ASSERT_EQ(player.order.size(), 18u);
+    // One whole sequence, then the other.
+    const char first = player.order.front()[0];
+    for (std::size_t i = 0; i < player.order.size(); ++i)
+        EXPECT_EQ(player.order[i][0] == first, i < 9) << i << " " << player.order[i];
+}
+
+TEST(TrayState, HintAndImage) {
+    struct {
+        int count;
+        bool online;
+        TrayState expected;
+    } cases[] = {
+        {0, true, {"You have 0 new Mails", TrayState::NoMailImage}},
+        {1, true, {"You have 1 new Mails", TrayState::MailImage}},
+        {1234, true, {"You have 1234 new Mails", TrayState::MailImage}},
+        {0, false, {"You have 0 new Mails", TrayState::OfflineImage}},
+        {5, false, {"You have 5 new Mails", TrayState::OfflineImage}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(trayStateFor(c.count, c.online), c.expected) << c.count << " " << c.online;
+}
+
+TEST(TrayState, HintLimit) {
+    EXPECT_EQ(limitTrayHint("Tarnwick"), "Tarnwick");
+    EXPECT_EQ(limitTrayHint(std::string(63, 'x')), std::string(63, 'x'));
+    EXPECT_EQ(limitTrayHint(std::string(64, 'x')), std::string(63, 'x'));
+    // A two-byte character straddling the limit is dropped whole.
+    const std::string straddling = std::string(62, 'x') + "\xC3\xA9" + "yy";
+    EXPECT_EQ(limitTrayHint(straddling), std::string(62, 'x'));
+}
+
+} // namespace
