@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarn {
+
+// One account's saved settings. Accounts are numbered from 1; the section is the number.
+struct AccountSettings {
+    std::string Name;
+    int MailServerType = 0; // 0 POP3, 1 IMAP4
+    std::string IMAPMailBoxName = "INBOX";
+    std::string Host;
+    std::string UserID;
+    std::string Password; // plain text in memory
+    bool SavePwd = true;
+    int Timer = 300000; // milliseconds
+    bool Active = true;
+    std::uint32_t ActiveColor = 0;
+    std::uint32_t IdleColor = 0;
+    bool Sound = true;
+    bool Show = true;
+    bool List = true;
+    bool RetrieveAllBodies = false;
+    std::string CustomMailClientPath;
+    int DefaultMailClient = 0; // 0 system mail handler, 1 CustomMailClientPath
+
+    bool operator==(const AccountSettings&) const = default;
+};
+
+} // namespace tarn

@@ -1,0 +1,34 @@
+#include "core/StartupDecisions.h"
+
+#include "core/Settings.h"
+
+namespace tarn {
+
+bool releaseChanged(std::string_view releaseNr) {
+    return releaseNr != kReleaseNr;
+}
+
+void Firststart(Settings& settings) {
+    TFilter f;
+    f.IfCondition = 8; // spam mail is suspected
+    f.Active = true;
+    f.Account = 0; // any account
+    f.Action = 3;  // use custom mail icon
+    f.Icon = 12;
+    settings.Filters.push_back(f);
+    settings.Main.FilterCount = static_cast<int>(settings.Filters.size());
+}
+
+StartOnlineDecision decideStartOnline(const MainSettings& main) {
+    bool online = true;
+    if (main.OnOffline == "off")
+        online = false;
+    if (main.AlwaysOffline && online)
+        online = false;
+    StartOnlineDecision d;
+    d.goOffline = !online;
+    d.hidden = main.Hidden || (main.HideWhenOffline && !online);
+    return d;
+}
+
+} // namespace tarn
