@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/LineConnection.h"
+
+namespace tarn {
+
+// The last reply the client read.
+struct Pop3Reply {
+    enum class Status { None, Ok, Error };
+    Status status = Status::None;
+    std::string statusWord;             // "+OK", "-ERR" (as the server wrote it)
+    std::vector<std::string> textLines; // each reply line from its fifth character on
+    std::string text() const;           // the text lines joined with "\n"
+};
+
+// A message as "RETR" delivered it: raw header lines (empty lines left out) and the
+// dot-unstuffed body lines. hasBody is false when the header ran into the "." line.
+struct Pop3Message {
+    std::vector<std::string> headerLines;
+    std::vector<std::string> bodyLines;
+    bool hasBody = false;
+};
+
+// The check worker's side of a POP3 dialogue over one connection. Blocking; used by one
+// thread. Every failure is a TarnError whose text is the server's reply text where there is
+// one. Header and body come back as raw lines; turning them into fields and body text is
+// the message decoder's job.
+class Pop3Client {
+public:
+    static constexpr int kDefaultPort = 110;
+
+    explicit Pop3Client(std::unique_ptr<LineConnection> connection = nullptr);
+    ~Pop3Client(); // closes without "QUIT": deletions take effect only through Disconnect
+    Pop3Client(const Pop3Client&) = delete;
+    Pop3Client& operator=(const Pop3Client&) = delete;
+
+    void setHost(std::string host) { m_host = std::move(host); }
+    void setPort(int port) { m_port = port; }
+    void setUser(std::string user) { m_user = std::move(user); }
+    void setPassword(std::string password) { m_password = std::move(password); }
+    const std::string& host() const { return m_host; }
+    int port() const { return m_port; }
+
+    // Greeting, "USER", "PASS". On a failure after the TCP connection was opened it runs
+    // Disconnect and rethrows.
+    void Connect();
+    // "STAT": the count before the first space of the text; 0 when there is no text.
+    int MessageCount();
+    // "LIST": the sum of the sizes of the listing; -1 when anything fails.
+    std::int64_t MailboxTotal();
+    // "UIDL": the listing lines ("n uid", dot-unstuffed); empty on "-ERR".
+    std::vector<std::string> UniqueIdListing();
+    // "LIST n": the size; -1 when the reply carries no number there.
+    std::int64_t MessageSize(int n);
+    // "TOP n 0": the raw header lines, empty lines left out.
+    std::vector<std::string> FetchHeader(int n);
+    // "RETR n": the message, or nothing on "-ERR".
+    std::optional<Pop3Message> FetchMessage(int n);
+    // "DELE n".
+    void DeleteMessage(int n);
+    // Sends "QUIT" if connected, without reading the answer, and closes in any case. Throws
+    // (after closing) only when "QUIT" could not be sent.
+    void Disconnect();
+    bool Connected() const;
+
+    const Pop3Reply& LastReply() const { return m_reply; }
+    LineConnection& connection() { return *m_connection; }
+
+private:
+    // Writes the command and reads one reply; throws on "-ERR" when ok is required.
+    const Pop3Reply& sendCmd(const std::string& command, bool requireOk);
+    const Pop3Reply& readReply(bool requireOk);
+    std::string readTrimmedNonEmpty();
+    // Lines up to the "." line.
+    std::vector<std::string> readListing(bool unstuff);
+
+    std::unique_ptr<LineConnection> m_connection;
+    Pop3Reply m_reply;
+    std::string m_host;
+    int m_port = kDefaultPort;
+    std::string m_user;
+    std::string m_password;
+};
+
+} // namespace tarn
