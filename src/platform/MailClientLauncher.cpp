@@ -1,0 +1,211 @@
+#include "platform/MailClientLauncher.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace tarn {
+
+namespace {
+
+std::string trim(const std::string& s) {
+    const std::size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return std::string();
+    const std::size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+std::string envOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : fallback;
+}
+
+std::optional<std::string> execOfFile(const std::string& path) {
+    std::ifstream in(path);
+    if (!in)
+        return std::nullopt;
+    std::string line;
+    bool inMainGroup = false;
+    while (std::getline(in, line)) {
+        line = trim(line);
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line[0] == '[') {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        if (!inMainGroup)
+            continue;
+        const std::size_t eq = line.find('=');
+        if (eq == std::string::npos || trim(line.substr(0, eq)) != "Exec")
+            continue;
+        return MailClientLauncher::stripFieldCodes(trim(line.substr(eq + 1)));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+MailClientLauncher::MailClientLauncher(ProcessLauncher& launcher, HandlerQuery handlerQuery,
+                                       DataDirs dataDirs)
+    : m_launcher(launcher), m_handlerQuery(std::move(handlerQuery)),
+      m_dataDirs(std::move(dataDirs)) {}
+
+std::string MailClientLauncher::cutHandlerCommand(const std::string& handlerCommand,
+                                                  const std::string& programsFolder) {
+    std::size_t start = 0;
+    if (!handlerCommand.empty() && handlerCommand[0] == '"')
+        start = 1;
+    const std::size_t end = handlerCommand.find_first_of("-\"", start);
+    std::string cmd =
+        handlerCommand.substr(start, end == std::string::npos ? std::string::npos : end - start);
+
+    static const std::string placeholder = "%ProgramFiles%";
+    for (std::size_t pos = cmd.find(placeholder); pos != std::string::npos;
+         pos = cmd.find(placeholder, pos + programsFolder.size()))
+        cmd.replace(pos, placeholder.size(), programsFolder);
+    return cmd;
+}
+
+std::string MailClientLauncher::fileNamePart(const std::string& command) {
+    const std::size_t sep = command.find_last_of("\\/:");
+    return sep == std::string::npos ? command : command.substr(sep + 1);
+}
+
+std::string MailClientLauncher::folderPart(const std::string& command) {
+    const std::size_t sep = command.find_last_of("\\/:");
+    return sep == std::string::npos ? std::string() : command.substr(0, sep + 1);
+}
+
+std::string MailClientLauncher::clientCommand(int DefaultMailClient,
+                                              const std::string& CustomMailClientPath,
+                                              const std::string& defaultCommand) {
+    std::string cmd = DefaultMailClient != 0 ? CustomMailClientPath : defaultCommand;
+    const std::string name = lower(fileNamePart(cmd));
+    if (name.find("netsc") != std::string::npos || name.find("mozilla") != std::string::npos)
+        cmd += " -mail";
+    return cmd;
+}
+
+std::string MailClientLauncher::stripFieldCodes(const std::string& exec) {
+    std::string out;
+    for (std::size_t i = 0; i < exec.size(); ++i) {
+        const char c = exec[i];
+        if (c == '\\' && i + 1 < exec.size()) {
+            // The desktop file's string escapes.
+            const char n = exec[i + 1];
+            if (n == 's' || n == '\\' || n == 't') {
+                out += n == 's' ? ' ' : n == 't' ? '\t' : '\\';
+                ++i;
+                continue;
+            }
+        }
+        if (c == '%' && i + 1 < exec.size()) {
+            const char n = exec[i + 1];
+            ++i;
+            if (n == '%')
+                out += '%';
+            // Every other field code stands for something only a launcher with a file or
+            // URL at hand could fill in: it goes.
+            continue;
+        }
+        out += c;
+    }
+    // Removing codes can leave runs of spaces.
+    std::string collapsed;
+    for (char c : trim(out)) {
+        if (c == ' ' && !collapsed.empty() && collapsed.back() == ' ')
+            continue;
+        collapsed += c;
+    }
+    return collapsed;
+}
+
+std::string MailClientLauncher::queryDefaultMailtoHandler() {
+    std::string out;
+    if (!runAndCapture({"xdg-mime", "query", "default", "x-scheme-handler/mailto"}, 5000, out))
+        return std::string();
+    out = trim(out);
+    // Several ids may come back separated by ";": the first is the default.
+    const std::size_t semi = out.find(';');
+    return semi == std::string::npos ? out : trim(out.substr(0, semi));
+}
+
+std::vector<std::string> MailClientLauncher::xdgDataDirs() {
+    std::vector<std::string> dirs;
+    const std::string home = envOr("HOME", "");
+    const std::string dataHome =
+        envOr("XDG_DATA_HOME", home.empty() ? std::string() : home + "/.local/share");
+    if (!dataHome.empty())
+        dirs.push_back(dataHome);
+    std::stringstream rest(envOr("XDG_DATA_DIRS", "/usr/local/share:/usr/share"));
+    for (std::string d; std::getline(rest, d, ':');)
+        if (!d.empty())
+            dirs.push_back(d);
+    return dirs;
+}
+
+std::optional<std::string>
+MailClientLauncher::desktopFileExec(const std::string& desktopId,
+                                    const std::vector<std::string>& dataDirs) {
+    if (desktopId.empty() || desktopId.find('/') != std::string::npos ||
+        desktopId.find("..") != std::string::npos)
+        return std::nullopt;
+    // "vendor-app.desktop" may also live as applications/vendor/app.desktop.
+    std::vector<std::string> relative{desktopId};
+    for (std::size_t dash = desktopId.find('-'); dash != std::string::npos;
+         dash = desktopId.find('-', dash + 1)) {
+        std::string nested = desktopId;
+        nested[dash] = '/';
+        relative.push_back(nested);
+    }
+    for (const std::string& dir : dataDirs) {
+        for (const std::string& rel : relative) {
+            const std::string path = dir + "/applications/" + rel;
+            if (std::ifstream(path))
+                return execOfFile(path);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string MailClientLauncher::defaultMailClientCommand() const {
+    const std::string id = m_handlerQuery ? m_handlerQuery() : std::string();
+    if (id.empty())
+        return std::string();
+    const std::optional<std::string> exec =
+        desktopFileExec(id, m_dataDirs ? m_dataDirs() : xdgDataDirs());
+    if (!exec)
+        return std::string();
+    return cutHandlerCommand(*exec, programsFolder());
+}
+
+bool MailClientLauncher::launch(int DefaultMailClient, const std::string& CustomMailClientPath,
+                                const std::function<void(const std::string&)>& onError) const {
+    std::string command;
+    try {
+        const std::string defaultCommand =
+            DefaultMailClient != 0 ? std::string() : defaultMailClientCommand();
+        command = clientCommand(DefaultMailClient, CustomMailClientPath, defaultCommand);
+    } catch (...) {
+        return false;
+    }
+    const std::vector<std::string> argv = commandLineToArgv(command);
+    if (argv.empty() || !m_launcher.startDetached(argv, folderPart(command))) {
+        if (onError)
+            onError(ErrorText);
+        return false;
+    }
+    return true;
+}
+
+} // namespace tarn

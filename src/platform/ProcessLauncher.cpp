@@ -1,0 +1,187 @@
+#include "platform/ProcessLauncher.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tarn {
+
+namespace {
+
+bool waitForChild(pid_t pid, int& status) {
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+std::vector<char*> cArgv(const std::vector<std::string>& argv) {
+    std::vector<char*> v;
+    for (const std::string& a : argv)
+        v.push_back(const_cast<char*>(a.c_str()));
+    v.push_back(nullptr);
+    return v;
+}
+
+class SystemProcessLauncher : public ProcessLauncher {
+public:
+    bool startDetached(const std::vector<std::string>& argv,
+                       const std::string& workingFolder) override {
+        if (argv.empty() || argv[0].empty())
+            return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawnattr_t attr;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attr);
+        if (!workingFolder.empty())
+            posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+        // A session of its own, like a new console group: the user's signals to this
+        // program do not reach the started one.
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+        std::vector<char*> args = cArgv(argv);
+        pid_t pid = 0;
+        const int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+        if (rc != 0)
+            return false;
+        // Nobody waits for the program; reap it when it ends so it leaves no zombie.
+        std::thread([pid] {
+            int status = 0;
+            waitForChild(pid, status);
+        }).detach();
+        return true;
+    }
+};
+
+bool isExecutableFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+std::vector<std::string> splitQuoted(const std::string& s) {
+    std::vector<std::string> out;
+    std::string cur;
+    bool inQuotes = false;
+    bool have = false;
+    for (char c : s) {
+        if (c == '"') {
+            inQuotes = !inQuotes;
+            have = true;
+        } else if (!inQuotes && (c == ' ' || c == '\t')) {
+            if (have)
+                out.push_back(cur);
+            cur.clear();
+            have = false;
+        } else {
+            cur += c;
+            have = true;
+        }
+    }
+    if (have)
+        out.push_back(cur);
+    return out;
+}
+
+} // namespace
+
+ProcessLauncher& systemProcessLauncher() {
+    static SystemProcessLauncher instance;
+    return instance;
+}
+
+std::vector<std::string> commandLineToArgv(const std::string& commandLine) {
+    std::size_t begin = commandLine.find_first_not_of(" \t");
+    if (begin == std::string::npos)
+        return {};
+    const std::string line = commandLine.substr(begin);
+    if (line[0] != '"') {
+        for (std::size_t sp = line.find(' '); sp != std::string::npos;
+             sp = line.find(' ', sp + 1)) {
+            const std::string prefix = line.substr(0, sp);
+            if (prefix.find('/') != std::string::npos && isExecutableFile(prefix)) {
+                std::vector<std::string> argv{prefix};
+                for (std::string& a : splitQuoted(line.substr(sp + 1)))
+                    argv.push_back(std::move(a));
+                return argv;
+            }
+        }
+        const std::string whole = line.substr(0, line.find_last_not_of(" \t") + 1);
+        if (whole.find('/') != std::string::npos && isExecutableFile(whole))
+            return {whole};
+    }
+    return splitQuoted(line);
+}
+
+bool runAndCapture(const std::vector<std::string>& argv, int timeoutMs, std::string& output) {
+    output.clear();
+    if (argv.empty())
+        return false;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> args = cArgv(argv);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (rc != 0) {
+        close(fds[0]);
+        return false;
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool timedOut = false;
+    char buf[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        const int pr = poll(&p, 1, static_cast<int>(left));
+        if (pr < 0 && errno == EINTR)
+            continue;
+        if (pr <= 0) {
+            timedOut = pr == 0;
+            break;
+        }
+        const ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        output.append(buf, static_cast<std::size_t>(n));
+        if (output.size() > 1024 * 1024) {
+            timedOut = true; // a runaway writer is treated like a hang
+            break;
+        }
+    }
+    close(fds[0]);
+    if (timedOut)
+        kill(pid, SIGKILL);
+    int status = 0;
+    if (!waitForChild(pid, status))
+        return false;
+    return !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace tarn
