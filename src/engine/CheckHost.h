@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace tarn {
+
+// What one check tells the program when it ends; EndOfCheckUpdate and the termination step
+// work from it alone.
+struct CheckResult {
+    int account = 0;
+    bool failed = false;
+    bool unchanged = false;
+    bool listFlag = false;
+    int deletedCount = 0;
+    bool shutdownRequested = false;
+    long long newCount = 0;
+};
+
+// Everything a check worker tells the rest of the program goes through this interface. The
+// UI binds it to the main thread; tests bind a recorder that runs everything inline.
+class CheckHost {
+public:
+    virtual ~CheckHost() = default;
+
+    // Worker thread; returns at once. Kind 0 connection state, 1 activity text, 3 progress.
+    virtual void ReportStatus(int account, int kind, const std::string& text) = 0;
+    // Must run on the main thread; the worker waits until it has run.
+    virtual void EndOfCheckUpdate(const CheckResult& result) = 0;
+    // Worker thread: the new-mail sounds of one account.
+    virtual void NewMailSounds(int account, long long count) = 0;
+    // Main thread, after the worker has finished.
+    virtual void TerminateCheck(const CheckResult& result) = 0;
+    // Main thread, while the check is created: the password prompt. nullopt = cancelled.
+    virtual std::optional<std::string> PromptPassword(const std::string& prompt) = 0;
+};
+
+} // namespace tarn

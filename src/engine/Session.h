@@ -1,0 +1,59 @@
+#pragma once
+
+#include "core/AccountRuntimeTable.h"
+#include "core/Clock.h"
+#include "core/Settings.h"
+#include "filters/FilterListHolder.h"
+#include "platform/NamedLocks.h"
+#include "store/MailListDB.h"
+
+#include <atomic>
+#include <set>
+#include <string>
+
+namespace tarn {
+
+// The program's running state below the windows: settings, per-account run-time state, the
+// filter snapshot, the mail list and the named locks. The checker window, tarnwick-check and
+// the tests all drive the same object.
+class Session {
+public:
+    // The named locks are created first, in their fixed order, then the mail list.
+    explicit Session(std::string workingFolder, const Clock& clock = systemClock(),
+                     const std::string& lockSuffix = std::string());
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    const std::string& workingFolder() const { return m_workingFolder; }
+    void setWorkingFolder(std::string folder) { m_workingFolder = std::move(folder); }
+    const Clock& clock() const { return m_clock; }
+
+    NamedLocks& locks() { return m_locks; }
+    MailListDB& db() { return m_db; }
+    Settings& settings() { return m_settings; }
+    const Settings& settings() const { return m_settings; }
+    AccountRuntimeTable& runtime() { return m_runtime; }
+    FilterListHolder& filters() { return m_filters; }
+
+    // Brings the run-time table and the filter snapshot in line with the settings (after
+    // reading tarn.ini, or after the preferences changed accounts or filters).
+    void syncWithSettings();
+    // The run-time record of account n, or null outside 1..ECount.
+    AccountRuntime* runtimeOf(int n);
+    // Path of a file in the working folder.
+    std::string path(std::string_view name) const;
+
+    std::atomic<bool> Quitting{false};
+    std::atomic<bool> Online{true};
+
+private:
+    std::string m_workingFolder;
+    const Clock& m_clock;
+    NamedLocks m_locks;
+    MailListDB m_db;
+    Settings m_settings;
+    AccountRuntimeTable m_runtime;
+    FilterListHolder m_filters;
+};
+
+} // namespace tarn
