@@ -163,6 +163,12 @@ IniFile IniFile::loadForUpdate(std::string path) {
 }
 
 bool IniFile::load() {
+    // Only a regular file (or a link to one) holds settings; a folder of that name does not.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(m_path, ec)) {
+        parse({});
+        return false;
+    }
     std::ifstream in(m_path, std::ios::binary);
     if (!in) {
         parse({});
@@ -182,39 +188,41 @@ void IniFile::parse(std::string_view text) {
     m_preamble.clear();
     m_sections.clear();
     m_indexValid = false;
-    m_eol = "\n";
+    m_crlf = false;
     bool firstLine = true;
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t nl = text.find('\n', pos);
         std::string_view line;
+        bool crlf = false;
         if (nl == std::string_view::npos) {
             line = text.substr(pos);
             pos = text.size();
         } else {
             line = text.substr(pos, nl - pos);
             pos = nl + 1;
+            if (!line.empty() && line.back() == '\r') {
+                line.remove_suffix(1);
+                crlf = true;
+            }
         }
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-            if (firstLine)
-                m_eol = "\r\n";
-        }
+        if (firstLine)
+            m_crlf = crlf;
         firstLine = false;
 
+        Line l{std::string(line), crlf, false, {}};
         std::string name;
         if (headerName(line, name)) {
-            m_sections.push_back(Section{std::string(line), std::move(name), {}});
+            m_sections.push_back(Section{std::move(l), std::move(name), {}});
             continue;
         }
         if (m_sections.empty()) {
-            m_preamble.emplace_back(line);
+            m_preamble.push_back(std::move(l));
             continue;
         }
-        Line l{std::string(line), false, {}};
         const std::string_view t = trim(line);
         const auto eq = t.find('=');
-        if (eq != std::string_view::npos && !t.empty() && t.front() != ';' && t.front() != '#') {
+        if (eq != std::string_view::npos && t.front() != ';' && t.front() != '#') {
             l.isKey = true;
             l.key = std::string(trim(t.substr(0, eq)));
         }
@@ -224,12 +232,16 @@ void IniFile::parse(std::string_view text) {
 
 std::string IniFile::text() const {
     std::string out;
+    const auto put = [&out](const Line& l) {
+        out += l.raw;
+        out += l.crlf ? "\r\n" : "\n";
+    };
     for (const auto& l : m_preamble)
-        out += l + m_eol;
+        put(l);
     for (const auto& s : m_sections) {
-        out += s.header + m_eol;
+        put(s.header);
         for (const auto& l : s.lines)
-            out += l.raw + m_eol;
+            put(l);
     }
     return out;
 }
@@ -329,7 +341,8 @@ void IniFile::writeString(std::string_view section, std::string_view key, std::s
     std::string raw = std::string(key) + "=" + std::string(value);
     Section* s = findSection(section);
     if (!s) {
-        m_sections.push_back(Section{"[" + std::string(section) + "]", std::string(section), {}});
+        m_sections.push_back(Section{
+            Line{"[" + std::string(section) + "]", m_crlf, false, {}}, std::string(section), {}});
         m_indexValid = false;
         s = &m_sections.back();
     }
@@ -346,7 +359,7 @@ void IniFile::writeString(std::string_view section, std::string_view key, std::s
         insertAt = i + 1;
     }
     s->lines.insert(s->lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
-                    Line{std::move(raw), true, std::string(key)});
+                    Line{std::move(raw), m_crlf, true, std::string(key)});
 }
 
 void IniFile::writeInteger(std::string_view section, std::string_view key, long long value) {

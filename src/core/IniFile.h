@@ -34,8 +34,9 @@ std::optional<std::uint32_t> parseProfileColor(std::string_view text);
 //   occurs twice, the first occurrence is the one read and written.
 // - A value is the text after the first '=' with surrounding blanks (space, tab) removed,
 //   cut at a NUL byte and then to at most 2047 bytes. Quotes are not special.
-// - Lines end in LF or CR LF; the document is written back with the ending of its first
-//   line (LF for a new document). All other bytes are kept as they are.
+// - Lines end in LF or CR LF. Every line is written back with its own ending; new lines take
+//   the ending of the document's first line (LF for a new document). A missing line break at
+//   the end of the file is added. All other bytes are kept as they are.
 class IniFile {
 public:
     static constexpr std::size_t kMaxValueLength = 2047;
@@ -89,12 +90,13 @@ public:
 
 private:
     struct Line {
-        std::string raw;
+        std::string raw; // without its line ending
+        bool crlf = false;
         bool isKey = false;
         std::string key; // trimmed key name (isKey only)
     };
     struct Section {
-        std::string header; // the raw header line
+        Line header;
         std::string name;
         std::vector<Line> lines;
     };
@@ -105,8 +107,8 @@ private:
     void rebuildIndex() const;
 
     std::string m_path;
-    std::string m_eol = "\n";
-    std::vector<std::string> m_preamble;
+    bool m_crlf = false; // ending of new lines
+    std::vector<Line> m_preamble;
     std::vector<Section> m_sections;
     // Lower-cased section name -> index of its first occurrence.
     mutable std::unordered_map<std::string, std::size_t> m_index;
