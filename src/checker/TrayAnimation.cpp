@@ -1,0 +1,33 @@
+#include "checker/TrayAnimation.h"
+
+namespace tarn {
+
+TrayAnimation::TrayAnimation(QObject* parent) : QObject(parent) {
+    m_timer.setInterval(FrameIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &TrayAnimation::step);
+}
+
+void TrayAnimation::start(const QList<QIcon>& frames) {
+    m_frames = frames;
+    m_frame = -1;
+    if (m_frames.isEmpty()) {
+        m_timer.stop();
+        return;
+    }
+    step(); // frame 0 at once
+    m_timer.start();
+}
+
+void TrayAnimation::stop() {
+    m_timer.stop();
+}
+
+void TrayAnimation::step() {
+    if (m_frames.isEmpty())
+        return;
+    m_frame = (m_frame + 1) % m_frames.size();
+    emit frameChanged(m_frames.at(m_frame), m_frame);
+    emit stepped();
+}
+
+} // namespace tarn
