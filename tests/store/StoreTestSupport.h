@@ -6,8 +6,27 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <unistd.h>
+
+namespace tarn {
+
+// Readable failure output for records.
+inline void PrintTo(const MailRecord& r, std::ostream* os) {
+    auto text = [](const std::optional<std::string>& t) {
+        return t ? "\"" + (t->size() > 40 ? t->substr(0, 40) + "..." : *t) + "\"" : "null";
+    };
+    auto num = [](const auto& v) { return v ? std::to_string(*v) : std::string("null"); };
+    *os << "{Count=" << num(r.Count) << " Subject=" << text(r.Subject)
+        << " Sender=" << text(r.Sender) << " Size=" << num(r.Size) << " Account=" << num(r.Account)
+        << " Delete=" << num(r.Delete) << " Header=" << text(r.Header) << " Body=" << text(r.Body)
+        << " UID=" << text(r.UID) << " Date=" << num(r.Date) << " Ignore=" << num(r.Ignore)
+        << " Soundfile=" << text(r.Soundfile) << " RetrieveMail=" << num(r.RetrieveMail)
+        << " icon=" << num(r.icon) << " New=" << num(r.New) << "}";
+}
+
+} // namespace tarn
 
 namespace tarn::test {
 
