@@ -11,6 +11,9 @@ namespace tarn {
 
 namespace {
 
+// The offending bytes are left out: they may be anything, NUL included.
+const char* const kInvalidQ = "Invalid character sequence in encoded word.";
+
 char upper(char c) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 }
@@ -54,8 +57,7 @@ std::string decodeQ(std::string_view text) {
             const int hi = QuotedPrintable::hexValue(static_cast<unsigned char>(text[i + 1]));
             const int lo = QuotedPrintable::hexValue(static_cast<unsigned char>(text[i + 2]));
             if (hi < 0 || lo < 0)
-                throw TarnError("'" + std::string(text.substr(i, 3)) +
-                                "' is not a valid encoded character");
+                throw TarnError(kInvalidQ);
             out.push_back(static_cast<char>(hi * 16 + lo));
             i += 2;
         } else {
