@@ -4,6 +4,7 @@
 #include "filters/PerlRegex.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -37,18 +38,30 @@ bool contains(const std::string& haystack, const std::string& needle) {
 }
 
 // Lines end at CR, LF or CR LF; a final line break does not open another line, and empty
-// text has no lines at all.
+// text has no lines at all. The next CR and the next LF are tracked separately so that
+// each is searched for with memchr only once per occurrence.
 template <typename F> bool anyLine(std::string_view text, F&& test) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos)
-            return test(text.substr(start));
-        if (test(text.substr(start, end - start)))
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    auto next = [end](const char* from, char c) {
+        const void* hit = std::memchr(from, c, static_cast<size_t>(end - from));
+        return hit ? static_cast<const char*>(hit) : end;
+    };
+    const char* cr = next(p, '\r');
+    const char* lf = next(p, '\n');
+    while (p < end) {
+        const char* stop = cr < lf ? cr : lf;
+        if (test(std::string_view(p, static_cast<size_t>(stop - p))))
             return true;
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
-            ++start;
+        if (stop == end)
+            return false;
+        p = stop + 1;
+        if (*stop == '\r' && p < end && *p == '\n')
+            ++p;
+        if (cr < p)
+            cr = p < end ? next(p, '\r') : end;
+        if (lf < p)
+            lf = p < end ? next(p, '\n') : end;
     }
     return false;
 }
