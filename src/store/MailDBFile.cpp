@@ -217,7 +217,7 @@ void MailDBFile::write(const std::string& path, const std::vector<const MailReco
         {
             SqliteDb db(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
             // No journal: the file is new and is thrown away if anything fails.
-            db.exec("PRAGMA page_size=8192; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; "
+            db.exec("PRAGMA page_size=65536; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; "
                     "PRAGMA locking_mode=EXCLUSIVE; PRAGMA cache_size=-16384");
             db.exec("BEGIN");
             db.exec(tableDefinition());

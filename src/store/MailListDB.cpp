@@ -214,9 +214,16 @@ void MailListDB::setSortOrder(SortType type) {
     if (type == m_sortType) {
         return;
     }
-    OrderSet order(OrderLess{type});
+    // Sorting once and appending at the end is far cheaper than inserting one by one.
+    std::vector<Entry*> sorted;
+    sorted.reserve(m_entries.size());
     for (auto& [seq, e] : m_entries) {
-        e->orderIt = order.insert(e.get()).first;
+        sorted.push_back(e.get());
+    }
+    std::sort(sorted.begin(), sorted.end(), OrderLess{type});
+    OrderSet order(OrderLess{type});
+    for (Entry* e : sorted) {
+        e->orderIt = order.insert(order.end(), e);
     }
     m_order.swap(order); // swapping keeps the stored iterators valid
     m_sortType = type;
