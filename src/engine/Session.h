@@ -8,6 +8,9 @@
 #include "store/MailListDB.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -46,6 +49,14 @@ public:
     std::atomic<bool> Quitting{false};
     std::atomic<bool> Online{true};
 
+    // Check workers running on their own threads. A worker registers before its thread starts
+    // and deregisters as its last act; the owner waits (bounded) before it lets the session go.
+    void workerStarted();
+    void workerEnded();
+    int runningWorkers() const;
+    // True when no worker runs any more within the time given.
+    bool waitForWorkers(std::chrono::milliseconds timeout) const;
+
 private:
     std::string m_workingFolder;
     const Clock& m_clock;
@@ -54,6 +65,9 @@ private:
     Settings m_settings;
     AccountRuntimeTable m_runtime;
     FilterListHolder m_filters;
+    mutable std::mutex m_workersMutex;
+    mutable std::condition_variable m_workersDone;
+    int m_workers = 0;
 };
 
 } // namespace tarn
