@@ -7,8 +7,9 @@ namespace tarn {
 ShutdownCountdown::ShutdownCountdown(PowerOff& powerOff, QObject* parent)
     : QObject(parent), m_powerOff(powerOff) {
     m_timer.setObjectName("ShutdownTimer");
-    m_timer.setParent(nullptr);
     m_timer.setSingleShot(false);
+    // A coarse timer may drift by 5 %, a second either way over the period.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &ShutdownCountdown::ShutdownTimerTimer);
 }
 
