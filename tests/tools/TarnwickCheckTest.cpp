@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "core/Settings.h"
+#include "fakes/ScriptedServer.h"
+
+using tarn::test::ScriptedServer;
+
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+};
+
+// Runs the built tarnwick-check without a terminal on its standard input.
+RunResult runTool(const std::string& args) {
+    const std::string cmd =
+        std::string(TARNWICK_CHECK_BIN) + " " + args + " </dev/null 2>/dev/null";
+    RunResult r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p)
+        return r;
+    std::array<char, 4096> buf{};
+    std::size_t got = 0;
+    while ((got = std::fread(buf.data(), 1, buf.size(), p)) > 0)
+        r.out.append(buf.data(), got);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::string msg(const std::string& subject) {
+    return "From: a@example.org\r\nSubject: " + subject + "\r\n";
+}
+
+void serveTwo(ScriptedServer& srv) {
+    srv.setGreeting("+OK ready\r\n");
+    srv.on("USER bob", "+OK\r\n");
+    srv.on("PASS secret", "+OK\r\n");
+    srv.onPrefix("PASS", "-ERR denied\r\n");
+    srv.on("STAT", "+OK 2 300\r\n");
+    srv.on("LIST", "+OK\r\n1 100\r\n2 200\r\n.\r\n");
+    srv.on("UIDL", "+OK\r\n1 a\r\n2 b\r\n.\r\n");
+    srv.on("LIST 1", "+OK 1 100\r\n");
+    srv.on("LIST 2", "+OK 2 200\r\n");
+    srv.on("TOP 1 0", "+OK\r\n" + msg("first") + ".\r\n");
+    srv.on("TOP 2 0", "+OK\r\n" + msg("spam second") + ".\r\n");
+    srv.on("QUIT", "+OK\r\n", ScriptedServer::After::Close);
+}
+
+class TarnwickCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tarn-tool-XXXXXX";
+        dir = ::mkdtemp(tmpl);
+        serveTwo(srv);
+        tarn::AccountSettings good;
+        good.Name = "Good one";
+        good.Host = "127.0.0.1:" + std::to_string(srv.port());
+        good.UserID = "bob";
+        good.Password = "secret";
+        tarn::AccountSettings bad = good;
+        bad.Name = "Bad";
+        bad.Host = "127.0.0.1:" + std::to_string(closedPort());
+        settings.Accounts = {good, bad};
+        // Hide what the filter calls spam.
+        settings.Filters = {{3, true, 0, 1, "spam", "", 0}};
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    static int closedPort() {
+        ScriptedServer gone;
+        return gone.port(); // closed again when this returns
+    }
+    void writeIni() { tarn::saveSettingsFile(dir + "/tarn.ini", settings, tarn::SaveInputs{}); }
+
+    std::string dir;
+    ScriptedServer srv;
+    tarn::Settings settings;
+};
+
+TEST_F(TarnwickCheck, ChecksEveryAccountSavesTheListAndReportsFailure) {
+    writeIni();
+    RunResult r = runTool("-d " + dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "1\tGood one\t1\t1\tok\n2\tBad\t0\t0\tfailed\n");
+    EXPECT_TRUE(std::filesystem::exists(dir + "/MailDB.tdb"));
+
+    // The saved list is loaded again: nothing is new, the hidden message stays hidden.
+    r = runTool("-d " + dir + " --account 1");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1\tGood one\t1\t0\tok\n");
+}
+
+TEST_F(TarnwickCheck, JsonOutput) {
+    writeIni();
+    const RunResult r = runTool("--json -d " + dir + " --account 1");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "[\n  {\"account\": 1, \"name\": \"Good one\", \"shown\": 1, \"new\": 1, "
+                     "\"status\": \"ok\"}\n]\n");
+}
+
+TEST_F(TarnwickCheck, UnsavedPasswordWithoutTerminalFailsWithoutConnecting) {
+    settings.Accounts[0].SavePwd = false;
+    writeIni();
+    const RunResult r = runTool("-d " + dir + " --account 1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "1\tGood one\t0\t0\tfailed\n");
+    EXPECT_EQ(srv.connectionCount(), 0);
+}
+
+TEST_F(TarnwickCheck, UsageErrors) {
+    writeIni();
+    for (const char* a : {"--bogus", "--account", "--account x", "--account 0", "--account 3",
+                          "-d /nonexistent-folder-tarn"}) {
+        const std::string args = a;
+        SCOPED_TRACE(args);
+        const std::string full = args.rfind("-d", 0) == 0 ? args : "-d " + dir + " " + args;
+        const RunResult r = runTool(full);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(srv.connectionCount(), 0);
+}
+
+} // namespace

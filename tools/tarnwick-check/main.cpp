@@ -1,0 +1,244 @@
+// tarnwick-check: one check of every account (or of one) without the windows, with the real
+// worker, filters, deletion log and saved mail list.
+//
+//   tarnwick-check [-d FOLDER] [--account N] [--json]
+//
+// Exit status: 0 every check succeeded, 1 any failed, 2 usage error.
+
+#include "core/Settings.h"
+#include "engine/CheckHost.h"
+#include "engine/Session.h"
+#include "engine/TIdCheckThread.h"
+#include "store/MailStoreFiles.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace tarn;
+
+const char* const kUsage = "usage: tarnwick-check [-d FOLDER] [--account N] [--json]\n";
+
+// Reads a line from the terminal with echo off; nullopt without a terminal or at end of input.
+std::optional<std::string> readHidden(const std::string& prompt) {
+    if (!::isatty(STDIN_FILENO))
+        return std::nullopt;
+    std::cerr << prompt << ' ' << std::flush;
+    termios old{};
+    const bool haveAttrs = ::tcgetattr(STDIN_FILENO, &old) == 0;
+    if (haveAttrs) {
+        termios quiet = old;
+        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    const bool ok = static_cast<bool>(std::getline(std::cin, line));
+    if (haveAttrs)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    std::cerr << '\n';
+    if (!ok)
+        return std::nullopt;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+// Everything runs where it is called: there is no window thread here. The worker's calls
+// touch only the store (under its lock) and the account's atomics.
+class ToolHost : public CheckHost {
+public:
+    explicit ToolHost(Session& session) : m_session(session) {}
+    void ReportStatus(int, int, const std::string&) override {}
+    void EndOfCheckUpdate(const CheckResult& result) override {
+        if (AccountRuntime* rt = m_session.runtimeOf(result.account))
+            rt->ShownCount = static_cast<int>(m_session.db().CountShownMessages(result.account));
+    }
+    void NewMailSounds(int, long long) override {}
+    void TerminateCheck(const CheckResult& result) override {
+        TIdCheckThread::terminationStep(m_session, result);
+    }
+    std::optional<std::string> PromptPassword(const std::string& prompt) override {
+        return readHidden(prompt);
+    }
+
+private:
+    Session& m_session;
+};
+
+std::string jsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+bool parseAccountNumber(const std::string& text, int& n) {
+    if (text.empty() || text.size() > 6)
+        return false;
+    n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    return n >= 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string folder;
+    int only = 0;
+    bool json = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "-d" && i + 1 < argc) {
+            folder = argv[++i];
+        } else if (a == "--account" && i + 1 < argc) {
+            if (!parseAccountNumber(argv[++i], only)) {
+                std::cerr << "tarnwick-check: not an account number: " << argv[i] << '\n' << kUsage;
+                return 2;
+            }
+        } else if (a == "--json") {
+            json = true;
+        } else if (a == "-h" || a == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else {
+            std::cerr << "tarnwick-check: unexpected argument: " << a << '\n' << kUsage;
+            return 2;
+        }
+    }
+    std::error_code ec;
+    if (folder.empty())
+        folder = std::filesystem::current_path(ec).string();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+
+    const std::string iniPath = joinPath(folder, kSettingsFileName);
+    if (!std::filesystem::is_regular_file(iniPath, ec)) {
+        std::cerr << "tarnwick-check: no " << kSettingsFileName << " in " << folder << '\n';
+        return 2;
+    }
+
+    Session session(folder);
+    SettingsReadInputs inputs;
+    inputs.workingFolder = folder;
+    const SettingsReadResult read = loadSettingsFile(iniPath, inputs, session.settings());
+    session.syncWithSettings();
+    const int count = session.settings().accountCount();
+    if (only > count) {
+        std::cerr << "tarnwick-check: there is no account " << only << " (accounts: " << count
+                  << ")\n";
+        return 2;
+    }
+
+    StoreLoadOptions load;
+    load.folder = folder;
+    load.KeepMailDB = session.settings().Main.KeepMailDB;
+    load.ReleaseChanged = read.ReleaseChanged;
+    load.ECount = count;
+    load.errorBox = [](const std::string& text) {
+        std::cerr << "tarnwick-check: " << text << '\n';
+    };
+    MailStoreFiles::LoadStore(session.db(), load);
+
+    ToolHost host(session);
+    struct Row {
+        int account = 0;
+        bool ok = false;
+        long long newCount = 0;
+    };
+    std::vector<Row> rows;
+    std::vector<std::unique_ptr<TIdCheckThread>> workers;
+    // Created one after another here, so password prompts never overlap.
+    for (int a = 1; a <= count; ++a) {
+        if (only != 0 && a != only)
+            continue;
+        session.runtime()[a].Busy = true;
+        auto w = TIdCheckThread::forAccount(session, host, a);
+        const AccountSettings& acc = session.settings().account(a);
+        if (!acc.SavePwd && w->password().empty())
+            w->markFailed(); // nobody to ask, or nothing typed
+        workers.push_back(std::move(w));
+        rows.push_back({a});
+    }
+
+    std::vector<std::thread> threads;
+    for (std::size_t k = 0; k < workers.size(); ++k) {
+        threads.emplace_back([&, k] {
+            const CheckResult r = workers[k]->run();
+            rows[k].ok = !r.failed;
+            rows[k].newCount = r.newCount;
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    workers.clear();
+
+    bool allOk = true;
+    try {
+        MailStoreFiles::SaveStore(session.db(), folder, session.settings().Main.KeepMailDB);
+    } catch (const std::exception& e) {
+        std::cerr << "tarnwick-check: the mail list was not saved: " << e.what() << '\n';
+        allOk = false;
+    }
+
+    if (json)
+        std::cout << "[";
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const Row& r = rows[k];
+        allOk = allOk && r.ok;
+        const std::string& name = session.settings().account(r.account).Name;
+        const long long shown = session.db().CountShownMessages(r.account);
+        if (json) {
+            std::cout << (k ? "," : "") << "\n  {\"account\": " << r.account
+                      << ", \"name\": " << jsonString(name) << ", \"shown\": " << shown
+                      << ", \"new\": " << r.newCount
+                      << ", \"status\": " << (r.ok ? "\"ok\"" : "\"failed\"") << "}";
+        } else {
+            std::cout << r.account << '\t' << name << '\t' << shown << '\t' << r.newCount << '\t'
+                      << (r.ok ? "ok" : "failed") << '\n';
+        }
+    }
+    if (json)
+        std::cout << "\n]\n";
+    std::cout.flush();
+    return allOk ? 0 : 1;
+}
