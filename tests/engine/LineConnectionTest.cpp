@@ -285,3 +285,57 @@ TEST(LineConnection, ReconnectStartsWithAFreshBuffer) {
 }
 
 } // namespace
+
+namespace {
+
+// The fake server is the ground every network test stands on; its script rules are checked
+// here through a real connection.
+TEST(ScriptedServerScript, RulesTagsLimitsAndFallback) {
+    ScriptedServer srv;
+    srv.setGreeting("* OK hello\r\n");
+    srv.onRegex(R"(^\S+ LOGIN )", "{TAG} OK LOGIN done for {TAG}\r\n");
+    srv.on("PASS a", "-ERR first\r\n", ScriptedServer::After::Continue, 1);
+    srv.on("PASS a", "+OK second\r\n");
+    srv.onPrefix("LIST", "+OK list\r\n");
+    srv.setUnmatchedReply("? what\r\n");
+    LineConnection conn;
+    conn.Connect("127.0.0.1", srv.port());
+    EXPECT_EQ(conn.ReadLn(), "* OK hello");
+    conn.WriteLn("C7 LOGIN bob pw");
+    EXPECT_EQ(conn.ReadLn(), "C7 OK LOGIN done for C7");
+    conn.WriteLn("PASS a");
+    EXPECT_EQ(conn.ReadLn(), "-ERR first");
+    conn.WriteLn("PASS a");
+    EXPECT_EQ(conn.ReadLn(), "+OK second");
+    conn.WriteLn("LIST 3");
+    EXPECT_EQ(conn.ReadLn(), "+OK list");
+    conn.WriteLn("NOOP");
+    EXPECT_EQ(conn.ReadLn(), "? what");
+    EXPECT_EQ(srv.received(),
+              (std::vector<std::string>{"C7 LOGIN bob pw", "PASS a", "PASS a", "LIST 3", "NOOP"}));
+}
+
+TEST(ScriptedServerScript, StallingServerStillShutsDownAndServesTheNextConnection) {
+    auto srv = std::make_unique<ScriptedServer>();
+    srv->setGreeting("+OK\r\n");
+    srv->on("STAT", "", ScriptedServer::After::Stall);
+    LineConnection first;
+    first.Connect("127.0.0.1", srv->port());
+    EXPECT_EQ(first.ReadLn(), "+OK");
+    first.WriteLn("STAT");
+    first.WriteLn("QUIT");
+    EXPECT_TRUE(srv->waitForLine("QUIT")); // recorded though never answered
+    first.Disconnect();
+    ASSERT_TRUE(srv->waitForClosed(1));
+
+    LineConnection second;
+    second.Connect("127.0.0.1", srv->port());
+    EXPECT_EQ(second.ReadLn(), "+OK");
+    second.WriteLn("STAT");
+    ASSERT_TRUE(srv->waitForLineCount(3));
+    srv.reset(); // while the second client is still connected and stalled
+    second.setReadTimeout(5s);
+    EXPECT_EQ(errorOf([&] { second.ReadLn(); }), "Connection Closed Gracefully.");
+}
+
+} // namespace

@@ -138,6 +138,18 @@ bool ScriptedServer::waitForClosed(int n, std::chrono::milliseconds timeout) con
     return m_cv.wait_for(lock, timeout, [&] { return m_closed >= n; });
 }
 
+// Records and removes every complete line at the front of buf.
+void ScriptedServer::recordLines(std::string& buf) {
+    std::size_t lf;
+    while ((lf = buf.find('\n')) != std::string::npos) {
+        std::string line = buf.substr(0, lf);
+        buf.erase(0, lf + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        record(std::move(line));
+    }
+}
+
 void ScriptedServer::record(std::string line) {
     {
         std::lock_guard lock(m_mutex);
@@ -208,8 +220,8 @@ ScriptedServer::Outcome ScriptedServer::sendReply(int fd, const std::string& raw
 
 // Keeps the connection open and records what arrives, answering nothing, until the client
 // closes or the server stops.
-bool ScriptedServer::stall(int fd) {
-    std::string buf;
+bool ScriptedServer::stall(int fd, std::string buf) {
+    recordLines(buf);
     char tmp[4096];
     while (waitReadable(fd, -1)) {
         ssize_t got = ::recv(fd, tmp, sizeof tmp, 0);
@@ -218,14 +230,7 @@ bool ScriptedServer::stall(int fd) {
         if (got <= 0)
             return true;
         buf.append(tmp, static_cast<std::size_t>(got));
-        std::size_t lf;
-        while ((lf = buf.find('\n')) != std::string::npos) {
-            std::string line = buf.substr(0, lf);
-            buf.erase(0, lf + 1);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            record(std::move(line));
-        }
+        recordLines(buf);
     }
     return false;
 }
@@ -233,10 +238,10 @@ bool ScriptedServer::stall(int fd) {
 // Sends FIN and records what the client still says until it closes (bounded), so that an
 // intended close is never turned into a reset that could discard data the client has not
 // read yet.
-void ScriptedServer::closeGracefully(int fd) {
+void ScriptedServer::closeGracefully(int fd, std::string buf) {
+    recordLines(buf);
     ::shutdown(fd, SHUT_WR);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    std::string buf;
     char tmp[4096];
     while (std::chrono::steady_clock::now() < deadline && waitReadable(fd, 300)) {
         ssize_t got = ::recv(fd, tmp, sizeof tmp, 0);
@@ -245,14 +250,7 @@ void ScriptedServer::closeGracefully(int fd) {
         if (got <= 0)
             break;
         buf.append(tmp, static_cast<std::size_t>(got));
-        std::size_t lf;
-        while ((lf = buf.find('\n')) != std::string::npos) {
-            std::string line = buf.substr(0, lf);
-            buf.erase(0, lf + 1);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            record(std::move(line));
-        }
+        recordLines(buf);
     }
 }
 
@@ -295,11 +293,11 @@ void ScriptedServer::serve(int fd) {
     if (!greeting.empty() && sendReply(fd, greeting) != Outcome::Open)
         return;
     if (greetingAfter == After::Close) {
-        closeGracefully(fd);
+        closeGracefully(fd, {});
         return;
     }
     if (greetingAfter == After::Stall) {
-        stall(fd);
+        stall(fd, {});
         return;
     }
 
@@ -343,11 +341,11 @@ void ScriptedServer::serve(int fd) {
             if (sendReply(fd, reply) != Outcome::Open)
                 return;
             if (after == After::Close) {
-                closeGracefully(fd);
+                closeGracefully(fd, std::move(buf));
                 return;
             }
             if (after == After::Stall) {
-                stall(fd);
+                stall(fd, std::move(buf));
                 return;
             }
         }

@@ -100,8 +100,9 @@ private:
     void run();
     void serve(int fd);
     Outcome sendReply(int fd, const std::string& raw);
-    bool stall(int fd);
-    void closeGracefully(int fd);
+    bool stall(int fd, std::string pending);
+    void closeGracefully(int fd, std::string pending);
+    void recordLines(std::string& buf);
     bool waitReadable(int fd, int timeoutMs) const; // false when stopping
     void record(std::string line);
     const CompiledRule* findRule(const std::string& line);

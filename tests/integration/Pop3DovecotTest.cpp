@@ -193,3 +193,22 @@ TEST(DovecotFixtureTest, DoveadmSeesDroppedMessages) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DovecotFixtureTest, ServesImapOnAChosenPort) {
+    TARN_REQUIRE_DOVECOT();
+    int port;
+    {
+        tarn::test::DovecotFixture probe; // any port Dovecot just used is free again now
+        port = probe.imapPort();
+    }
+    DovecotFixture dovecot(DovecotFixture::Options{0, port});
+    EXPECT_EQ(dovecot.imapPort(), port);
+    tarn::LineConnection conn;
+    conn.setReadTimeout(10s);
+    conn.Connect(DovecotFixture::host(), port);
+    EXPECT_EQ(conn.ReadLn().rfind("* OK", 0), 0u);
+}
+
+} // namespace
