@@ -220,6 +220,7 @@ TEST_F(CheckWorker, EmptyMailboxRemovesEveryRecordOfTheAccountWithoutListing) {
     box.serve({});
     const CheckResult r = check();
     EXPECT_FALSE(r.failed);
+    ASSERT_TRUE(srv.waitForLine("QUIT")); // sent without waiting for the answer
     EXPECT_EQ(srv.received(),
               (std::vector<std::string>{"USER bob", "PASS secret", "STAT", "QUIT"}));
     EXPECT_EQ(session.db().CountShownMessages(1), 0);
@@ -242,6 +243,7 @@ TEST_F(CheckWorker, UnchangedTotalSkipsThePassButStillDeletesAndTrims) {
     EXPECT_EQ(r.deletedCount, 1);
     const std::vector<std::string> expected = {"USER bob", "PASS secret", "STAT",
                                                "LIST",     "DELE 2",      "QUIT"};
+    ASSERT_TRUE(srv.waitForLine("QUIT"));
     EXPECT_EQ(srv.received(), expected);
     EXPECT_FALSE(session.db().FindMessage("u2", 1));
     EXPECT_FALSE(session.db().FindMessage("beyond", 1));

@@ -2,7 +2,7 @@
 
 // Check worker against a private Dovecot, shared by the POP3 program (free ports) and the
 // IMAP4 program (port 143). The including file defines kCheckServerType (0 POP3, 1 IMAP4)
-// before including this header.
+// and CHECK_DOVECOT_SUITE (the test suite name) before including this header.
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ inline std::string message(const std::string& id, const std::string& subject,
            "\r\n";
 }
 
-class CheckDovecot : public ::testing::Test {
+class CHECK_DOVECOT_SUITE : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (!DovecotFixture::available())
@@ -52,10 +52,10 @@ protected:
     }
     static void TearDownTestSuite() { s_dovecot.reset(); }
 
-    CheckDovecot()
+    CHECK_DOVECOT_SUITE()
         : session(makeFolder(), tarn::systemClock(), tarn::test::uniqueLockSuffix()),
           host(session) {}
-    ~CheckDovecot() override { std::filesystem::remove_all(session.workingFolder()); }
+    ~CHECK_DOVECOT_SUITE() override { std::filesystem::remove_all(session.workingFolder()); }
 
     static std::string makeFolder() {
         char tmpl[] = "/tmp/tarn-dcheck-XXXXXX";
@@ -137,7 +137,7 @@ protected:
     RecordingCheckHost host;
 };
 
-TEST_F(CheckDovecot, NewMessagesLandWithTheirFieldsAndASecondCheckChangesNothing) {
+TEST_F(CHECK_DOVECOT_SUITE, NewMessagesLandWithTheirFieldsAndASecondCheckChangesNothing) {
     addAccounts(1);
     const auto m1 = s_dovecot->addMessage(user(1), message("one", "First subject"));
     const auto m2 =
@@ -172,7 +172,7 @@ TEST_F(CheckDovecot, NewMessagesLandWithTheirFieldsAndASecondCheckChangesNothing
     EXPECT_EQ(settledCount(1, 2), 2);
 }
 
-TEST_F(CheckDovecot, MarkedMessageIsDeletedOnTheServerAndLogged) {
+TEST_F(CHECK_DOVECOT_SUITE, MarkedMessageIsDeletedOnTheServerAndLogged) {
     addAccounts(1);
     s_dovecot->addMessage(user(1), message("keep", "Keep me"));
     s_dovecot->addMessage(user(1), message("drop", "Drop me"));
@@ -198,7 +198,7 @@ TEST_F(CheckDovecot, MarkedMessageIsDeletedOnTheServerAndLogged) {
     EXPECT_EQ(session.db().CountShownMessages(1), 1);
 }
 
-TEST_F(CheckDovecot, FiltersDeleteHideAndFetchTheBody) {
+TEST_F(CHECK_DOVECOT_SUITE, FiltersDeleteHideAndFetchTheBody) {
     addAccounts(1);
     session.settings().Filters = {
         {3, true, 0, 0, "unwanted", "", 0},
@@ -229,7 +229,7 @@ TEST_F(CheckDovecot, FiltersDeleteHideAndFetchTheBody) {
     EXPECT_EQ(r.newCount, 1);
 }
 
-TEST_F(CheckDovecot, FourAccountsCheckedAtTheSameTime) {
+TEST_F(CHECK_DOVECOT_SUITE, FourAccountsCheckedAtTheSameTime) {
     addAccounts(4);
     for (int a = 1; a <= 4; ++a)
         for (int k = 0; k < 3 + a; ++k)

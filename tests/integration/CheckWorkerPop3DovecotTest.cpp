@@ -2,4 +2,5 @@
 namespace {
 constexpr int kCheckServerType = 0;
 }
+#define CHECK_DOVECOT_SUITE Pop3CheckWorkerDovecot
 #include "integration/CheckDovecotCommon.h"

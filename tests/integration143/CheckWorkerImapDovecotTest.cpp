@@ -3,4 +3,5 @@
 namespace {
 constexpr int kCheckServerType = 1;
 }
+#define CHECK_DOVECOT_SUITE ImapCheckWorkerDovecot
 #include "integration/CheckDovecotCommon.h"
