@@ -1,0 +1,188 @@
+#include "app/TarnwickApp.h"
+
+#include "checker/TF_CheckerWindow.h"
+#include "core/CheckerLayout.h"
+#include "core/CommandLine.h"
+#include "core/Settings.h"
+#include "core/StartupDecisions.h"
+#include "engine/Session.h"
+#include "platform/PowerOff.h"
+#include "store/MailStoreFiles.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSocketNotifier>
+
+#include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tarn {
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    // Nothing else is safe here; the message loop does the rest.
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {}
+
+TarnwickApp::~TarnwickApp() {
+    // The window holds references into the session.
+    m_window.reset();
+}
+
+void TarnwickApp::start() {
+    // The named locks come first, before anything can use the mail list.
+    m_session =
+        std::make_unique<Session>(m_options.currentFolder, systemClock(), m_options.lockSuffix);
+
+    const CommandLineBefore before = comandlinebefore(m_options.args, m_options.currentFolder);
+    m_session->setWorkingFolder(before.WorkingFolder);
+    m_addMenu = before.AddMenu;
+    m_prefsName = before.PrefsName;
+
+    PowerOff& powerOff = m_options.powerOff ? *m_options.powerOff : systemPowerOff();
+    m_window = std::make_unique<TF_CheckerWindow>(*m_session, powerOff, m_options.timers);
+    m_window->setCheckOptions(m_options.checkOptions);
+    TF_CheckerWindow& w = *m_window;
+    w.setCloseHandler([this] { exitProcedure(); });
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect screenRect = screen ? screen->geometry() : QRect(0, 0, 800, 800);
+    const int ppi = w.ppi();
+    SettingsReadInputs inputs;
+    inputs.workingFolder = m_session->workingFolder();
+    inputs.screen = {screenRect.width(), screenRect.height()};
+    inputs.layout = [ppi](const Settings& s) {
+        std::vector<bool> shown;
+        for (const AccountSettings& a : s.Accounts)
+            shown.push_back(a.Show);
+        const MainSettings& m = s.Main;
+        const CheckerLayout l = computeCheckerLayout(
+            {m.CheckerWidth, m.CheckerHeight, m.VSpace, m.HSpace}, ppi, shown, m.Round);
+        return WindowSize{l.width, l.height};
+    };
+    Settings& settings = m_session->settings();
+    const SettingsReadResult read =
+        loadSettingsFile(m_session->path(kSettingsFileName), inputs, settings);
+    m_releaseChanged = read.ReleaseChanged;
+    m_firstStart = read.FirstStart;
+
+    // The window starts online; the saved state and AlwaysOffline may take it offline.
+    const StartOnlineDecision online = decideStartOnline(settings.Main);
+    if (online.goOffline && m_session->Online)
+        w.scheduler().online1xClick();
+    settings.Main.Hidden = online.hidden;
+
+    m_session->syncWithSettings();
+    w.E_Setlengths(false);
+
+    w.moveChecker(settings.Main.currentX, settings.Main.currentY);
+    const CommandLineAfter after = comandlineafter(m_options.args);
+    if (after.Offline && m_session->Online)
+        w.scheduler().online1xClick();
+    if (after.Y) {
+        settings.Main.currentY = *after.Y;
+        w.moveChecker(w.x(), *after.Y);
+    }
+    if (after.X) {
+        settings.Main.currentX = *after.X;
+        w.moveChecker(*after.X, w.y());
+    }
+
+    w.setWindowFlag(Qt::WindowStaysOnTopHint, settings.Main.AlwaysOnTop);
+    w.showForOnline();
+    w.ApplyOpacity();
+    if (m_firstStart) {
+        Firststart(settings);
+        m_session->syncWithSettings();
+    }
+    w.EShowTest();
+    if (settings.Main.Hidden && w.isVisible())
+        w.CoolTrayIcon1Click();
+
+    StoreLoadOptions load;
+    load.folder = m_session->workingFolder();
+    load.KeepMailDB = settings.Main.KeepMailDB;
+    load.ReleaseChanged = m_releaseChanged;
+    load.ECount = settings.accountCount();
+    load.errorBox = [](const std::string& text) {
+        QMessageBox::critical(nullptr, QStringLiteral("Tarnwick"), QString::fromStdString(text));
+    };
+    for (int a : MailStoreFiles::LoadStore(m_session->db(), load))
+        w.UpdateFieldCount(a);
+    if (m_session->Online)
+        w.UpdateTrayState();
+
+    // A first start leaves a complete settings file at once.
+    if (m_firstStart)
+        saveSettings();
+}
+
+void TarnwickApp::saveSettings() {
+    TF_CheckerWindow& w = *m_window;
+    try {
+        saveSettingsFile(m_session->path(kSettingsFileName), m_session->settings(),
+                         {m_session->Online.load(), !w.isVisible(), w.x(), w.y()});
+    } catch (const std::exception& e) {
+        m_saveError = e.what();
+    }
+}
+
+void TarnwickApp::exitProcedure() {
+    if (m_exited || !m_session || !m_window)
+        return;
+    m_exited = true;
+    m_session->Quitting = true;
+    // A failed write must not stop the exit.
+    saveSettings();
+    m_window->hide();
+    if (m_session->settings().Main.KeepMailDB) {
+        try {
+            MailStoreFiles::SaveStore(m_session->db(), m_session->workingFolder(), true);
+        } catch (const std::exception& e) {
+            m_saveError = e.what();
+        }
+    }
+    m_window->scheduler().activityTimer().stop();
+    m_window->stopTrayAnimation();
+    QCoreApplication::quit();
+}
+
+bool TarnwickApp::workersGone(std::chrono::milliseconds wait) const {
+    return !m_session || m_session->waitForWorkers(wait);
+}
+
+void TarnwickApp::installSignalHandlers() {
+    if (g_signalPipe[0] < 0) {
+        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+    }
+    m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    connect(m_signalNotifier, &QSocketNotifier::activated, this, [this] {
+        char buf[16];
+        while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        exitProcedure();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    // The session manager's end of the session quits the application: save then too.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { exitProcedure(); });
+}
+
+} // namespace tarn

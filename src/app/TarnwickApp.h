@@ -1,0 +1,73 @@
+#pragma once
+
+#include "engine/TIdCheckThread.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace tarn {
+
+class CheckTimerFactory;
+class PowerOff;
+class Session;
+class TF_CheckerWindow;
+
+struct StartOptions {
+    std::vector<std::string> args;       // the command line without the program name
+    std::string currentFolder;           // the working folder unless "-d" says otherwise
+    PowerOff* powerOff = nullptr;        // null: the system's
+    CheckTimerFactory* timers = nullptr; // null: QTimers
+    std::string lockSuffix;              // tests keep their named locks apart
+    CheckOptions checkOptions;
+};
+
+// Runs the program's start-up and its exit procedure around the checker window.
+class TarnwickApp : public QObject {
+    Q_OBJECT
+public:
+    explicit TarnwickApp(StartOptions options);
+    ~TarnwickApp() override;
+
+    // The whole start-up up to the running message loop.
+    void start();
+    // Quitting, settings, hide, mail list, free, end of the message loop. Runs once.
+    void exitProcedure();
+    // After the message loop: true when no check worker runs any more within the wait, so
+    // the objects may be destroyed; otherwise the caller must end the process without
+    // destroying them.
+    bool workersGone(std::chrono::milliseconds wait) const;
+    // SIGTERM and SIGINT run the exit procedure (through a self-pipe into the message loop).
+    void installSignalHandlers();
+
+    Session& session() { return *m_session; }
+    TF_CheckerWindow& window() { return *m_window; }
+    bool firstStart() const { return m_firstStart; }
+    bool releaseChanged() const { return m_releaseChanged; }
+    bool addMenu() const { return m_addMenu; }
+    const std::string& prefsName() const { return m_prefsName; }
+    bool exited() const { return m_exited; }
+    // The last failure to write tarn.ini or the mail list (empty when none).
+    const std::string& lastSaveError() const { return m_saveError; }
+
+private:
+    void saveSettings();
+
+    StartOptions m_options;
+    std::unique_ptr<Session> m_session;
+    std::unique_ptr<TF_CheckerWindow> m_window;
+    bool m_firstStart = false;
+    bool m_releaseChanged = false;
+    bool m_addMenu = false;
+    std::string m_prefsName = "prefs.dat";
+    bool m_exited = false;
+    std::string m_saveError;
+    QSocketNotifier* m_signalNotifier = nullptr;
+};
+
+} // namespace tarn

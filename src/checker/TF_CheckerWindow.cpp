@@ -1,0 +1,577 @@
+#include "checker/TF_CheckerWindow.h"
+
+#include "checker/CheckerField.h"
+#include "checker/QtCheckHost.h"
+#include "checker/QtCheckTimer.h"
+#include "checker/ShutdownCountdown.h"
+#include "checker/TF_ShutdownForm.h"
+#include "checker/TrayAnimation.h"
+#include "checker/TrayIcons.h"
+#include "core/IniFile.h"
+#include "core/NewMailSounds.h"
+#include "core/TrayState.h"
+#include "engine/Session.h"
+#include "platform/MailClientLauncher.h"
+#include "platform/NamedMutex.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegion>
+#include <QScreen>
+#include <QSystemTrayIcon>
+
+#include <cmath>
+#include <cstdio>
+
+namespace tarn {
+
+namespace {
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+TF_CheckerWindow::TF_CheckerWindow(Session& session, PowerOff& powerOff, CheckTimerFactory* timers,
+                                   QWidget* parent)
+    : QWidget(parent, Qt::FramelessWindowHint | Qt::Tool), m_session(session),
+      m_powerOff(powerOff) {
+    setObjectName(QStringLiteral("TF_CheckerWindow"));
+    setWindowTitle(QString::fromLatin1(Title));
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSize(8);
+    setFont(f);
+    if (!timers) {
+        m_ownTimers = std::make_unique<QtCheckTimerFactory>(this);
+        timers = m_ownTimers.get();
+    }
+    m_timers = timers;
+
+    m_panel = new QWidget(this);
+    m_panel->setObjectName(QStringLiteral("Panel1"));
+    m_panel->installEventFilter(this);
+    m_panel->setMouseTracking(true);
+
+    m_checkHost = new QtCheckHost(session, this);
+    m_checkHost->setObjectName(QStringLiteral("CheckHost"));
+    m_checkHost->onEndOfCheck = [this](const CheckResult& r) { EndOfCheckUpdate(r); };
+    m_checkHost->onSounds = [this](int account, long long count) {
+        SoundPlayer* player = m_soundPlayer;
+        if (!player)
+            return;
+        const Settings& s = m_session.settings();
+        if (account < 1 || account > s.accountCount())
+            return;
+        PlayNewMailSounds(NewMailSoundSettings::from(s.Main), s.account(account).Sound,
+                          static_cast<int>(count), *player, m_session.locks().mediaPlayer());
+    };
+
+    m_starter = [this](int a) { startDefaultCheck(a); };
+    m_scheduler = std::make_unique<Scheduler>(session.settings(), session.runtime(),
+                                              session.Quitting, session.Online, *m_timers, *this,
+                                              [this](int a) { m_starter(a); });
+
+    m_animation = new TrayAnimation(this);
+    m_animation->setObjectName(QStringLiteral("TrayAnimation"));
+    connect(m_animation, &TrayAnimation::stepped, this,
+            [this] { m_scheduler->CoolTrayIcon1Cycle(); });
+
+    m_shutdown = new ShutdownCountdown(powerOff, this);
+
+    buildPopupMenu();
+
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_tray = new QSystemTrayIcon(this);
+        m_tray->setObjectName(QStringLiteral("CoolTrayIcon1"));
+        m_tray->setToolTip(qs(m_trayHint));
+        m_tray->setContextMenu(m_popup);
+        connect(m_tray, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::DoubleClick)
+                        m_scheduler->CheckAll();
+                });
+        connect(m_animation, &TrayAnimation::frameChanged, this,
+                [this](const QIcon& icon, int) { m_tray->setIcon(icon); });
+        m_tray->show();
+    }
+}
+
+TF_CheckerWindow::~TF_CheckerWindow() {
+    // The scheduler's timers belong to this window; they go before its children.
+    m_scheduler.reset();
+}
+
+void TF_CheckerWindow::startDefaultCheck(int a) {
+    auto worker = TIdCheckThread::forAccount(m_session, *m_checkHost, a, m_checkOptions);
+    TIdCheckThread::start(std::move(worker));
+}
+
+void TF_CheckerWindow::buildPopupMenu() {
+    m_popup = new QMenu(this);
+    m_popup->setObjectName(QStringLiteral("PopupMenu1"));
+    auto add = [this](QMenu* menu, const char* name, const char* caption) {
+        QAction* a = menu->addAction(QString::fromLatin1(caption));
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    auto sep = [](QMenu* menu, const char* name) {
+        QAction* a = menu->addSeparator();
+        a->setObjectName(QString::fromLatin1(name));
+    };
+    add(m_popup, "Preferences1", "Preferences...");
+    add(m_popup, "MailList1", "Mail List...");
+    sep(m_popup, "N1");
+    add(m_popup, "CheckforUpdate2", "Check for Update...");
+    add(m_popup, "Help1", "Help...");
+    add(m_popup, "About2", "About...");
+    sep(m_popup, "N5");
+    m_floating2 = add(m_popup, "Floating2", "Floating");
+    m_floating2->setCheckable(true);
+    QMenu* positions = m_popup->addMenu(QStringLiteral("Floating Window Positions"));
+    positions->setObjectName(QStringLiteral("WindowPositions1Menu"));
+    positions->menuAction()->setObjectName(QStringLiteral("WindowPositions1"));
+    QAction* makeDefault = add(positions, "MakeDefaultPosition1", "Make Default Position");
+    QAction* makeAlternative =
+        add(positions, "MakeAlternativePosition1", "Make Alternative Position");
+    sep(positions, "N6");
+    QAction* resetPositions = add(positions, "ResetWindowPositions1", "Reset Window Positions");
+    m_alwaysOnTop2 = add(m_popup, "AlwaysonTop2", "Always on Top");
+    m_alwaysOnTop2->setCheckable(true);
+    sep(m_popup, "N7");
+    m_online1 = add(m_popup, "online1", Scheduler::GoOfflineCaption);
+    m_restore1 = add(m_popup, "Restore1", "Hide");
+    QAction* checkAll = add(m_popup, "CheckAll1", "Check All");
+    QFont bold = checkAll->font();
+    bold.setBold(true);
+    checkAll->setFont(bold);
+    m_popup->setDefaultAction(checkAll);
+    sep(m_popup, "N8");
+    QAction* quit = add(m_popup, "Quit2", "Quit");
+
+    connect(m_popup, &QMenu::aboutToShow, this, [this] {
+        m_floating2->setChecked(m_session.settings().Main.Floating);
+        m_alwaysOnTop2->setChecked(m_session.settings().Main.AlwaysOnTop);
+    });
+    connect(m_online1, &QAction::triggered, this, [this] { m_scheduler->online1xClick(); });
+    connect(m_restore1, &QAction::triggered, this, [this] { CoolTrayIcon1Click(); });
+    connect(checkAll, &QAction::triggered, this, [this] { m_scheduler->CheckAll(); });
+    connect(quit, &QAction::triggered, this, [this] { close(); });
+    connect(m_floating2, &QAction::triggered, this, [this] {
+        MainSettings& m = m_session.settings().Main;
+        m.Floating = !m.Floating;
+        m_floating2->setChecked(m.Floating);
+    });
+    connect(m_alwaysOnTop2, &QAction::triggered, this,
+            [this] { setAlwaysOnTop(!m_session.settings().Main.AlwaysOnTop); });
+    connect(makeDefault, &QAction::triggered, this, [this] {
+        MainSettings& m = m_session.settings().Main;
+        m.defaultX = x();
+        m.defaultY = y();
+    });
+    connect(makeAlternative, &QAction::triggered, this, [this] {
+        MainSettings& m = m_session.settings().Main;
+        m.alternativeX = x();
+        m.alternativeY = y();
+    });
+    connect(resetPositions, &QAction::triggered, this, [this] {
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const ResetPositions r =
+            resetWindowPositions(screen.width(), screen.height(), width(), height());
+        MainSettings& m = m_session.settings().Main;
+        m.defaultX = r.defaultPos.x;
+        m.defaultY = r.defaultPos.y;
+        m.alternativeX = r.alternativePos.x;
+        m.alternativeY = r.alternativePos.y;
+        m.currentX = r.currentPos.x;
+        m.currentY = r.currentPos.y;
+        moveChecker(m.currentX, m.currentY);
+    });
+}
+
+void TF_CheckerWindow::setAlwaysOnTop(bool on) {
+    m_session.settings().Main.AlwaysOnTop = on;
+    m_alwaysOnTop2->setChecked(on);
+    const bool wasVisible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (wasVisible)
+        show();
+    ApplyOpacity();
+    EShowTest();
+}
+
+void TF_CheckerWindow::createAccountObjects(int a) {
+    const AccountSettings& acc = m_session.settings().account(a);
+    auto* field = new CheckerField(a, m_panel);
+    field->setToolTip(qs(acc.Name));
+    field->setColor(Scheduler::normalColor(acc));
+    connect(field, &CheckerField::doubleClicked, this, [this](int n) { m_scheduler->checkNow(n); });
+    m_fields.push_back(field);
+
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("FieldMenu%1").arg(a));
+    QAction* checkNow = menu->addAction(QStringLiteral("Check Now"));
+    QFont bold = checkNow->font();
+    bold.setBold(true);
+    checkNow->setFont(bold);
+    menu->setDefaultAction(checkNow);
+    QAction* launch = menu->addAction(QStringLiteral("Launch Email Client"));
+    QAction* reset = menu->addAction(QStringLiteral("Reset Connection"));
+    QAction* hide = menu->addAction(QStringLiteral("Hide Messages"));
+    QAction* list = menu->addAction(QStringLiteral("Email List..."));
+    list->setEnabled(acc.List);
+    connect(checkNow, &QAction::triggered, this, [this, a] { m_scheduler->checkNow(a); });
+    connect(launch, &QAction::triggered, this, [this, a] { launchMailClient(a); });
+    connect(reset, &QAction::triggered, this, [this, a] { m_scheduler->ResetConnection(a); });
+    connect(hide, &QAction::triggered, this, [this, a] { HideMessages(a); });
+    field->setFieldMenu(menu);
+    m_fieldMenus.push_back(menu);
+}
+
+void TF_CheckerWindow::E_Setlengths(bool moveForNewAccounts) {
+    const int count = m_session.settings().accountCount();
+    m_session.runtime().resize(count);
+    while (static_cast<int>(m_fields.size()) > count) {
+        delete m_fields.back();
+        m_fields.pop_back();
+        m_fieldMenus.back()->deleteLater();
+        m_fieldMenus.pop_back();
+    }
+    const int ppi = this->ppi();
+    for (int a = static_cast<int>(m_fields.size()) + 1; a <= count; ++a) {
+        createAccountObjects(a);
+        m_scheduler->syncAccounts();
+        if (moveForNewAccounts) {
+            MainSettings& m = m_session.settings().Main;
+            const QRect screen = QGuiApplication::primaryScreen()->geometry();
+            m.currentX = addedAccountCurrentX({m.CheckerWidth, m.CheckerHeight, m.VSpace, m.HSpace},
+                                              ppi, width(), x(), m.currentX, screen.width());
+            move(m.currentX, y());
+            m.defaultX = m.currentX;
+        }
+    }
+    m_scheduler->syncAccounts();
+    EShowTest();
+}
+
+int TF_CheckerWindow::ppi() const {
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    return s ? static_cast<int>(std::lround(s->logicalDotsPerInch())) : 96;
+}
+
+void TF_CheckerWindow::EShowTest() {
+    const Settings& s = m_session.settings();
+    const MainSettings& m = s.Main;
+    std::vector<bool> shown;
+    for (int a = 1; a <= static_cast<int>(m_fields.size()); ++a)
+        shown.push_back(a <= s.accountCount() && s.account(a).Show);
+    m_layout = computeCheckerLayout({m.CheckerWidth, m.CheckerHeight, m.VSpace, m.HSpace}, ppi(),
+                                    shown, m.Round);
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        CheckerField* f = m_fields[i];
+        const CheckerLayout::Field& g = m_layout.fields[i];
+        if (g.visible) {
+            f->setGeometry(g.rect.left, g.rect.top, g.rect.width, g.rect.height);
+            f->setPointSize(m.FontSize);
+            f->show();
+        } else {
+            f->hide();
+        }
+    }
+    SetColorSet();
+    setFixedSize(std::max(1, m_layout.width), std::max(1, m_layout.height));
+    m_panel->setGeometry(0, 0, m_layout.width, m_layout.height);
+    const CheckerRegion& r = m_layout.region;
+    if (r.round) {
+        QPainterPath path;
+        path.addRoundedRect(QRectF(0, 0, r.width, r.height), r.ellipseWidth / 2.0,
+                            r.ellipseHeight / 2.0);
+        setMask(QRegion(path.toFillPolygon().toPolygon()));
+    } else {
+        setMask(QRegion(0, 0, r.width, r.height));
+    }
+    update();
+}
+
+CheckerField* TF_CheckerWindow::EShowVar(int account) const {
+    if (account < 1 || account > static_cast<int>(m_fields.size()))
+        return nullptr;
+    return m_fields[static_cast<std::size_t>(account - 1)];
+}
+
+QMenu* TF_CheckerWindow::fieldMenu(int account) const {
+    if (account < 1 || account > static_cast<int>(m_fieldMenus.size()))
+        return nullptr;
+    return m_fieldMenus[static_cast<std::size_t>(account - 1)];
+}
+
+void TF_CheckerWindow::SetColorSet() {
+    const Settings& s = m_session.settings();
+    const CheckerColors& c = s.Main.Colors;
+    m_panelBevels = panelHasBevels(s.Main.BlueSetInUse, s.Main.Round);
+    for (int a = 1; a <= static_cast<int>(m_fields.size()) && a <= s.accountCount(); ++a) {
+        CheckerField* f = EShowVar(a);
+        f->setColor(Scheduler::normalColor(s.account(a)));
+        f->setBevel(c.BorderSize);
+        f->setFontColor(c.Font);
+    }
+    m_panel->update();
+}
+
+void TF_CheckerWindow::BlueColorSet() {
+    tarn::BlueColorSet(IniFile(m_session.path(kSettingsFileName)), m_session.settings().Main);
+    SetColorSet();
+}
+
+void TF_CheckerWindow::GrayColorSet() {
+    tarn::GrayColorSet(m_session.settings().Main);
+    SetColorSet();
+}
+
+void TF_CheckerWindow::paintPanel() {
+    QPainter p(m_panel);
+    const CheckerColors& c = m_session.settings().Main.Colors;
+    const QColor back = CheckerField::toQColor(c.Back);
+    p.fillRect(m_panel->rect(), back);
+    if (!m_panelBevels || c.BorderSize <= 0)
+        return;
+    // Outer raised bevel inside the one-pixel frame, then the inner lowered one.
+    const QColor light = back.lighter(160);
+    const QColor dark = back.darker(200);
+    auto bevel = [&](int inset, bool raised) {
+        for (int i = 0; i < c.BorderSize; ++i) {
+            const QRect b =
+                m_panel->rect().adjusted(inset + i, inset + i, -inset - i - 1, -inset - i - 1);
+            p.setPen(raised ? light : dark);
+            p.drawLine(b.topLeft(), b.topRight());
+            p.drawLine(b.topLeft(), b.bottomLeft());
+            p.setPen(raised ? dark : light);
+            p.drawLine(b.bottomLeft(), b.bottomRight());
+            p.drawLine(b.topRight(), b.bottomRight());
+        }
+    };
+    bevel(1, true);
+    bevel(1 + c.BorderSize, false);
+}
+
+void TF_CheckerWindow::PaintField(int account, std::uint32_t color) {
+    if (CheckerField* f = EShowVar(account))
+        f->setColor(color);
+}
+
+void TF_CheckerWindow::SetFieldHint(int account, const std::string& text) {
+    if (CheckerField* f = EShowVar(account))
+        f->setToolTip(qs(text));
+}
+
+void TF_CheckerWindow::UpdateFieldCount(int account) {
+    CheckerField* f = EShowVar(account);
+    if (!f)
+        return;
+    long long count = 0;
+    {
+        NamedLock lock(m_session.db().mutex());
+        count = m_session.db().CountShownMessages(account);
+    }
+    f->setText(QString::number(count));
+    update();
+}
+
+std::string TF_CheckerWindow::timeOfDay() const {
+    const double d = m_session.clock().localDateTime();
+    int minutes = static_cast<int>(std::floor((d - std::floor(d)) * 1440.0 + 1e-6));
+    minutes = std::clamp(minutes, 0, 1439);
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02d:%02d", minutes / 60, minutes % 60);
+    return buf;
+}
+
+void TF_CheckerWindow::ShowCheckResult(int account, bool withTime) {
+    UpdateFieldCount(account);
+    const Settings& s = m_session.settings();
+    if (withTime && account >= 1 && account <= s.accountCount())
+        SetFieldHint(account, s.account(account).Name + " " + timeOfDay());
+}
+
+void TF_CheckerWindow::ApplyOpacity() {
+    setWindowOpacity((m_session.settings().Main.TransparencyValue & 0xFF) / 255.0);
+}
+
+void TF_CheckerWindow::HideMessages(int account) {
+    try {
+        NamedLock lock(m_session.db().mutex());
+        m_session.db().HideMessages(account);
+    } catch (const std::exception&) {
+        // An error ends the walk; what was hidden stays hidden.
+    }
+    UpdateFieldCount(account);
+    if (!m_scheduler->activityTimer().isActive() && m_session.Online)
+        UpdateTrayState();
+}
+
+void TF_CheckerWindow::EndOfCheckUpdate(const CheckResult& result) {
+    const int a = result.account;
+    const Settings& s = m_session.settings();
+    AccountRuntime* rt = m_session.runtimeOf(a);
+    if (!rt || a > s.accountCount())
+        return;
+    {
+        NamedLock lock(m_session.db().mutex());
+        rt->ShownCount = static_cast<int>(m_session.db().CountShownMessages(a));
+    }
+    PaintField(a, Scheduler::endOfCheckColor(s.account(a), s.Main.Colors, result.failed));
+    ShowCheckResult(a, true);
+    if (result.shutdownRequested)
+        m_shutdown->StartShutdownTimer();
+}
+
+void TF_CheckerWindow::launchMailClient(int a) {
+    const Settings& s = m_session.settings();
+    if (a < 1 || a > s.accountCount())
+        return;
+    MailClientLauncher launcher;
+    launcher.launch(s.account(a).DefaultMailClient, s.account(a).CustomMailClientPath,
+                    [this](const std::string& text) {
+                        QMessageBox::critical(this, QString::fromLatin1(Title), qs(text));
+                    });
+}
+
+void TF_CheckerWindow::CoolTrayIcon1Click() {
+    if (isVisible()) {
+        hide();
+        m_restore1->setText(QStringLiteral("Show"));
+    } else {
+        show();
+        m_restore1->setText(QStringLiteral("Hide"));
+    }
+}
+
+void TF_CheckerWindow::moveChecker(int x, int y) {
+    const QScreen* s = QGuiApplication::primaryScreen();
+    const QRect work = s ? s->availableGeometry() : QRect(0, 0, 800, 800);
+    const WindowGeometry g = m_snap.snap(
+        {x, y, width(), height()},
+        {work.left(), work.top(), work.left() + work.width(), work.top() + work.height()},
+        m_session.Quitting, m_session.settings().Main.SnapWindow);
+    move(g.x, g.y);
+}
+
+void TF_CheckerWindow::setOnlineCaption(const std::string& caption) {
+    m_online1->setText(qs(caption));
+}
+
+bool TF_CheckerWindow::checkerVisible() const {
+    return isVisible();
+}
+
+void TF_CheckerWindow::hideForOffline() {
+    hide();
+    m_restore1->setText(QStringLiteral("Show"));
+}
+
+void TF_CheckerWindow::showForOnline() {
+    show();
+    m_restore1->setText(QStringLiteral("Hide"));
+}
+
+void TF_CheckerWindow::setTrayImage(int index) {
+    m_trayImage = index;
+    if (m_tray && index >= 0)
+        m_tray->setIcon(QIcon(QPixmap::fromImage(TrayIcons::staticImage(index))));
+}
+
+void TF_CheckerWindow::showOfflineIcon() {
+    setTrayImage(TrayState::OfflineImage);
+}
+
+bool TF_CheckerWindow::trayAnimating() const {
+    return m_animation->isRunning();
+}
+
+void TF_CheckerWindow::startTrayAnimation(bool withMail) {
+    m_animation->start(withMail ? TrayIcons::ImageList6() : TrayIcons::ImageList5());
+}
+
+void TF_CheckerWindow::stopTrayAnimation() {
+    m_animation->stop();
+}
+
+void TF_CheckerWindow::UpdateTrayState() {
+    long long shown = 0;
+    {
+        NamedLock lock(m_session.db().mutex());
+        shown = m_session.db().CountAllShownMessages();
+    }
+    const TrayState t =
+        trayStateFor(static_cast<int>(std::min<long long>(shown, 1 << 30)), m_session.Online);
+    m_trayHint = t.hint;
+    if (m_tray)
+        m_tray->setToolTip(qs(t.hint));
+    setTrayImage(t.image);
+}
+
+bool TF_CheckerWindow::anyShownMessage() {
+    NamedLock lock(m_session.db().mutex());
+    return m_session.db().CountAllShownMessages() > 0;
+}
+
+bool TF_CheckerWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_panel)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Paint:
+        paintPanel();
+        return true;
+    case QEvent::ContextMenu:
+        m_popup->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    case QEvent::MouseButtonPress: {
+        auto* me = static_cast<QMouseEvent*>(event);
+        if (me->button() == Qt::LeftButton) {
+            m_dragging = true;
+            m_dragOffset = me->globalPosition().toPoint() - pos();
+            return true;
+        }
+        break;
+    }
+    case QEvent::MouseMove: {
+        auto* me = static_cast<QMouseEvent*>(event);
+        if (m_dragging && (me->buttons() & Qt::LeftButton)) {
+            const QPoint p = me->globalPosition().toPoint() - m_dragOffset;
+            moveChecker(p.x(), p.y());
+            return true;
+        }
+        break;
+    }
+    case QEvent::MouseButtonRelease:
+        m_dragging = false;
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TF_CheckerWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && !m_activatedOnce) {
+        m_activatedOnce = true;
+        EShowTest();
+    }
+    return QWidget::event(event);
+}
+
+void TF_CheckerWindow::closeEvent(QCloseEvent* event) {
+    if (m_onClose) {
+        auto handler = std::move(m_onClose);
+        m_onClose = nullptr;
+        handler();
+    }
+    event->accept();
+}
+
+} // namespace tarn
