@@ -1,0 +1,376 @@
+#include "TestApp.h"
+#include "checker/CheckerField.h"
+#include "checker/QtCheckHost.h"
+#include "checker/TF_CheckerWindow.h"
+#include "core/FakeCheckTimers.h"
+#include "core/TempDir.h"
+#include "engine/Session.h"
+#include "fakes/RecordingCheckHost.h"
+#include "fakes/ScriptedServer.h"
+#include "platform/NamedMutex.h"
+#include "platform/PowerOff.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace tarn {
+namespace {
+
+struct RecordingPowerOff : PowerOff {
+    int calls = 0;
+    bool powerOff() override {
+        ++calls;
+        return false;
+    }
+};
+
+QString plain(QString caption) {
+    return caption.remove(QLatin1Char('&'));
+}
+
+std::vector<QAction*> items(QMenu* menu) {
+    std::vector<QAction*> out;
+    for (QAction* a : menu->actions())
+        out.push_back(a);
+    return out;
+}
+
+class CheckerWindowTest : public ::testing::Test {
+protected:
+    CheckerWindowTest() : session(dir.path().string(), systemClock(), test::uniqueLockSuffix()) {
+        test::app();
+    }
+
+    void makeWindow(int accounts, bool fakeTimers = true) {
+        Settings& s = session.settings();
+        s.Accounts.clear();
+        for (int i = 1; i <= accounts; ++i) {
+            AccountSettings acc = defaultAccount(i, s.Main.Colors);
+            acc.Host = "127.0.0.1:1";
+            acc.UserID = "bob";
+            acc.Password = "secret";
+            s.Accounts.push_back(acc);
+        }
+        s.Main.ECount = accounts;
+        session.syncWithSettings();
+        window =
+            std::make_unique<TF_CheckerWindow>(session, powerOff, fakeTimers ? &timers : nullptr);
+        if (fakeTimers)
+            window->setCheckStarter([this](int a) { started.push_back(a); });
+        window->E_Setlengths(false);
+    }
+    CheckerField* field(int a) const { return window->EShowVar(a); }
+    void addMessages(int account, int shown, int hidden) {
+        NamedLock lock(session.db().mutex());
+        for (int i = 0; i < shown + hidden; ++i) {
+            MailRecord r;
+            r.UID = "u" + std::to_string(account) + "-" + std::to_string(i);
+            r.Account = account;
+            r.Ignore = i >= shown;
+            session.db().AppendMessage(r);
+        }
+    }
+
+    test::TempDir dir;
+    Session session;
+    RecordingPowerOff powerOff;
+    test::FakeCheckTimers timers;
+    std::vector<int> started;
+    std::unique_ptr<TF_CheckerWindow> window;
+};
+
+TEST_F(CheckerWindowTest, GeometryAndRegionFollowTheShownAccounts) {
+    makeWindow(3);
+    ASSERT_EQ(window->ppi(), 96);
+    session.settings().account(2).Show = false;
+    window->EShowTest();
+    EXPECT_EQ(window->size(), QSize(77, 27));
+    EXPECT_EQ(field(1)->geometry(), QRect(14, 6, 20, 14));
+    EXPECT_EQ(field(3)->geometry(), QRect(42, 6, 20, 14));
+    EXPECT_TRUE(field(2)->isHidden());
+    EXPECT_EQ(window->region(), (CheckerRegion{true, 77, 27, 29, 27}));
+    EXPECT_EQ(window->panel()->geometry(), QRect(0, 0, 77, 27));
+
+    session.settings().Main.Round = false;
+    for (int a = 1; a <= 3; ++a)
+        session.settings().account(a).Show = false;
+    window->EShowTest();
+    EXPECT_EQ(window->size().width(), 21);
+    EXPECT_EQ(window->region(), (CheckerRegion{false, 21, 27, 0, 0}));
+}
+
+TEST_F(CheckerWindowTest, WindowAndPanelCarryTheirNames) {
+    makeWindow(1);
+    EXPECT_EQ(window->windowTitle(), "Tarnwick");
+    EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(window->windowFlags().testFlag(Qt::Tool));
+    EXPECT_EQ(window->panel()->objectName(), "Panel1");
+    EXPECT_NE(window->findChild<QMenu*>("PopupMenu1"), nullptr);
+    EXPECT_EQ(window->scheduler().activityTimer().interval(), 300);
+}
+
+TEST_F(CheckerWindowTest, FieldColoursByStateAndLayoutRestoresThem) {
+    makeWindow(2);
+    Settings& s = session.settings();
+    s.account(2).Active = false;
+    window->EShowTest();
+    const CheckerColors& c = s.Main.Colors;
+    EXPECT_EQ(field(1)->color(), s.account(1).ActiveColor);
+    EXPECT_EQ(field(2)->color(), s.account(2).IdleColor);
+    EXPECT_EQ(field(1)->fontColor(), c.Font);
+    EXPECT_TRUE(field(1)->text().isEmpty()); // nothing known yet
+
+    window->EndOfCheckUpdate({1, /*failed=*/true});
+    EXPECT_EQ(field(1)->color(), c.Error);
+    EXPECT_EQ(field(1)->text(), "0");
+    window->EShowTest();
+    EXPECT_EQ(field(1)->color(), s.account(1).ActiveColor);
+}
+
+TEST_F(CheckerWindowTest, BlinkingWhileBusyThenResultOnTheField) {
+    makeWindow(1);
+    const CheckerColors& c = session.settings().Main.Colors;
+    ASSERT_TRUE(window->scheduler().checkNow(1));
+    EXPECT_EQ(started, std::vector<int>{1});
+    timers.advanceTo(300);
+    EXPECT_EQ(field(1)->color(), c.Connected);
+    timers.advanceTo(600);
+    EXPECT_EQ(field(1)->color(), session.settings().account(1).ActiveColor);
+    timers.advanceTo(900);
+    EXPECT_EQ(field(1)->color(), c.Connected);
+
+    addMessages(1, 3, 1);
+    session.runtime()[1].Busy = false;
+    window->EndOfCheckUpdate({1, false});
+    EXPECT_EQ(field(1)->text(), "3");
+    EXPECT_EQ(session.runtime()[1].ShownCount, 3);
+    EXPECT_EQ(field(1)->color(), session.settings().account(1).ActiveColor);
+    EXPECT_EQ(field(1)->toolTip().toStdString(), "Account 1 " + window->timeOfDay());
+}
+
+TEST_F(CheckerWindowTest, GoingOfflineWhileBusyShowsErrorThenTheLateResult) {
+    makeWindow(2);
+    ASSERT_TRUE(window->scheduler().checkmail(2));
+    QAction* online1 = window->findChild<QAction*>("online1");
+    ASSERT_NE(online1, nullptr);
+    EXPECT_EQ(plain(online1->text()), "Go Offline");
+    online1->trigger();
+    EXPECT_EQ(plain(online1->text()), "Go Online");
+    EXPECT_EQ(field(2)->color(), session.settings().Main.Colors.Error);
+    EXPECT_FALSE(session.runtime()[2].Busy);
+    EXPECT_EQ(window->trayImage(), 2);
+
+    addMessages(2, 2, 0);
+    window->EndOfCheckUpdate({2, false});
+    EXPECT_EQ(field(2)->text(), "2");
+    EXPECT_EQ(field(2)->color(), session.settings().account(2).ActiveColor);
+}
+
+TEST_F(CheckerWindowTest, FieldMenuItemsAndDoubleClickChecksEvenWhenInactiveAndOffline) {
+    makeWindow(2);
+    session.settings().account(2).List = false;
+    session.settings().account(1).Active = false;
+    // A fresh window so account 2's menu is built from List = false.
+    window = std::make_unique<TF_CheckerWindow>(session, powerOff, &timers);
+    window->setCheckStarter([this](int a) { started.push_back(a); });
+    window->E_Setlengths(false);
+
+    QMenu* menu = window->fieldMenu(2);
+    ASSERT_NE(menu, nullptr);
+    const auto acts = items(menu);
+    ASSERT_EQ(acts.size(), 5u);
+    const std::vector<QString> captions = {"Check Now", "Launch Email Client", "Reset Connection",
+                                           "Hide Messages", "Email List..."};
+    for (std::size_t i = 0; i < acts.size(); ++i)
+        EXPECT_EQ(plain(acts[i]->text()), captions[i]);
+    EXPECT_EQ(menu->defaultAction(), acts[0]);
+    EXPECT_TRUE(acts[0]->font().bold());
+    EXPECT_FALSE(acts[4]->isEnabled());
+    EXPECT_TRUE(items(window->fieldMenu(1))[4]->isEnabled());
+
+    window->scheduler().online1xClick();
+    ASSERT_FALSE(session.Online);
+    QTest::mouseDClick(field(1), Qt::LeftButton);
+    EXPECT_TRUE(session.Online);
+    EXPECT_EQ(started, std::vector<int>{1});
+
+    // Reset Connection from the menu: idle, error colour; a new check may start.
+    acts[2]->trigger();
+    items(window->fieldMenu(1))[2]->trigger();
+    EXPECT_FALSE(session.runtime()[1].Busy);
+    EXPECT_EQ(field(1)->color(), session.settings().Main.Colors.Error);
+    items(window->fieldMenu(1))[0]->trigger();
+    EXPECT_EQ(started, (std::vector<int>{1, 1}));
+}
+
+TEST_F(CheckerWindowTest, HideMessagesLeavesNoCount) {
+    makeWindow(1);
+    addMessages(1, 2, 1);
+    window->UpdateFieldCount(1);
+    EXPECT_EQ(field(1)->text(), "2");
+    items(window->fieldMenu(1))[3]->trigger();
+    EXPECT_EQ(field(1)->text(), "0");
+    EXPECT_EQ(window->trayHint(), "You have 0 new Mails");
+}
+
+TEST_F(CheckerWindowTest, TrayMenuItemsInOrder) {
+    makeWindow(1);
+    QMenu* popup = window->popupMenu();
+    struct Item {
+        const char* name;
+        const char* caption; // null: separator
+    };
+    const std::vector<Item> expected = {
+        {"Preferences1", "Preferences..."},
+        {"MailList1", "Mail List..."},
+        {"N1", nullptr},
+        {"CheckforUpdate2", "Check for Update..."},
+        {"Help1", "Help..."},
+        {"About2", "About..."},
+        {"N5", nullptr},
+        {"Floating2", "Floating"},
+        {"WindowPositions1", "Floating Window Positions"},
+        {"AlwaysonTop2", "Always on Top"},
+        {"N7", nullptr},
+        {"online1", "Go Offline"},
+        {"Restore1", "Hide"},
+        {"CheckAll1", "Check All"},
+        {"N8", nullptr},
+        {"Quit2", "Quit"},
+    };
+    const auto acts = items(popup);
+    ASSERT_EQ(acts.size(), expected.size());
+    for (std::size_t i = 0; i < acts.size(); ++i) {
+        SCOPED_TRACE(expected[i].name);
+        EXPECT_EQ(acts[i]->objectName(), expected[i].name);
+        EXPECT_EQ(acts[i]->isSeparator(), expected[i].caption == nullptr);
+        if (expected[i].caption) {
+            EXPECT_EQ(plain(acts[i]->text()), expected[i].caption);
+        }
+    }
+    EXPECT_EQ(popup->defaultAction()->objectName(), "CheckAll1");
+    const auto sub = items(acts[8]->menu());
+    ASSERT_EQ(sub.size(), 4u);
+    EXPECT_EQ(sub[0]->objectName(), "MakeDefaultPosition1");
+    EXPECT_EQ(sub[1]->objectName(), "MakeAlternativePosition1");
+    EXPECT_EQ(sub[2]->objectName(), "N6");
+    EXPECT_EQ(sub[3]->objectName(), "ResetWindowPositions1");
+}
+
+TEST_F(CheckerWindowTest, CheckAllWhileOfflineGoesOnlineAndTicksActiveAccounts) {
+    makeWindow(2);
+    window->scheduler().online1xClick();
+    session.settings().Main.CheckAllWhenGoingOnline = false;
+    window->findChild<QAction*>("CheckAll1")->trigger();
+    EXPECT_TRUE(session.Online);
+    timers.advanceBy(20);
+    EXPECT_EQ(started, (std::vector<int>{1, 2}));
+}
+
+TEST_F(CheckerWindowTest, GraySetWithRoundDropsThePanelBevels) {
+    makeWindow(1);
+    EXPECT_TRUE(window->panelBevels());
+    window->GrayColorSet();
+    EXPECT_FALSE(window->panelBevels());
+    EXPECT_EQ(field(1)->bevel(), 1);
+    session.settings().Main.Round = false;
+    window->SetColorSet();
+    EXPECT_TRUE(window->panelBevels());
+}
+
+TEST(CheckerFieldColor, SettingsColoursBecomeQtColours) {
+    test::app();
+    EXPECT_EQ(CheckerField::toQColor(0x0000FF), QColor(255, 0, 0));
+    EXPECT_EQ(CheckerField::toQColor(0xBB8800), QColor(0, 0x88, 0xBB));
+    EXPECT_EQ(CheckerField::toQColor(CheckerColors::systemColor(4)),
+              QApplication::palette().color(QPalette::Button));
+}
+
+// Real check workers on their own threads against the scripted server.
+class CheckerWindowWorkerTest : public CheckerWindowTest {
+protected:
+    void serve(int messages) {
+        srv.setGreeting("+OK ready\r\n");
+        srv.on("USER bob", "+OK\r\n");
+        srv.on("PASS secret", "+OK\r\n");
+        std::string list = "+OK\r\n", uidl = "+OK\r\n";
+        for (int i = 1; i <= messages; ++i) {
+            const std::string n = std::to_string(i);
+            const std::string header = "From: a@example.org\r\nSubject: s" + n + "\r\n";
+            list += n + " 100\r\n";
+            uidl += n + " uid" + n + "\r\n";
+            srv.on("LIST " + n, "+OK " + n + " 100\r\n");
+            srv.on("TOP " + n + " 0", "+OK\r\n" + header + "\r\n.\r\n");
+        }
+        srv.on("STAT",
+               "+OK " + std::to_string(messages) + " " + std::to_string(100 * messages) + "\r\n");
+        srv.on("LIST", list + ".\r\n");
+        srv.on("UIDL", uidl + ".\r\n");
+        srv.on("QUIT", "+OK bye\r\n", test::ScriptedServer::After::Close);
+        srv.setUnmatchedReply("-ERR no\r\n");
+    }
+    test::ScriptedServer srv;
+};
+
+TEST_F(CheckerWindowWorkerTest, CheckShowsCountAndFailedPortShowsError) {
+    serve(3);
+    makeWindow(2, /*fakeTimers=*/false);
+    session.settings().account(1).Host = "127.0.0.1:" + std::to_string(srv.port());
+    session.settings().account(2).Host = "127.0.0.1:abc";
+    ASSERT_TRUE(window->scheduler().checkmail(1));
+    ASSERT_TRUE(window->scheduler().checkmail(2));
+    const bool done = test::processUntil(
+        [&] {
+            return field(1)->text() == "3" && !session.runtime()[1].Busy &&
+                   !session.runtime()[2].Busy && session.runningWorkers() == 0;
+        },
+        std::chrono::seconds(20));
+    ASSERT_TRUE(done) << field(1)->text().toStdString();
+    EXPECT_EQ(field(1)->color(), session.settings().account(1).ActiveColor);
+    EXPECT_EQ(field(2)->color(), session.settings().Main.Colors.Error);
+    EXPECT_EQ(field(2)->text(), "0");
+    EXPECT_EQ(session.runtime()[2].LastMailboxTotal, -1);
+    // The termination step has cleared the New marks.
+    NamedLock lock(session.db().mutex());
+    EXPECT_EQ(session.db().CountNewShown(1), 0);
+}
+
+TEST(QtCheckHostTest, EndOfCheckUpdateWaitsForTheMainThreadButNotForeverWhenQuitting) {
+    test::app();
+    test::TempDir dir;
+    Session session(dir.path().string(), systemClock(), test::uniqueLockSuffix());
+    QtCheckHost host(session);
+    std::atomic<int> ranOn{0};
+    host.onEndOfCheck = [&](const CheckResult& r) { ranOn = r.account; };
+
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        host.EndOfCheckUpdate({7});
+        returned = true;
+    });
+    // The worker waits until the main thread has run the update.
+    EXPECT_TRUE(test::processUntil([&] { return returned.load(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(ranOn, 7);
+    worker.join();
+
+    // A quitting program whose main thread no longer runs events: the worker goes on.
+    session.Quitting = true;
+    returned = false;
+    const auto t0 = std::chrono::steady_clock::now();
+    std::thread late([&] {
+        host.EndOfCheckUpdate({8});
+        returned = true;
+    });
+    late.join();
+    EXPECT_TRUE(returned);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_EQ(ranOn, 7);
+}
+
+} // namespace
+} // namespace tarn
