@@ -1,0 +1,250 @@
+#include "app/TarnwickApp.h"
+#include "app/TarnApplication.h"
+#include "checker/CheckerField.h"
+#include "checker/TF_CheckerWindow.h"
+#include "core/IniFile.h"
+#include "core/PasswordScrambling.h"
+#include "core/TempDir.h"
+#include "engine/Session.h"
+#include "fakes/RecordingCheckHost.h"
+#include "fakes/ScriptedServer.h"
+#include "platform/NamedMutex.h"
+#include "platform/PowerOff.h"
+#include "store/MailStoreFiles.h"
+
+#include <QAction>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tarn {
+namespace {
+
+TarnApplication& app() {
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    static TarnApplication* instance = new TarnApplication(argc, argv);
+    return *instance;
+}
+
+QString plain(QString caption) {
+    return caption.remove(QLatin1Char('&'));
+}
+
+struct NoPowerOff : PowerOff {
+    bool powerOff() override { return false; }
+};
+
+class TarnwickAppTest : public ::testing::Test {
+protected:
+    TarnwickAppTest() { app(); }
+
+    std::unique_ptr<TarnwickApp> startApp(std::vector<std::string> args = {}) {
+        StartOptions o;
+        o.args = std::move(args);
+        o.currentFolder = dir.path().string();
+        o.powerOff = &powerOff;
+        o.lockSuffix = test::uniqueLockSuffix();
+        auto a = std::make_unique<TarnwickApp>(std::move(o));
+        a->start();
+        return a;
+    }
+    // A saved list with two shown messages of account 1.
+    void saveList(const std::string& folder) {
+        Session s(folder, systemClock(), test::uniqueLockSuffix());
+        for (int i = 0; i < 2; ++i) {
+            MailRecord r;
+            r.UID = "m" + std::to_string(i);
+            r.Account = 1;
+            s.db().AppendMessage(r);
+        }
+        MailStoreFiles::SaveStore(s.db(), folder, true);
+    }
+    void writeIni(const std::string& text) { test::writeFile(dir.file("tarn.ini"), text); }
+
+    test::TempDir dir;
+    NoPowerOff powerOff;
+};
+
+TEST_F(TarnwickAppTest, FirstStartWithoutSettingsFile) {
+    auto a = startApp();
+    Session& s = a->session();
+    EXPECT_TRUE(a->firstStart());
+    EXPECT_FALSE(s.Online);
+    ASSERT_EQ(s.settings().accountCount(), 1);
+    EXPECT_EQ(s.settings().account(1).Name, "Account 1");
+    ASSERT_EQ(s.settings().Filters.size(), 1u);
+    EXPECT_EQ(s.settings().Filters[0].Icon, 12);
+    EXPECT_EQ(plain(a->window().findChild<QAction*>("online1")->text()), "Go Online");
+    EXPECT_TRUE(a->window().isVisible());
+    EXPECT_EQ(a->window().size(), QSize(49, 27));
+
+    // Written at once, before any exit.
+    ASSERT_TRUE(std::filesystem::exists(dir.file("tarn.ini")));
+    IniFile ini(dir.file("tarn.ini"));
+    EXPECT_EQ(ini.readInteger("Main", "ECount", -1), 1);
+    EXPECT_EQ(ini.readInteger("Main", "FilterCount", -1), 1);
+    EXPECT_EQ(ini.readString("Main", "ReleaseNr", ""), "19");
+    EXPECT_EQ(ini.readString("Main", "on/offline", ""), "off");
+    EXPECT_EQ(ini.readString("1", "Name", ""), "Account 1");
+    EXPECT_TRUE(ini.sectionExists("Filter 0"));
+    EXPECT_TRUE(ini.sectionExists("BlueColorSet"));
+    a->exitProcedure();
+}
+
+TEST_F(TarnwickAppTest, SavedListIsUsedOnlyByThisRelease) {
+    struct Case {
+        const char* release;
+        const char* expectedText;
+    };
+    for (const Case& c : {Case{"19", "2"}, Case{"18", ""}}) {
+        SCOPED_TRACE(c.release);
+        saveList(dir.path().string());
+        writeIni(std::string("[Main]\nReleaseNr=") + c.release +
+                 "\nECount=1\nkeepMailDB=0\n[1]\nName=One\n");
+        auto a = startApp();
+        EXPECT_EQ(a->releaseChanged(), std::string(c.release) != "19");
+        // With KeepMailDB off only a changed release loads anything: the empty template.
+        EXPECT_EQ(a->session().db().size(), 0u);
+        EXPECT_TRUE(a->window().EShowVar(1)->text().isEmpty());
+        EXPECT_EQ(std::filesystem::exists(dir.file("blankMDB.tdb")),
+                  std::string(c.release) != "19");
+        std::filesystem::remove(dir.file("blankMDB.tdb"));
+        a->exitProcedure();
+    }
+    // KeepMailDB on with this release: the saved list and its counts come back.
+    saveList(dir.path().string());
+    writeIni("[Main]\nReleaseNr=19\nECount=2\nkeepMailDB=1\n[1]\nName=One\n[2]\nName=Two\n");
+    auto a = startApp();
+    EXPECT_EQ(a->session().db().size(), 2u);
+    EXPECT_EQ(a->window().EShowVar(1)->text(), "2");
+    EXPECT_TRUE(a->window().EShowVar(2)->text().isEmpty());
+    a->exitProcedure();
+
+    // ReleaseNr 18 with KeepMailDB on: empty all the same.
+    saveList(dir.path().string());
+    writeIni("[Main]\nReleaseNr=18\nECount=1\nkeepMailDB=1\n[1]\nName=One\n");
+    auto b = startApp();
+    EXPECT_EQ(b->session().db().size(), 0u);
+    EXPECT_TRUE(b->window().EShowVar(1)->text().isEmpty());
+    b->exitProcedure();
+}
+
+TEST_F(TarnwickAppTest, CommandLinePositionOverridesSavedOneAndIsSavedAtExit) {
+    writeIni("[Main]\nReleaseNr=19\nECount=1\nSnapWindow=0\ncurrentX=300\ncurrentY=400\n"
+             "on/offline=on\n[1]\nName=One\n");
+    auto a = startApp({"-x", "10", "-y", "20"});
+    EXPECT_EQ(a->window().pos(), QPoint(10, 20));
+    EXPECT_TRUE(a->session().Online);
+    a->exitProcedure();
+    EXPECT_TRUE(a->session().Quitting);
+    EXPECT_FALSE(a->window().isVisible());
+    IniFile ini(dir.file("tarn.ini"));
+    EXPECT_EQ(ini.readInteger("Main", "currentX", -1), 10);
+    EXPECT_EQ(ini.readInteger("Main", "currentY", -1), 20);
+    EXPECT_EQ(ini.readString("Main", "on/offline", ""), "on");
+}
+
+TEST_F(TarnwickAppTest, StartOnlineDecisions) {
+    struct Case {
+        const char* ini;
+        bool online;
+        bool visible;
+    };
+    const std::vector<Case> cases = {
+        {"on/offline=on\nAlwaysOffline=1\n", false, true},
+        {"on/offline=off\nHideWhenOffline=1\nHidden=0\n", false, false},
+        {"on/offline=on\nHidden=1\n", true, false},
+        {"on/offline=on\n", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ini);
+        writeIni(std::string("[Main]\nReleaseNr=19\nECount=1\n") + c.ini + "[1]\nName=One\n");
+        auto a = startApp();
+        EXPECT_EQ(a->session().Online.load(), c.online);
+        EXPECT_EQ(a->window().isVisible(), c.visible);
+        EXPECT_EQ(plain(a->window().findChild<QAction*>("Restore1")->text()),
+                  c.visible ? "Hide" : "Show");
+        a->exitProcedure();
+    }
+}
+
+TEST_F(TarnwickAppTest, UnwritableFolderDoesNotStopTheExit) {
+    writeIni("[Main]\nReleaseNr=19\nECount=1\nkeepMailDB=1\n[1]\nName=One\n");
+    auto a = startApp();
+    a->session().setWorkingFolder(dir.file("missing/deeper"));
+    a->exitProcedure();
+    EXPECT_TRUE(a->exited());
+    EXPECT_FALSE(a->lastSaveError().empty());
+    EXPECT_FALSE(a->window().isVisible());
+}
+
+TEST_F(TarnwickAppTest, ErrorsEscapingAnEventAreDropped) {
+    const int before = app().droppedErrors();
+    struct Thrower : QObject {
+        bool event(QEvent*) override { throw std::runtime_error("dropped"); }
+    } thrower;
+    QEvent e(QEvent::User);
+    EXPECT_NO_THROW(QCoreApplication::sendEvent(&thrower, &e));
+    EXPECT_EQ(app().droppedErrors(), before + 1);
+}
+
+// The real program, quit by SIGTERM while its check hangs on a silent server.
+std::string programPath() {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return (self.parent_path().parent_path() / "tarnwick").string();
+}
+
+TEST(TarnwickProgram, QuitWhileACheckRunsSavesAndExitsCleanly) {
+    const std::string program = programPath();
+    if (!std::filesystem::exists(program))
+        GTEST_SKIP() << "program not built: " << program;
+    test::TempDir dir;
+    test::ScriptedServer srv;
+    srv.setGreeting("+OK ready\r\n");
+    srv.on("USER bob", "+OK\r\n");
+    srv.on("PASS secret", "+OK\r\n");
+    srv.on("STAT", "", test::ScriptedServer::After::Stall);
+    test::writeFile(dir.file("tarn.ini"),
+                    "[Main]\nReleaseNr=19\nECount=1\non/offline=on\nkeepMailDB=1\n"
+                    "[1]\nName=One\nHost=127.0.0.1:" +
+                        std::to_string(srv.port()) + "\nUserID=bob\nPassword=" +
+                        storedPasswordText("secret") + "\nSavePwd=1\nTimer=600000\n");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::execl(program.c_str(), program.c_str(), "-d", dir.path().c_str(), nullptr);
+        ::_exit(127);
+    }
+    const bool connected = srv.waitForLine("STAT", std::chrono::seconds(15)) ||
+                           srv.waitForLineCount(1, std::chrono::seconds(1));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    pid_t done = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        FAIL() << "the program did not end after SIGTERM";
+    }
+    EXPECT_TRUE(connected) << "the check never reached the server";
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("MailDB.tdb")));
+    IniFile ini(dir.file("tarn.ini"));
+    EXPECT_EQ(ini.readString("Main", "on/offline", ""), "on");
+    EXPECT_EQ(ini.readString("Main", "Hidden", ""), "0");
+}
+
+} // namespace
+} // namespace tarn
