@@ -37,7 +37,9 @@ double Clock::localDateTime() const {
     return toDateTime(t, utcOffsetMinutes(t));
 }
 
-double Clock::localToday() const { return std::floor(localDateTime()); }
+double Clock::localToday() const {
+    return std::floor(localDateTime());
+}
 
 const Clock& systemClock() {
     static const SystemClock clock;

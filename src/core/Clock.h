@@ -41,7 +41,6 @@ private:
 // Days since 30 December 1899 for a UTC moment shifted by an offset in minutes.
 double toDateTime(Clock::TimePoint t, int offsetMinutes);
 // Builds the date value for a calendar date and time; false when the date is not valid.
-bool encodeDateTime(int year, int month, int day, int hour, int minute, int second,
-                    double& result);
+bool encodeDateTime(int year, int month, int day, int hour, int minute, int second, double& result);
 
 } // namespace tarn
