@@ -1,0 +1,59 @@
+#include "checker/NewMailNotifier.h"
+
+#include "engine/Session.h"
+#include "platform/NamedMutex.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <climits>
+#include <future>
+#include <memory>
+
+namespace tarn {
+
+NewMailNotifier::NewMailNotifier(Session& session, SoundPlayer& player, QObject* parent)
+    : QObject(parent), m_session(session), m_player(player) {
+    setObjectName(QStringLiteral("NewMailNotifier"));
+}
+
+NewMailNotifier::Snapshot NewMailNotifier::readSettings(int account) const {
+    const Settings& s = m_session.settings();
+    Snapshot snap;
+    snap.sounds = NewMailSoundSettings::from(s.Main);
+    snap.accountSound = account >= 1 && account <= s.accountCount() && s.account(account).Sound;
+    return snap;
+}
+
+std::optional<NewMailNotifier::Snapshot> NewMailNotifier::settingsFor(int account) {
+    if (QThread::currentThread() == thread())
+        return readSettings(account);
+    // A worker must not read settings the preferences may be changing: copy them on the
+    // main thread, and give up rather than wait for a main thread that has stopped.
+    auto promise = std::make_shared<std::promise<Snapshot>>();
+    std::future<Snapshot> future = promise->get_future();
+    QMetaObject::invokeMethod(
+        this, [this, promise, account] { promise->set_value(readSettings(account)); },
+        Qt::QueuedConnection);
+    promise.reset();
+    if (future.wait_for(SettingsWait) != std::future_status::ready)
+        return std::nullopt;
+    try {
+        return future.get();
+    } catch (const std::future_error&) {
+        return std::nullopt; // the notifier went away before the main thread got to it
+    }
+}
+
+int NewMailNotifier::NewMailSounds(int account, long long count) {
+    if (count <= 0 || m_session.Quitting)
+        return 0;
+    const std::optional<Snapshot> snap = settingsFor(account);
+    if (!snap)
+        return 0;
+    const int n = static_cast<int>(std::min<long long>(count, INT_MAX));
+    return PlayNewMailSounds(snap->sounds, snap->accountSound, n, m_player,
+                             m_session.locks().mediaPlayer());
+}
+
+} // namespace tarn
