@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QPixmap>
 
 #include <algorithm>
 
@@ -32,8 +33,13 @@ CheckerTray::CheckerTray(Session& session, QMenu* popup, Hooks hooks, QObject* p
     }
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason r) { activated(r); });
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Empty until the first picture is set, but already there with its menu.
+        QPixmap blank(TrayIcons::Size, TrayIcons::Size);
+        blank.fill(Qt::transparent);
+        m_tray->setIcon(QIcon(blank));
         m_tray->show();
+    }
 }
 
 CheckerTray::~CheckerTray() {
