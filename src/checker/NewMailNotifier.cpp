@@ -12,7 +12,7 @@
 
 namespace tarn {
 
-NewMailNotifier::NewMailNotifier(Session& session, SoundPlayer& player, QObject* parent)
+NewMailNotifier::NewMailNotifier(Session& session, SoundPlayer* player, QObject* parent)
     : QObject(parent), m_session(session), m_player(player) {
     setObjectName(QStringLiteral("NewMailNotifier"));
 }
@@ -46,13 +46,14 @@ std::optional<NewMailNotifier::Snapshot> NewMailNotifier::settingsFor(int accoun
 }
 
 int NewMailNotifier::NewMailSounds(int account, long long count) {
-    if (count <= 0 || m_session.Quitting)
+    SoundPlayer* player = m_player.load();
+    if (count <= 0 || m_session.Quitting || !player)
         return 0;
     const std::optional<Snapshot> snap = settingsFor(account);
     if (!snap)
         return 0;
     const int n = static_cast<int>(std::min<long long>(count, INT_MAX));
-    return PlayNewMailSounds(snap->sounds, snap->accountSound, n, m_player,
+    return PlayNewMailSounds(snap->sounds, snap->accountSound, n, *player,
                              m_session.locks().mediaPlayer());
 }
 

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 
@@ -20,8 +21,14 @@ public:
     // How long a worker waits for the main thread to hand over the sound settings.
     static constexpr std::chrono::milliseconds SettingsWait{5000};
 
-    // player: the program's media player (a QtSoundPlayer on the main thread).
-    NewMailNotifier(Session& session, SoundPlayer& player, QObject* parent = nullptr);
+    // player: the program's media player (a QtSoundPlayer on the main thread); without one
+    // nothing plays.
+    NewMailNotifier(Session& session, SoundPlayer* player, QObject* parent = nullptr);
+
+    // Replaces the player; set it before checks run, and keep the old one alive until the
+    // checks that may be using it have ended.
+    void setPlayer(SoundPlayer* player) { m_player = player; }
+    SoundPlayer* player() const { return m_player; }
 
     // Announces count new, not hidden messages of an account. Any thread. Returns the number
     // of plays that finished; nothing plays for a count of 0 or less, an account whose Sound
@@ -37,7 +44,7 @@ private:
     std::optional<Snapshot> settingsFor(int account);
 
     Session& m_session;
-    SoundPlayer& m_player;
+    std::atomic<SoundPlayer*> m_player;
 };
 
 } // namespace tarn

@@ -50,7 +50,7 @@ class NewMailNotifierTest : public ::testing::Test {
 protected:
     NewMailNotifierTest()
         : session(dir.path().string(), systemClock(), test::uniqueLockSuffix()),
-          notifier(session, player) {
+          notifier(session, &player) {
         test::app();
         Settings& s = session.settings();
         for (int i = 1; i <= 2; ++i)
@@ -98,6 +98,9 @@ TEST_F(NewMailNotifierTest, NothingPlaysWhenThereIsNothingToAnnounce) {
     EXPECT_EQ(fromWorkers({{1, 0}, {2, 3}, {7, 3}, {1, -1}}), (std::vector<int>{0, 0, 0, 0}));
     session.Quitting = true;
     EXPECT_EQ(fromWorkers({{1, 3}}), std::vector<int>{0});
+    session.Quitting = false;
+    notifier.setPlayer(nullptr);
+    EXPECT_EQ(fromWorkers({{1, 3}}), std::vector<int>{0});
     EXPECT_TRUE(player.files().empty());
 }
 
@@ -131,7 +134,7 @@ std::string defaultSound(const char* name) {
 
 TEST_F(NewMailNotifierTest, PlaysRealFilesWithTheProgramsPlayer) {
     QtSoundPlayer qtPlayer;
-    NewMailNotifier real(session, qtPlayer);
+    NewMailNotifier real(session, &qtPlayer);
     MainSettings& m = session.settings().Main;
     m.SoundItemIndex = 3;
     m.IncomingSound = defaultSound("incoming.wav");
