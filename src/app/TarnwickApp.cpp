@@ -1,5 +1,7 @@
 #include "app/TarnwickApp.h"
 
+#include "checker/CheckerPlacement.h"
+#include "checker/QtSoundPlayer.h"
 #include "checker/TF_CheckerWindow.h"
 #include "core/CheckerLayout.h"
 #include "core/CommandLine.h"
@@ -55,6 +57,13 @@ void TarnwickApp::start() {
     m_window = std::make_unique<TF_CheckerWindow>(*m_session, powerOff, m_options.timers);
     m_window->setCheckOptions(m_options.checkOptions);
     TF_CheckerWindow& w = *m_window;
+    SoundPlayer* player = m_options.soundPlayer;
+    if (!player) {
+        auto* mediaPlayer = new QtSoundPlayer(&w);
+        mediaPlayer->setObjectName(QStringLiteral("MediaPlayer1"));
+        player = mediaPlayer;
+    }
+    w.setSoundPlayer(player);
     w.setCloseHandler([this] { exitProcedure(); });
 
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -100,7 +109,7 @@ void TarnwickApp::start() {
         w.moveChecker(*after.X, w.y());
     }
 
-    w.setWindowFlag(Qt::WindowStaysOnTopHint, settings.Main.AlwaysOnTop);
+    w.placement().applyStayOnTopStyle();
     w.showForOnline();
     w.ApplyOpacity();
     if (m_firstStart) {

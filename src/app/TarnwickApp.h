@@ -16,6 +16,7 @@ namespace tarn {
 class CheckTimerFactory;
 class PowerOff;
 class Session;
+class SoundPlayer;
 class TF_CheckerWindow;
 
 struct StartOptions {
@@ -24,6 +25,7 @@ struct StartOptions {
     PowerOff* powerOff = nullptr;        // null: the system's
     CheckTimerFactory* timers = nullptr; // null: QTimers
     std::string lockSuffix;              // tests keep their named locks apart
+    SoundPlayer* soundPlayer = nullptr;  // null: the program's own media player
     CheckOptions checkOptions;
 };
 

@@ -103,20 +103,12 @@ void CheckerTray::UpdateTrayState() {
 
 void CheckerTray::startAnimation(bool withMail) {
     m_animationWithMail = withMail;
-    // The first frame shows at once and its step may already stop the animation; the
-    // animation's timer starts only after that step, so the stop is repeated here.
-    m_starting = true;
-    m_stoppedWhileStarting = false;
+    // The first frame shows at once; its step may already stop the animation.
     m_animation->start(withMail ? TrayIcons::ImageList6() : TrayIcons::ImageList5());
-    m_starting = false;
-    if (m_stoppedWhileStarting)
-        m_animation->stop();
 }
 
 void CheckerTray::stopAnimation() {
     m_animation->stop();
-    if (m_starting)
-        m_stoppedWhileStarting = true;
 }
 
 bool CheckerTray::animating() const {

@@ -76,8 +76,6 @@ private:
     std::string m_hint = InitialHint;
     int m_image = -1;
     bool m_animationWithMail = false;
-    bool m_starting = false;
-    bool m_stoppedWhileStarting = false;
     QIcon m_icon;
 };
 

@@ -1,15 +1,14 @@
 #include "checker/TF_CheckerWindow.h"
 
 #include "checker/CheckerField.h"
+#include "checker/CheckerPlacement.h"
+#include "checker/CheckerTray.h"
+#include "checker/NewMailNotifier.h"
 #include "checker/QtCheckHost.h"
 #include "checker/QtCheckTimer.h"
 #include "checker/ShutdownCountdown.h"
 #include "checker/TF_ShutdownForm.h"
-#include "checker/TrayAnimation.h"
-#include "checker/TrayIcons.h"
 #include "core/IniFile.h"
-#include "core/NewMailSounds.h"
-#include "core/TrayState.h"
 #include "engine/Session.h"
 #include "platform/MailClientLauncher.h"
 #include "platform/NamedMutex.h"
@@ -18,12 +17,10 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
 #include <QScreen>
-#include <QSystemTrayIcon>
 
 #include <cmath>
 #include <cstdio>
@@ -56,50 +53,42 @@ TF_CheckerWindow::TF_CheckerWindow(Session& session, PowerOff& powerOff, CheckTi
     m_panel = new QWidget(this);
     m_panel->setObjectName(QStringLiteral("Panel1"));
     m_panel->installEventFilter(this);
-    m_panel->setMouseTracking(true);
 
     m_checkHost = new QtCheckHost(session, this);
     m_checkHost->setObjectName(QStringLiteral("CheckHost"));
     m_checkHost->onEndOfCheck = [this](const CheckResult& r) { EndOfCheckUpdate(r); };
-    m_checkHost->onSounds = [this](int account, long long count) {
-        SoundPlayer* player = m_soundPlayer;
-        if (!player)
-            return;
-        const Settings& s = m_session.settings();
-        if (account < 1 || account > s.accountCount())
-            return;
-        PlayNewMailSounds(NewMailSoundSettings::from(s.Main), s.account(account).Sound,
-                          static_cast<int>(count), *player, m_session.locks().mediaPlayer());
-    };
 
     m_starter = [this](int a) { startDefaultCheck(a); };
     m_scheduler = std::make_unique<Scheduler>(session.settings(), session.runtime(),
                                               session.Quitting, session.Online, *m_timers, *this,
                                               [this](int a) { m_starter(a); });
 
-    m_animation = new TrayAnimation(this);
-    m_animation->setObjectName(QStringLiteral("TrayAnimation"));
-    connect(m_animation, &TrayAnimation::stepped, this,
-            [this] { m_scheduler->CoolTrayIcon1Cycle(); });
-
     m_shutdown = new ShutdownCountdown(powerOff, this);
 
     buildPopupMenu();
 
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        m_tray = new QSystemTrayIcon(this);
-        m_tray->setObjectName(QStringLiteral("CoolTrayIcon1"));
-        m_tray->setToolTip(qs(m_trayHint));
-        m_tray->setContextMenu(m_popup);
-        connect(m_tray, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::DoubleClick)
-                        m_scheduler->CheckAll();
-                });
-        connect(m_animation, &TrayAnimation::frameChanged, this,
-                [this](const QIcon& icon, int) { m_tray->setIcon(icon); });
-        m_tray->show();
-    }
+    CheckerPlacement::Hooks placementHooks;
+    placementHooks.ApplyOpacity = [this] { ApplyOpacity(); };
+    placementHooks.EShowTest = [this] { EShowTest(); };
+    // The about box's "Gotcha" goes here once the program has an about box.
+    placementHooks.minimised = [] {};
+    m_placement =
+        new CheckerPlacement(*this, *m_panel, m_session, m_snap, std::move(placementHooks), this);
+    m_placement->attachMenu(*m_popup);
+    connect(m_placement, &CheckerPlacement::floatingChanged, m_floating2, &QAction::setChecked);
+    connect(m_placement, &CheckerPlacement::alwaysOnTopChanged, m_alwaysOnTop2,
+            &QAction::setChecked);
+
+    CheckerTray::Hooks trayHooks;
+    trayHooks.CheckAll = [this] { m_scheduler->CheckAll(); };
+    trayHooks.stopActivityTimer = [this] { m_scheduler->activityTimer().stop(); };
+    m_trayIcon = new CheckerTray(m_session, m_popup, std::move(trayHooks), this);
+
+    m_notifier = new NewMailNotifier(m_session, m_soundPlayer, this);
+    // Runs on the worker's thread; the notifier hands the settings over from this thread.
+    m_checkHost->onSounds = [this](int account, long long count) {
+        m_notifier->NewMailSounds(account, count);
+    };
 }
 
 TF_CheckerWindow::~TF_CheckerWindow() {
@@ -136,11 +125,10 @@ void TF_CheckerWindow::buildPopupMenu() {
     QMenu* positions = m_popup->addMenu(QStringLiteral("Floating Window Positions"));
     positions->setObjectName(QStringLiteral("WindowPositions1Menu"));
     positions->menuAction()->setObjectName(QStringLiteral("WindowPositions1"));
-    QAction* makeDefault = add(positions, "MakeDefaultPosition1", "Make Default Position");
-    QAction* makeAlternative =
-        add(positions, "MakeAlternativePosition1", "Make Alternative Position");
+    add(positions, "MakeDefaultPosition1", "Make Default Position");
+    add(positions, "MakeAlternativePosition1", "Make Alternative Position");
     sep(positions, "N6");
-    QAction* resetPositions = add(positions, "ResetWindowPositions1", "Reset Window Positions");
+    add(positions, "ResetWindowPositions1", "Reset Window Positions");
     m_alwaysOnTop2 = add(m_popup, "AlwaysonTop2", "Always on Top");
     m_alwaysOnTop2->setCheckable(true);
     sep(m_popup, "N7");
@@ -154,55 +142,20 @@ void TF_CheckerWindow::buildPopupMenu() {
     sep(m_popup, "N8");
     QAction* quit = add(m_popup, "Quit2", "Quit");
 
-    connect(m_popup, &QMenu::aboutToShow, this, [this] {
-        m_floating2->setChecked(m_session.settings().Main.Floating);
-        m_alwaysOnTop2->setChecked(m_session.settings().Main.AlwaysOnTop);
-    });
+    // The placement items (Floating2, the positions, AlwaysonTop2, Restore1) are the
+    // placement's; the tray keeps the check marks in step when the menu opens.
     connect(m_online1, &QAction::triggered, this, [this] { m_scheduler->online1xClick(); });
-    connect(m_restore1, &QAction::triggered, this, [this] { CoolTrayIcon1Click(); });
     connect(checkAll, &QAction::triggered, this, [this] { m_scheduler->CheckAll(); });
     connect(quit, &QAction::triggered, this, [this] { close(); });
-    connect(m_floating2, &QAction::triggered, this, [this] {
-        MainSettings& m = m_session.settings().Main;
-        m.Floating = !m.Floating;
-        m_floating2->setChecked(m.Floating);
-    });
-    connect(m_alwaysOnTop2, &QAction::triggered, this,
-            [this] { setAlwaysOnTop(!m_session.settings().Main.AlwaysOnTop); });
-    connect(makeDefault, &QAction::triggered, this, [this] {
-        MainSettings& m = m_session.settings().Main;
-        m.defaultX = x();
-        m.defaultY = y();
-    });
-    connect(makeAlternative, &QAction::triggered, this, [this] {
-        MainSettings& m = m_session.settings().Main;
-        m.alternativeX = x();
-        m.alternativeY = y();
-    });
-    connect(resetPositions, &QAction::triggered, this, [this] {
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        const ResetPositions r =
-            resetWindowPositions(screen.width(), screen.height(), width(), height());
-        MainSettings& m = m_session.settings().Main;
-        m.defaultX = r.defaultPos.x;
-        m.defaultY = r.defaultPos.y;
-        m.alternativeX = r.alternativePos.x;
-        m.alternativeY = r.alternativePos.y;
-        m.currentX = r.currentPos.x;
-        m.currentY = r.currentPos.y;
-        moveChecker(m.currentX, m.currentY);
-    });
 }
 
 void TF_CheckerWindow::setAlwaysOnTop(bool on) {
-    m_session.settings().Main.AlwaysOnTop = on;
-    m_alwaysOnTop2->setChecked(on);
-    const bool wasVisible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    if (wasVisible)
-        show();
-    ApplyOpacity();
-    EShowTest();
+    m_placement->setAlwaysOnTop(on);
+}
+
+void TF_CheckerWindow::setSoundPlayer(SoundPlayer* player) {
+    m_soundPlayer = player;
+    m_notifier->setPlayer(player);
 }
 
 void TF_CheckerWindow::createAccountObjects(int a) {
@@ -251,7 +204,7 @@ void TF_CheckerWindow::E_Setlengths(bool moveForNewAccounts) {
             const QRect screen = QGuiApplication::primaryScreen()->geometry();
             m.currentX = addedAccountCurrentX({m.CheckerWidth, m.CheckerHeight, m.VSpace, m.HSpace},
                                               ppi, width(), x(), m.currentX, screen.width());
-            move(m.currentX, y());
+            m_placement->moveChecker(m.currentX, y());
             m.defaultX = m.currentX;
         }
     }
@@ -442,23 +395,11 @@ void TF_CheckerWindow::launchMailClient(int a) {
 }
 
 void TF_CheckerWindow::CoolTrayIcon1Click() {
-    if (isVisible()) {
-        hide();
-        m_restore1->setText(QStringLiteral("Show"));
-    } else {
-        show();
-        m_restore1->setText(QStringLiteral("Hide"));
-    }
+    m_placement->CoolTrayIcon1Click();
 }
 
 void TF_CheckerWindow::moveChecker(int x, int y) {
-    const QScreen* s = QGuiApplication::primaryScreen();
-    const QRect work = s ? s->availableGeometry() : QRect(0, 0, 800, 800);
-    const WindowGeometry g = m_snap.snap(
-        {x, y, width(), height()},
-        {work.left(), work.top(), work.left() + work.width(), work.top() + work.height()},
-        m_session.Quitting, m_session.settings().Main.SnapWindow);
-    move(g.x, g.y);
+    m_placement->moveChecker(x, y);
 }
 
 void TF_CheckerWindow::setOnlineCaption(const std::string& caption) {
@@ -470,49 +411,39 @@ bool TF_CheckerWindow::checkerVisible() const {
 }
 
 void TF_CheckerWindow::hideForOffline() {
-    hide();
-    m_restore1->setText(QStringLiteral("Show"));
+    m_placement->hideChecker();
 }
 
 void TF_CheckerWindow::showForOnline() {
-    show();
-    m_restore1->setText(QStringLiteral("Hide"));
-}
-
-void TF_CheckerWindow::setTrayImage(int index) {
-    m_trayImage = index;
-    if (m_tray && index >= 0)
-        m_tray->setIcon(QIcon(QPixmap::fromImage(TrayIcons::staticImage(index))));
+    m_placement->showChecker();
 }
 
 void TF_CheckerWindow::showOfflineIcon() {
-    setTrayImage(TrayState::OfflineImage);
+    m_trayIcon->showOfflineIcon();
 }
 
 bool TF_CheckerWindow::trayAnimating() const {
-    return m_animation->isRunning();
+    return m_trayIcon->animating();
 }
 
 void TF_CheckerWindow::startTrayAnimation(bool withMail) {
-    m_animation->start(withMail ? TrayIcons::ImageList6() : TrayIcons::ImageList5());
+    m_trayIcon->startAnimation(withMail);
 }
 
 void TF_CheckerWindow::stopTrayAnimation() {
-    m_animation->stop();
+    m_trayIcon->stopAnimation();
 }
 
 void TF_CheckerWindow::UpdateTrayState() {
-    long long shown = 0;
-    {
-        NamedLock lock(m_session.db().mutex());
-        shown = m_session.db().CountAllShownMessages();
-    }
-    const TrayState t =
-        trayStateFor(static_cast<int>(std::min<long long>(shown, 1 << 30)), m_session.Online);
-    m_trayHint = t.hint;
-    if (m_tray)
-        m_tray->setToolTip(qs(t.hint));
-    setTrayImage(t.image);
+    m_trayIcon->UpdateTrayState();
+}
+
+std::string TF_CheckerWindow::trayHint() const {
+    return m_trayIcon->hint();
+}
+
+int TF_CheckerWindow::trayImage() const {
+    return m_trayIcon->image();
 }
 
 bool TF_CheckerWindow::anyShownMessage() {
@@ -530,27 +461,6 @@ bool TF_CheckerWindow::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::ContextMenu:
         m_popup->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
         return true;
-    case QEvent::MouseButtonPress: {
-        auto* me = static_cast<QMouseEvent*>(event);
-        if (me->button() == Qt::LeftButton) {
-            m_dragging = true;
-            m_dragOffset = me->globalPosition().toPoint() - pos();
-            return true;
-        }
-        break;
-    }
-    case QEvent::MouseMove: {
-        auto* me = static_cast<QMouseEvent*>(event);
-        if (m_dragging && (me->buttons() & Qt::LeftButton)) {
-            const QPoint p = me->globalPosition().toPoint() - m_dragOffset;
-            moveChecker(p.x(), p.y());
-            return true;
-        }
-        break;
-    }
-    case QEvent::MouseButtonRelease:
-        m_dragging = false;
-        break;
     default:
         break;
     }

@@ -6,7 +6,6 @@
 #include "engine/CheckHost.h"
 #include "engine/TIdCheckThread.h"
 
-#include <QPoint>
 #include <QWidget>
 
 #include <cstdint>
@@ -17,18 +16,19 @@
 
 class QAction;
 class QMenu;
-class QSystemTrayIcon;
 
 namespace tarn {
 
 class CheckerField;
+class CheckerPlacement;
+class CheckerTray;
+class NewMailNotifier;
 class PowerOff;
 class QtCheckHost;
 class QtCheckTimerFactory;
 class Session;
 class ShutdownCountdown;
 class SoundPlayer;
-class TrayAnimation;
 
 // The checker window: one coloured field per shown account on a background panel, the tray
 // menu, the tray icon, and the scheduler that checks the accounts.
@@ -73,6 +73,10 @@ public:
     // Moves the window through the edge snapping.
     void moveChecker(int x, int y);
     void setAlwaysOnTop(bool on);
+    // Window placement, the tray icon and the new-mail sounds.
+    CheckerPlacement& placement() { return *m_placement; }
+    CheckerTray& tray() { return *m_trayIcon; }
+    NewMailNotifier& notifier() { return *m_notifier; }
 
     // --- what tests and the application read ---
     const CheckerLayout& layout() const { return m_layout; }
@@ -81,10 +85,12 @@ public:
     QWidget* panel() const { return m_panel; }
     QMenu* popupMenu() const { return m_popup; }
     QMenu* fieldMenu(int account) const;
-    std::string trayHint() const { return m_trayHint; }
-    int trayImage() const { return m_trayImage; }
+    std::string trayHint() const;
+    int trayImage() const;
     ShutdownCountdown& shutdownCountdown() { return *m_shutdown; }
-    void setSoundPlayer(SoundPlayer* player) { m_soundPlayer = player; }
+    // The media player the new-mail sounds use (MediaPlayer1); none plays nothing.
+    void setSoundPlayer(SoundPlayer* player);
+    SoundPlayer* soundPlayer() const { return m_soundPlayer; }
     int ppi() const;
     // The time of day of the session's clock as "hh:mm".
     std::string timeOfDay() const;
@@ -110,7 +116,6 @@ private:
     void buildPopupMenu();
     void createAccountObjects(int account);
     void launchMailClient(int account);
-    void setTrayImage(int index);
     void paintPanel();
     void startDefaultCheck(int account);
 
@@ -130,18 +135,15 @@ private:
     QAction* m_restore1 = nullptr;
     QAction* m_floating2 = nullptr;
     QAction* m_alwaysOnTop2 = nullptr;
-    QSystemTrayIcon* m_tray = nullptr;
-    TrayAnimation* m_animation = nullptr;
+    CheckerPlacement* m_placement = nullptr;
+    CheckerTray* m_trayIcon = nullptr;
+    NewMailNotifier* m_notifier = nullptr;
     ShutdownCountdown* m_shutdown = nullptr;
     SoundPlayer* m_soundPlayer = nullptr;
     CheckerLayout m_layout;
     bool m_panelBevels = true;
     bool m_activatedOnce = false;
-    std::string m_trayHint = "Tarnwick";
-    int m_trayImage = -1;
     WindowSnap m_snap;
-    bool m_dragging = false;
-    QPoint m_dragOffset;
     std::function<void()> m_onClose;
 };
 

@@ -14,8 +14,9 @@ void TrayAnimation::start(const QList<QIcon>& frames) {
         m_timer.stop();
         return;
     }
-    step(); // frame 0 at once
+    // The timer runs before frame 0 shows, so a stop from the first step's handler holds.
     m_timer.start();
+    step();
 }
 
 void TrayAnimation::stop() {

@@ -1,8 +1,11 @@
 #include "TestApp.h"
 #include "checker/CheckerField.h"
+#include "checker/CheckerPlacement.h"
+#include "checker/CheckerTray.h"
 #include "checker/QtCheckHost.h"
 #include "checker/TF_CheckerWindow.h"
 #include "core/FakeCheckTimers.h"
+#include "core/NewMailSounds.h"
 #include "core/TempDir.h"
 #include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
@@ -11,11 +14,17 @@
 #include "platform/PowerOff.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace tarn {
@@ -27,6 +36,24 @@ struct RecordingPowerOff : PowerOff {
         ++calls;
         return false;
     }
+};
+
+// Records the files the new-mail sounds play, from any thread.
+class RecordingPlayer : public SoundPlayer {
+public:
+    bool play(const std::string& file) override {
+        std::lock_guard<std::mutex> g(m_mutex);
+        m_files.push_back(file);
+        return true;
+    }
+    std::vector<std::string> files() {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_files;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_files;
 };
 
 QString plain(QString caption) {
@@ -283,6 +310,101 @@ TEST_F(CheckerWindowTest, GraySetWithRoundDropsThePanelBevels) {
     EXPECT_TRUE(window->panelBevels());
 }
 
+// Each placement item of the tray menu runs its command exactly once.
+TEST_F(CheckerWindowTest, TrayMenuPlacementItemsRunOnce) {
+    makeWindow(2);
+    MainSettings& m = session.settings().Main;
+    auto item = [&](const char* name) {
+        QAction* a = window->findChild<QAction*>(QString::fromLatin1(name));
+        EXPECT_NE(a, nullptr) << name;
+        return a;
+    };
+
+    const bool floating = m.Floating;
+    item("Floating2")->trigger();
+    EXPECT_EQ(m.Floating, !floating);
+    EXPECT_EQ(item("Floating2")->isChecked(), !floating);
+
+    const bool onTop = m.AlwaysOnTop;
+    window->PaintField(1, m.Colors.Error);
+    item("AlwaysonTop2")->trigger();
+    EXPECT_EQ(m.AlwaysOnTop, !onTop);
+    EXPECT_EQ(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint), !onTop);
+    EXPECT_EQ(item("AlwaysonTop2")->isChecked(), !onTop);
+    // The layout ran again and brought the field back to its normal colour.
+    EXPECT_EQ(field(1)->color(), session.settings().account(1).ActiveColor);
+
+    window->show();
+    item("Restore1")->trigger();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(plain(item("Restore1")->text()), "Show");
+    item("Restore1")->trigger();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(plain(item("Restore1")->text()), "Hide");
+
+    // Both positions the same: the warning ends the command without escaping it.
+    m.SnapWindow = false;
+    window->moveChecker(100, 120);
+    m.alternativeX = 100;
+    m.alternativeY = 120;
+    m.defaultX = m.defaultY = 0;
+    EXPECT_NO_THROW(item("MakeDefaultPosition1")->trigger());
+    EXPECT_EQ(m.defaultX, 100);
+    EXPECT_EQ(m.defaultY, 120);
+
+    item("ResetWindowPositions1")->trigger();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(m.defaultX, screen.width() - window->width());
+    EXPECT_EQ(m.alternativeX, 1);
+    EXPECT_EQ(window->pos(), QPoint(m.currentX, m.currentY));
+}
+
+TEST_F(CheckerWindowTest, DraggingTheBackgroundMovesTheWindowOnce) {
+    makeWindow(1);
+    session.settings().Main.SnapWindow = false;
+    window->moveChecker(200, 200);
+    window->show();
+    QWidget* panel = window->panel();
+    const QPoint local(2, 2); // the frame, not the field
+    auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button,
+                    Qt::MouseButtons buttons) {
+        QMouseEvent e(type, QPointF(at), QPointF(window->pos() + at), button, buttons,
+                      Qt::NoModifier);
+        QCoreApplication::sendEvent(panel, &e);
+    };
+    send(QEvent::MouseButtonPress, local, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseMove, local + QPoint(30, 10), Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, local + QPoint(30, 10), Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(window->pos(), QPoint(230, 210));
+}
+
+TEST_F(CheckerWindowTest, NewMailSoundsFromAWorkerThreadReachThePlayer) {
+    makeWindow(1);
+    MainSettings& m = session.settings().Main;
+    m.SoundItemIndex = 3;
+    m.MAXMailCount = 2;
+    m.IncomingSound = "in.wav";
+    m.MailCountSound = "bip.wav";
+    session.settings().account(1).Sound = true;
+    auto soundsFromWorker = [&](long long n) {
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            window->checkHost().NewMailSounds(1, n);
+            done = true;
+        });
+        EXPECT_TRUE(test::processUntil([&] { return done.load(); }, std::chrono::seconds(10)));
+        worker.join();
+    };
+    // Without a player nothing plays and nothing waits.
+    soundsFromWorker(3);
+
+    RecordingPlayer player;
+    window->setSoundPlayer(&player);
+    soundsFromWorker(3);
+    EXPECT_EQ(player.files(), (std::vector<std::string>{"in.wav", "bip.wav", "bip.wav"}));
+    window->setSoundPlayer(nullptr);
+}
+
 TEST(CheckerFieldColor, SettingsColoursBecomeQtColours) {
     test::app();
     EXPECT_EQ(CheckerField::toQColor(0x0000FF), QColor(255, 0, 0));
@@ -338,6 +460,35 @@ TEST_F(CheckerWindowWorkerTest, CheckShowsCountAndFailedPortShowsError) {
     // The termination step has cleared the New marks.
     NamedLock lock(session.db().mutex());
     EXPECT_EQ(session.db().CountNewShown(1), 0);
+}
+
+// A real check with the program's timers: the sounds play, and once the check has ended the
+// activity timer and the tray animation stop and the tray shows the mail.
+TEST_F(CheckerWindowWorkerTest, FinishedCheckPlaysSoundsAndSettlesTheTray) {
+    serve(2);
+    makeWindow(1, /*fakeTimers=*/false);
+    Settings& s = session.settings();
+    s.account(1).Host = "127.0.0.1:" + std::to_string(srv.port());
+    s.account(1).Sound = true;
+    s.Main.SoundItemIndex = 2;
+    s.Main.MAXMailCount = 10;
+    s.Main.MailCountSound = "bip.wav";
+    s.Main.AnimIcons = true;
+    RecordingPlayer player;
+    window->setSoundPlayer(&player);
+    ASSERT_TRUE(window->scheduler().checkmail(1));
+    const bool done = test::processUntil(
+        [&] {
+            return session.runningWorkers() == 0 && !session.runtime()[1].Busy &&
+                   !window->scheduler().activityTimer().isActive() && !window->trayAnimating();
+        },
+        std::chrono::seconds(20));
+    ASSERT_TRUE(done);
+    EXPECT_EQ(field(1)->text(), "2");
+    EXPECT_EQ(player.files(), (std::vector<std::string>{"bip.wav", "bip.wav"}));
+    EXPECT_EQ(window->trayHint(), "You have 2 new Mails");
+    EXPECT_EQ(window->trayImage(), 1);
+    window->setSoundPlayer(nullptr);
 }
 
 TEST(QtCheckHostTest, EndOfCheckUpdateWaitsForTheMainThreadButNotForeverWhenQuitting) {

@@ -110,6 +110,23 @@ TEST(TrayAnimation, StepsFromFirstFrameAndWraps) {
     anim.stop();
 }
 
+TEST(TrayAnimation, StopFromTheFirstStepHolds) {
+    test::app();
+    TrayAnimation anim;
+    anim.setInterval(5);
+    int steps = 0;
+    QObject::connect(&anim, &TrayAnimation::stepped, [&] {
+        ++steps;
+        anim.stop();
+    });
+    anim.start(TrayIcons::ImageList5());
+    EXPECT_EQ(steps, 1);
+    EXPECT_FALSE(anim.isRunning());
+    test::processUntil([] { return false; }, 50ms);
+    EXPECT_EQ(steps, 1);
+    EXPECT_EQ(anim.currentFrame(), 0);
+}
+
 // Writes the pictures enlarged to a sheet, for looking at them.
 TEST(TrayIcons, WritesAPreviewSheet) {
     test::app();
