@@ -29,6 +29,9 @@ TarnApplication& app() {
     static int argc = 1;
     static char name[] = "test_app";
     static char* argv[] = {name, nullptr};
+    // Other test files of this program may have made it already.
+    if (auto* existing = qobject_cast<TarnApplication*>(QCoreApplication::instance()))
+        return *existing;
     static TarnApplication* instance = new TarnApplication(argc, argv);
     return *instance;
 }

@@ -1,0 +1,159 @@
+#include "app/TarnApplication.h"
+#include "app/TarnwickApp.h"
+#include "checker/CheckerField.h"
+#include "checker/TF_CheckerWindow.h"
+#include "core/NewMailSounds.h"
+#include "core/PasswordScrambling.h"
+#include "core/TempDir.h"
+#include "engine/Session.h"
+#include "fakes/RecordingCheckHost.h"
+#include "integration/fixture/DovecotFixture.h"
+#include "platform/PowerOff.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tarn {
+namespace {
+
+using namespace std::chrono_literals;
+
+TarnApplication& guiApp() {
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    if (auto* existing = qobject_cast<TarnApplication*>(QCoreApplication::instance()))
+        return *existing;
+    static TarnApplication* instance = new TarnApplication(argc, argv);
+    return *instance;
+}
+
+bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return done();
+}
+
+struct NoPowerOff : PowerOff {
+    bool powerOff() override { return false; }
+};
+
+class RecordingPlayer : public SoundPlayer {
+public:
+    bool play(const std::string& file) override {
+        std::lock_guard<std::mutex> g(m_mutex);
+        m_files.push_back(file);
+        return true;
+    }
+    std::vector<std::string> files() {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_files;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_files;
+};
+
+std::string message(const std::string& from, int n) {
+    return "From: " + from + "\nTo: someone@example.org\nSubject: note " + std::to_string(n) +
+           "\nDate: Tue, 04 Jun 2024 10:0" + std::to_string(n % 10) + ":00 +0200\nMessage-ID: <" +
+           from + std::to_string(n) + ">\n\nline " + std::to_string(n) + "\n";
+}
+
+std::string account(int n, const std::string& name, const std::string& user, int port) {
+    return "[" + std::to_string(n) + "]\nName=" + name +
+           "\nMailServerType=0\nHost=127.0.0.1:" + std::to_string(port) + "\nUserID=" + user +
+           "\nPassword=" + storedPasswordText("secret") +
+           "\nSavePwd=1\nActive=1\nShow=1\nSound=1\nTimer=600000\n";
+}
+
+// The whole program in this process, with its own timers, against a real POP3 server: the
+// first ticks check both accounts, the fields and the tray show the counts, and what was
+// found is still there at the next start.
+TEST(TarnwickAppDovecot, FirstChecksOfTwoPop3AccountsShowTheirCounts) {
+    TARN_REQUIRE_DOVECOT();
+    guiApp();
+    test::DovecotFixture dovecot;
+    dovecot.addUser("alice", "secret");
+    dovecot.addUser("bob", "secret");
+    for (int i = 1; i <= 3; ++i)
+        dovecot.addMessage("alice", message("carol@example.org", i));
+    dovecot.addMessage("bob", message("dave@example.org", 1));
+
+    test::TempDir dir;
+    test::writeFile(dir.file("tarn.ini"),
+                    "[Main]\nReleaseNr=19\nECount=2\non/offline=on\nkeepMailDB=1\n"
+                    "SoundItemIndex=1\n" +
+                        account(1, "Alice", "alice", dovecot.pop3Port()) +
+                        account(2, "Bob", "bob", dovecot.pop3Port()));
+    NoPowerOff powerOff;
+    RecordingPlayer player;
+    const std::string locks = test::uniqueLockSuffix();
+    auto start = [&] {
+        StartOptions o;
+        o.currentFolder = dir.path().string();
+        o.powerOff = &powerOff;
+        o.lockSuffix = locks;
+        o.soundPlayer = &player;
+        auto a = std::make_unique<TarnwickApp>(std::move(o));
+        a->start();
+        return a;
+    };
+
+    auto a = start();
+    TF_CheckerWindow& w = a->window();
+    ASSERT_TRUE(a->session().Online);
+    // Nothing is known before the first tick.
+    EXPECT_TRUE(w.EShowVar(1)->text().isEmpty());
+    EXPECT_TRUE(w.EShowVar(2)->text().isEmpty());
+
+    const bool settled = runUntil(
+        [&] {
+            return w.EShowVar(1)->text() == "3" && w.EShowVar(2)->text() == "1" &&
+                   a->session().runningWorkers() == 0 &&
+                   !w.scheduler().activityTimer().isActive() && player.files().size() == 2;
+        },
+        30s);
+    ASSERT_TRUE(settled) << "fields: '" << w.EShowVar(1)->text().toStdString() << "' '"
+                         << w.EShowVar(2)->text().toStdString() << "'\n"
+                         << dovecot.log();
+    const Settings& s = a->session().settings();
+    for (int n = 1; n <= 2; ++n) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(w.EShowVar(n)->color(), s.account(n).ActiveColor);
+        EXPECT_EQ(w.EShowVar(n)->toolTip().toStdString(), s.account(n).Name + " " + w.timeOfDay());
+        EXPECT_EQ(a->session().runtime()[n].ShownCount, n == 1 ? 3 : 1);
+    }
+    EXPECT_EQ(w.trayHint(), "You have 4 new Mails");
+    EXPECT_EQ(w.trayImage(), 1);
+    // One incoming sound for each account that found new mail.
+    EXPECT_EQ(player.files(), std::vector<std::string>(2, s.Main.IncomingSound));
+    // The checks leave the mailboxes as they were.
+    EXPECT_EQ(dovecot.countMessages("alice"), 3);
+    EXPECT_EQ(dovecot.countMessages("bob"), 1);
+
+    a->exitProcedure();
+    a.reset();
+    ASSERT_TRUE(std::filesystem::exists(dir.file("MailDB.tdb")));
+
+    // The next start shows the saved counts before any check.
+    auto b = start();
+    EXPECT_EQ(b->window().EShowVar(1)->text(), "3");
+    EXPECT_EQ(b->window().EShowVar(2)->text(), "1");
+    b->exitProcedure();
+}
+
+} // namespace
+} // namespace tarn
