@@ -7,7 +7,12 @@
 #include <functional>
 #include <initializer_list>
 #include <mutex>
+// GCC 12 with -fsanitize=address reports a false -Wmaybe-uninitialized inside
+// libstdc++'s regex compiler.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
+#pragma GCC diagnostic pop
 #include <string>
 #include <string_view>
 #include <thread>
