@@ -150,6 +150,10 @@ void TcpTransport::writeAll(std::string_view data, std::chrono::milliseconds tim
 
 void TcpTransport::close() {
     if (m_fd >= 0) {
+        // A close with unread input resets the connection at once, dropping what is still
+        // queued to send (a last QUIT held back by Nagle). Shutting down the sending side
+        // first pushes it out ahead of the reset.
+        ::shutdown(m_fd, SHUT_WR);
         ::close(m_fd);
         m_fd = -1;
     }
