@@ -338,8 +338,20 @@ void ScriptedServer::serve(int fd) {
             for (std::size_t p = reply.find("{TAG}"); p != std::string::npos;
                  p = reply.find("{TAG}", p + tag.size()))
                 reply.replace(p, 5, tag);
-            if (sendReply(fd, reply) != Outcome::Open)
+            if (sendReply(fd, reply) != Outcome::Open) {
+                // A client that resets the connection may still have sent lines before it
+                // (its last QUIT): they are in the socket and count as received.
+                for (;;) {
+                    ssize_t more = ::recv(fd, tmp, sizeof tmp, MSG_DONTWAIT);
+                    if (more < 0 && errno == EINTR)
+                        continue;
+                    if (more <= 0)
+                        break;
+                    buf.append(tmp, static_cast<std::size_t>(more));
+                }
+                recordLines(buf);
                 return;
+            }
             if (after == After::Close) {
                 closeGracefully(fd, std::move(buf));
                 return;
