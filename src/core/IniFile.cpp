@@ -1,5 +1,6 @@
 #include "core/IniFile.h"
 
+#include "core/AsciiText.h"
 #include "core/TarnError.h"
 
 #include <cerrno>
@@ -16,67 +17,25 @@ namespace tarn {
 
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-std::string lowerCopy(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        c = lowerAscii(c);
-    return out;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-    return true;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A section header line: first non-blank byte is '['.
 bool headerName(std::string_view line, std::string& name) {
     std::string_view t = line;
     // A UTF-8 byte order mark in front of the first header is not part of the name.
     if (t.substr(0, 3) == "\xEF\xBB\xBF")
         t.remove_prefix(3);
-    t = trim(t);
+    t = trimSpaceTab(t);
     if (t.empty() || t.front() != '[')
         return false;
     t.remove_prefix(1);
     const auto close = t.find(']');
     if (close != std::string_view::npos)
         t = t.substr(0, close);
-    name = std::string(trim(t));
+    name = std::string(trimSpaceTab(t));
     return true;
 }
 
 void checkName(std::string_view name, const char* what) {
-    if (name.empty() || name != trim(name))
+    if (name.empty() || name != trimSpaceTab(name))
         throw TarnError(std::string("Invalid ") + what + " name \"" + std::string(name) + "\"");
     for (char c : name) {
         if (c == '\r' || c == '\n' || c == '\0')
@@ -111,7 +70,7 @@ std::optional<long long> parseProfileNumber(std::string_view text) {
     const long long minValue = std::numeric_limits<long long>::min();
     long long acc = 0;
     for (char c : t) {
-        const int d = base == 16 ? hexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        const int d = base == 16 ? hexDigitValue(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
         if (d < 0)
             return std::nullopt;
         if (acc < (minValue + d) / base)
@@ -220,11 +179,11 @@ void IniFile::parse(std::string_view text) {
             m_preamble.push_back(std::move(l));
             continue;
         }
-        const std::string_view t = trim(line);
+        const std::string_view t = trimSpaceTab(line);
         const auto eq = t.find('=');
         if (eq != std::string_view::npos && t.front() != ';' && t.front() != '#') {
             l.isKey = true;
-            l.key = std::string(trim(t.substr(0, eq)));
+            l.key = std::string(trimSpaceTab(t.substr(0, eq)));
         }
         m_sections.back().lines.push_back(std::move(l));
     }
@@ -249,14 +208,14 @@ std::string IniFile::text() const {
 void IniFile::rebuildIndex() const {
     m_index.clear();
     for (std::size_t i = 0; i < m_sections.size(); ++i)
-        m_index.try_emplace(lowerCopy(m_sections[i].name), i);
+        m_index.try_emplace(lowerAsciiCopy(m_sections[i].name), i);
     m_indexValid = true;
 }
 
 const IniFile::Section* IniFile::findSection(std::string_view name) const {
     if (!m_indexValid)
         rebuildIndex();
-    const auto it = m_index.find(lowerCopy(name));
+    const auto it = m_index.find(lowerAsciiCopy(name));
     return it == m_index.end() ? nullptr : &m_sections[it->second];
 }
 
@@ -288,7 +247,7 @@ std::optional<std::string> IniFile::value(std::string_view section, std::string_
             continue;
         std::string_view v = l.raw;
         v.remove_prefix(v.find('=') + 1);
-        v = trim(v);
+        v = trimSpaceTab(v);
         const auto nul = v.find('\0');
         if (nul != std::string_view::npos)
             v = v.substr(0, nul);

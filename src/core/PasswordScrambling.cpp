@@ -1,5 +1,7 @@
 #include "core/PasswordScrambling.h"
 
+#include "core/AsciiText.h"
+
 #include <optional>
 
 namespace tarn {
@@ -11,8 +13,7 @@ bool needsEscape(std::string_view scrambled) {
         return false;
     if (scrambled.starts_with(kEscapedPasswordPrefix))
         return true;
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    if (blank(scrambled.front()) || blank(scrambled.back()))
+    if (isSpaceOrTab(scrambled.front()) || isSpaceOrTab(scrambled.back()))
         return true;
     for (char c : scrambled) {
         if (c == '\r' || c == '\n' || c == '\0')
@@ -21,24 +22,14 @@ bool needsEscape(std::string_view scrambled) {
     return false;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::optional<std::string> fromHex(std::string_view hex) {
     if (hex.size() % 2 != 0)
         return std::nullopt;
     std::string out;
     out.reserve(hex.size() / 2);
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = hexValue(hex[i]);
-        const int lo = hexValue(hex[i + 1]);
+        const int hi = hexDigitValue(hex[i]);
+        const int lo = hexDigitValue(hex[i + 1]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         out.push_back(static_cast<char>(hi * 16 + lo));

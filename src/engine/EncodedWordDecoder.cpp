@@ -1,11 +1,10 @@
 #include "engine/EncodedWordDecoder.h"
 
+#include "core/AsciiText.h"
 #include "core/TarnError.h"
 #include "engine/Base64.h"
-#include "engine/QuotedPrintable.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace tarn {
 
@@ -14,19 +13,6 @@ namespace {
 // The offending bytes are left out: they may be anything, NUL included.
 const char* const kInvalidQ = "Invalid character sequence in encoded word.";
 
-char upper(char c) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (upper(a[i]) != upper(b[i]))
-            return false;
-    return true;
-}
-
 std::size_t findIso(const std::string& s, std::size_t from) {
     static constexpr std::string_view kStart = "=?ISO";
     if (s.size() < kStart.size())
@@ -34,7 +20,8 @@ std::size_t findIso(const std::string& s, std::size_t from) {
     for (std::size_t i = s.find("=?", from); i != std::string::npos; i = s.find("=?", i + 1)) {
         if (i + kStart.size() > s.size())
             return std::string::npos;
-        if (upper(s[i + 2]) == 'I' && upper(s[i + 3]) == 'S' && upper(s[i + 4]) == 'O')
+        if (upperAscii(s[i + 2]) == 'I' && upperAscii(s[i + 3]) == 'S' &&
+            upperAscii(s[i + 4]) == 'O')
             return i;
     }
     return std::string::npos;
@@ -54,8 +41,8 @@ std::string decodeQ(std::string_view text) {
                 out.push_back(c);
                 continue;
             }
-            const int hi = QuotedPrintable::hexValue(static_cast<unsigned char>(text[i + 1]));
-            const int lo = QuotedPrintable::hexValue(static_cast<unsigned char>(text[i + 2]));
+            const int hi = hexDigitValue(text[i + 1]);
+            const int lo = hexDigitValue(text[i + 2]);
             if (hi < 0 || lo < 0)
                 throw TarnError(kInvalidQ);
             out.push_back(static_cast<char>(hi * 16 + lo));
@@ -136,7 +123,7 @@ std::string EncodedWordDecoder::decode(std::string_view value) {
             decoded = decodeQ(text);
         else
             decoded = Base64::decodeGroups(std::string_view(work.data() + q2 + 1, close - q2 + 1));
-        if (iequals(charset, "ISO-2022-JP"))
+        if (equalsNoCase(charset, "ISO-2022-JP"))
             decoded = iso2022JpToShiftJis(decoded);
 
         // The decoded bytes are always shorter than the word, so they are written over its

@@ -1,44 +1,15 @@
 #include "engine/Imap4Client.h"
 
-#include <cctype>
 #include <cstdint>
 #include <limits>
 #include <string_view>
 
+#include "core/AsciiText.h"
 #include "core/TarnError.h"
 
 namespace tarn {
 
 namespace {
-
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
-bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && upper(s.substr(0, prefix.size())) == upper(prefix);
-}
-
-std::string_view trimView(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
-std::string trimLeft(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    return std::string(s);
-}
 
 // Non-negative decimal number without sign or spaces.
 bool parseNumber(std::string_view s, long long& out) {
@@ -84,8 +55,8 @@ std::string quote(std::string_view s) {
 
 // The number after "[KEY " up to "]" anywhere in line.
 template <typename Int> bool bracketNumber(std::string_view line, std::string_view key, Int& out) {
-    const std::string up = upper(line);
-    const std::size_t at = up.find(upper(key));
+    const std::string up = upperAsciiCopy(line);
+    const std::size_t at = up.find(upperAsciiCopy(key));
     if (at == std::string::npos) {
         return false;
     }
@@ -95,7 +66,7 @@ template <typename Int> bool bracketNumber(std::string_view line, std::string_vi
         return false;
     }
     long long v = 0;
-    if (!parseNumber(trimView(line.substr(start, end - start)), v) ||
+    if (!parseNumber(trimSpaceTab(line.substr(start, end - start)), v) ||
         v > static_cast<long long>(std::numeric_limits<Int>::max())) {
         return false;
     }
@@ -218,8 +189,10 @@ void Imap4Client::Connect() {
     try {
         std::size_t budget = kMaxReplyBytes;
         const std::string greeting = readLogicalLine(kMaxSmallLiteral, budget);
-        const std::string head = upper(trimView(std::string_view(greeting).substr(0, 4)));
-        const std::string text = greeting.size() > 4 ? trimLeft(greeting.substr(4)) : "";
+        const std::string head =
+            upperAsciiCopy(trimSpaceTab(std::string_view(greeting).substr(0, 4)));
+        const std::string text =
+            greeting.size() > 4 ? std::string(trimLeftSpaceTab(greeting.substr(4))) : "";
         m_reply.lines = {text};
         if (head == "* OK") {
             m_reply.status = "OK";
@@ -259,7 +232,7 @@ const ImapMailboxData& Imap4Client::SelectMailbox(const std::string& mailbox) {
         const std::vector<std::string_view> words = splitSpaces(line);
         long long n = 0;
         if (words.size() >= 2 && parseNumber(words[0], n) && n <= std::numeric_limits<int>::max()) {
-            const std::string what = upper(words[1]);
+            const std::string what = upperAsciiCopy(words[1]);
             if (what == "EXISTS") {
                 data.exists = static_cast<int>(n);
             } else if (what == "RECENT") {
@@ -272,7 +245,7 @@ const ImapMailboxData& Imap4Client::SelectMailbox(const std::string& mailbox) {
         if (startsWithNoCase(line, "FLAGS ") || startsWithNoCase(line, "FLAGS(")) {
             data.flags = parenWords(line, 0);
         }
-        const std::string up = upper(line);
+        const std::string up = upperAsciiCopy(line);
         if (const std::size_t at = up.find("[PERMANENTFLAGS"); at != std::string::npos) {
             data.permanentFlags = parenWords(line, at);
         }
@@ -282,7 +255,7 @@ const ImapMailboxData& Imap4Client::SelectMailbox(const std::string& mailbox) {
             data.readOnly = true;
         }
         if (const std::size_t at = up.find("[ALERT]"); at != std::string::npos) {
-            data.alert = trimLeft(std::string_view(line).substr(at + 7));
+            data.alert = std::string(trimLeftSpaceTab(std::string_view(line).substr(at + 7)));
         }
     }
     m_mailbox = std::move(data);
@@ -312,8 +285,9 @@ std::int64_t Imap4Client::MailboxTotal() {
         const std::vector<std::string_view> w = splitSpaces(m_reply.lines[k - 1]);
         long long num = 0;
         long long size = 0;
-        if (w.size() != 4 || !parseNumber(w[0], num) || num != k || upper(w[1]) != "FETCH" ||
-            upper(w[2]) != "(RFC822.SIZE" || w[3].size() < 2 || w[3].back() != ')' ||
+        if (w.size() != 4 || !parseNumber(w[0], num) || num != k ||
+            upperAsciiCopy(w[1]) != "FETCH" || upperAsciiCopy(w[2]) != "(RFC822.SIZE" ||
+            w[3].size() < 2 || w[3].back() != ')' ||
             !parseNumber(w[3].substr(0, w[3].size() - 1), size)) {
             return 0;
         }
@@ -453,7 +427,7 @@ void Imap4Client::Expunge() {
     for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
         const std::vector<std::string_view> w = splitSpaces(m_reply.lines[k]);
         long long n = 0;
-        if (w.size() == 2 && parseNumber(w[0], n) && upper(w[1]) == "EXPUNGE") {
+        if (w.size() == 2 && parseNumber(w[0], n) && upperAsciiCopy(w[1]) == "EXPUNGE") {
             ++gone;
         }
     }
@@ -536,7 +510,7 @@ void Imap4Client::readReply(const std::string& tag, std::size_t maxLiteral) {
     for (;;) {
         std::string line = readLogicalLine(maxLiteral, budget);
         if (line[0] == '*') {
-            std::string text = trimLeft(std::string_view(line).substr(1));
+            std::string text = std::string(trimLeftSpaceTab(std::string_view(line).substr(1)));
             if (startsWithNoCase(text, "BYE")) {
                 m_sawBye = true;
             }
@@ -550,14 +524,15 @@ void Imap4Client::readReply(const std::string& tag, std::size_t maxLiteral) {
         if (line.size() > tag.size() && line[tag.size()] == ' ' && startsWithNoCase(line, tag)) {
             const std::string_view rest = std::string_view(line).substr(tag.size() + 1);
             const std::size_t sp = rest.find(' ');
-            const std::string status = upper(trimView(rest.substr(0, sp)));
+            const std::string status = upperAsciiCopy(trimSpaceTab(rest.substr(0, sp)));
             if (status != "OK" && status != "NO" && status != "BAD" && status != "PREAUTH" &&
                 status != "BYE") {
                 throw TarnError("Unrecognized IMAP4 Response Header.");
             }
             m_reply.status = status;
-            m_reply.lines.push_back(sp == std::string_view::npos ? std::string()
-                                                                 : trimLeft(rest.substr(sp + 1)));
+            m_reply.lines.push_back(sp == std::string_view::npos
+                                        ? std::string()
+                                        : std::string(trimLeftSpaceTab(rest.substr(sp + 1))));
             return;
         }
         throw TarnError("Unrecognized IMAP4 Response Header.");
@@ -574,7 +549,7 @@ std::string Imap4Client::readLogicalLine(std::size_t maxLiteral, std::size_t& bu
 
     std::string line;
     do {
-        line = std::string(trimView(m_conn->ReadLn()));
+        line = std::string(trimSpaceTab(m_conn->ReadLn()));
     } while (line.empty());
     charge(line.size());
 

@@ -1,27 +1,14 @@
 #include "engine/ImapResponseParser.h"
 
-#include <cctype>
 #include <cstdint>
 #include <limits>
 
+#include "core/AsciiText.h"
 #include "core/TarnError.h"
 
 namespace tarn {
 
 namespace {
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';

@@ -1,16 +1,11 @@
 #include "engine/MailAddress.h"
 
+#include "core/AsciiText.h"
 #include "core/TarnError.h"
-
-#include <cctype>
 
 namespace tarn {
 
 namespace {
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t';
-}
 
 std::string_view trimSpaces(std::string_view s) {
     while (!s.empty() && s.front() == ' ')
@@ -21,11 +16,7 @@ std::string_view trimSpaces(std::string_view s) {
 }
 
 std::string trimBlanks(std::string_view s) {
-    while (!s.empty() && isSpace(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back()))
-        s.remove_suffix(1);
-    return std::string(s);
+    return std::string(trimSpaceTab(s));
 }
 
 bool isAtomSpecial(char c) {
@@ -71,16 +62,6 @@ std::string escapeQuoted(std::string_view s) {
         out.push_back(c);
     }
     return out;
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 // Skips a comment starting at s[i] == '(' (nesting allowed); returns the index after it.
@@ -156,7 +137,7 @@ MailAddress MailAddress::parse(std::string_view value) {
             } else if (c == '(') {
                 i = skipComment(value, i);
             } else {
-                if (!isSpace(c))
+                if (!isSpaceOrTab(c))
                     address.push_back(c);
                 ++i;
             }
@@ -188,7 +169,7 @@ MailAddress MailAddress::parse(std::string_view value) {
             endWord();
             angle = true;
             ++i;
-        } else if (isSpace(c)) {
+        } else if (isSpaceOrTab(c)) {
             endWord();
             ++i;
         } else {
@@ -277,7 +258,7 @@ std::string MailAddress::addressForm() const {
 }
 
 std::string MailAddress::text() const {
-    if (m_name.empty() || iequals(m_name, m_address))
+    if (m_name.empty() || equalsNoCase(m_name, m_address))
         return addressForm();
     bool plain = true;
     for (char c : m_name) {

@@ -1,5 +1,6 @@
 #include "engine/MailMessage.h"
 
+#include "core/AsciiText.h"
 #include "core/TarnError.h"
 #include "engine/Base64.h"
 #include "engine/EncodedWordDecoder.h"
@@ -7,38 +8,11 @@
 #include "engine/MessageDate.h"
 #include "engine/QuotedPrintable.h"
 
-#include <cctype>
-
 namespace tarn {
 
 namespace {
 
 const char* const kUnknownPartType = "Unknown Message Part Type.";
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-char upper(char c) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (upper(a[i]) != upper(b[i]))
-            return false;
-    return true;
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
 
 // "--" + boundary (+ "--" when closing), boundary held in upper case.
 bool isBoundaryLine(std::string_view line, std::string_view boundary, bool closing) {
@@ -48,7 +22,7 @@ bool isBoundaryLine(std::string_view line, std::string_view boundary, bool closi
     if (closing && (line[want - 2] != '-' || line[want - 1] != '-'))
         return false;
     for (std::size_t i = 0; i < boundary.size(); ++i)
-        if (upper(line[2 + i]) != boundary[i])
+        if (upperAscii(line[2 + i]) != boundary[i])
             return false;
     return true;
 }
@@ -56,20 +30,20 @@ bool isBoundaryLine(std::string_view line, std::string_view boundary, bool closi
 enum class Encoding { None, Base64, QuotedPrintable };
 
 Encoding encodingOf(std::string_view cte) {
-    cte = trim(cte);
-    if (iequals(cte, "base64"))
+    cte = trimSpaceTab(cte);
+    if (equalsNoCase(cte, "base64"))
         return Encoding::Base64;
-    if (iequals(cte, "quoted-printable"))
+    if (equalsNoCase(cte, "quoted-printable"))
         return Encoding::QuotedPrintable;
     return Encoding::None;
 }
 
 bool isAttachment(std::string_view contentType, std::string_view disposition) {
-    if (iequals(trim(disposition.substr(0, disposition.find(';'))), "attachment"))
+    if (equalsNoCase(trimSpaceTab(disposition.substr(0, disposition.find(';'))), "attachment"))
         return true;
     for (std::size_t i = 0; i + 4 <= contentType.size(); ++i)
-        if (upper(contentType[i]) == 'N' && upper(contentType[i + 1]) == 'A' &&
-            upper(contentType[i + 2]) == 'M' && upper(contentType[i + 3]) == 'E')
+        if (upperAscii(contentType[i]) == 'N' && upperAscii(contentType[i + 1]) == 'A' &&
+            upperAscii(contentType[i + 2]) == 'M' && upperAscii(contentType[i + 3]) == 'E')
             return true;
     return false;
 }
@@ -160,7 +134,7 @@ private:
                 throw TarnError(kUnknownPartType);
             if (line.empty())
                 break;
-            if (isBlank(line[0]) && !header.empty()) {
+            if (isSpaceOrTab(line[0]) && !header.empty()) {
                 header.back().push_back(' ');
                 header.back().append(line, 1, std::string::npos);
             } else {
@@ -254,22 +228,22 @@ std::string MailMessage::fieldValue(const std::vector<std::string>& lines, std::
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         if (line.size() <= name.size() || line[name.size()] != ':' ||
-            !iequals(std::string_view(line).substr(0, name.size()), name))
+            !equalsNoCase(std::string_view(line).substr(0, name.size()), name))
             continue;
         std::string value = line.substr(name.size() + 1);
         for (std::size_t k = i + 1; k < lines.size(); ++k) {
             const std::string& next = lines[k];
-            if (next.empty() || !isBlank(next[0]))
+            if (next.empty() || !isSpaceOrTab(next[0]))
                 break;
             std::size_t from = 0;
-            while (from < next.size() && isBlank(next[from]))
+            while (from < next.size() && isSpaceOrTab(next[from]))
                 ++from;
-            if (!value.empty() && !isBlank(value.back()))
+            if (!value.empty() && !isSpaceOrTab(value.back()))
                 value.push_back(' ');
             value.append(next, from, std::string::npos);
         }
         std::size_t lead = 0;
-        while (lead < value.size() && isBlank(value[lead]))
+        while (lead < value.size() && isSpaceOrTab(value[lead]))
             ++lead;
         value.erase(0, lead);
         return value;
@@ -282,16 +256,16 @@ std::string MailMessage::cutAtCharset(std::string_view contentType) {
     for (std::size_t p = 0; p + kWord.size() < contentType.size(); ++p) {
         if (p > 0) {
             const char before = contentType[p - 1];
-            if (!isBlank(before) && before != ';')
+            if (!isSpaceOrTab(before) && before != ';')
                 continue;
         }
         const char after = contentType[p + kWord.size()];
-        if (!isBlank(after) && after != '=')
+        if (!isSpaceOrTab(after) && after != '=')
             continue;
-        if (!iequals(contentType.substr(p, kWord.size()), kWord))
+        if (!equalsNoCase(contentType.substr(p, kWord.size()), kWord))
             continue;
         std::size_t end = p;
-        while (end > 0 && (isBlank(contentType[end - 1]) || contentType[end - 1] == ';'))
+        while (end > 0 && (isSpaceOrTab(contentType[end - 1]) || contentType[end - 1] == ';'))
             --end;
         return std::string(contentType.substr(0, end));
     }
@@ -301,7 +275,7 @@ std::string MailMessage::cutAtCharset(std::string_view contentType) {
 std::string MailMessage::boundaryOf(std::string_view contentType) {
     std::string up(contentType);
     for (char& c : up)
-        c = upper(c);
+        c = upperAscii(c);
     static constexpr std::string_view kKey = "BOUNDARY=";
     const std::size_t p = up.find(kKey);
     if (p == std::string::npos)

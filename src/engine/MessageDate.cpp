@@ -1,6 +1,7 @@
 #include "engine/MessageDate.h"
 
-#include <cctype>
+#include "core/AsciiText.h"
+
 #include <optional>
 #include <string>
 
@@ -8,35 +9,18 @@ namespace tarn {
 
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trimLeft(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    return s;
-}
-
-std::string_view trim(std::string_view s) {
-    s = trimLeft(s);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Takes the text up to the separator (or all of it) off the front of s; leading blanks of
 // what is left are dropped.
 std::string_view takeWord(std::string_view& s, char sep) {
     const std::size_t p = s.find(sep);
     std::string_view word = s.substr(0, p);
-    s = p == std::string_view::npos ? std::string_view{} : trimLeft(s.substr(p + 1));
+    s = p == std::string_view::npos ? std::string_view{} : trimLeftSpaceTab(s.substr(p + 1));
     return word;
 }
 
 // A decimal number with an optional sign; nothing else may stand in the text.
 std::optional<long> toNumber(std::string_view s) {
-    s = trim(s);
+    s = trimSpaceTab(s);
     bool negative = false;
     if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
         negative = s.front() == '-';
@@ -53,20 +37,11 @@ std::optional<long> toNumber(std::string_view s) {
     return negative ? -v : v;
 }
 
-bool iequals3(std::string_view word, const char* name) {
-    if (word.size() != 3)
-        return false;
-    for (int i = 0; i < 3; ++i)
-        if (std::toupper(static_cast<unsigned char>(word[i])) != name[i])
-            return false;
-    return true;
-}
-
 int monthOf(std::string_view word) {
     static const char* kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                     "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
     for (int m = 0; m < 12; ++m)
-        if (iequals3(word, kMonths[m]))
+        if (equalsNoCase(word, kMonths[m]))
             return m + 1;
     return 0;
 }
@@ -76,14 +51,14 @@ bool startsWithWeekday(std::string_view s) {
     if (s.size() < 3)
         return false;
     for (const char* d : kDays)
-        if (iequals3(s.substr(0, 3), d))
+        if (equalsNoCase(s.substr(0, 3), d))
             return true;
     return false;
 }
 
 // Offset of a "+hhmm" / "-hhmm" zone in minutes; anything else is UTC.
 int zoneOffsetMinutes(std::string_view zone) {
-    zone = trim(zone);
+    zone = trimSpaceTab(zone);
     if (zone.size() < 5)
         return 0;
     const char sign = zone[0];
@@ -164,7 +139,7 @@ std::optional<double> readDateTime(std::string_view s, std::string_view& zone) {
 double MessageDate::decode(std::string_view value, int localOffsetMinutes) {
     // Whatever cannot be read counts as day 0 in UTC, which still gets the local offset.
     const double local0 = localOffsetMinutes / 1440.0;
-    value = trim(value);
+    value = trimSpaceTab(value);
     if (value.empty())
         return local0;
     std::string_view zone;

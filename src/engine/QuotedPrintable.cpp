@@ -1,16 +1,8 @@
 #include "engine/QuotedPrintable.h"
 
-namespace tarn {
+#include "core/AsciiText.h"
 
-int QuotedPrintable::hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
+namespace tarn {
 
 std::string QuotedPrintable::decodeLines(const std::vector<std::string>& lines) {
     std::string out;
@@ -34,8 +26,8 @@ std::string QuotedPrintable::decodeLines(const std::vector<std::string>& lines) 
                 break;
             }
             if (i + 2 < end) {
-                const int hi = hexValue(static_cast<unsigned char>(line[i + 1]));
-                const int lo = hexValue(static_cast<unsigned char>(line[i + 2]));
+                const int hi = hexDigitValue(line[i + 1]);
+                const int lo = hexDigitValue(line[i + 2]);
                 if (hi >= 0 && lo >= 0) {
                     out.push_back(static_cast<char>(hi * 16 + lo));
                     i += 2;

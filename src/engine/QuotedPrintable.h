@@ -14,9 +14,6 @@ public:
     // encoded line are transport padding and dropped. An "=" not followed by two hexadecimal
     // digits is kept as it stands.
     static std::string decodeLines(const std::vector<std::string>& lines);
-
-    // Value of a hexadecimal digit (either case), or -1.
-    static int hexValue(unsigned char c);
 };
 
 } // namespace tarn
