@@ -2,12 +2,12 @@
 
 #include "core/Clock.h"
 #include "core/DateFormat.h"
+#include "platform/ProcessLauncher.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tarn {
@@ -62,56 +62,8 @@ bool WriteDeletionLog(const std::string& folder, const std::string& status,
     return written && closed;
 }
 
-bool startDetached(const std::vector<std::string>& argv) {
-    if (argv.empty())
-        return false;
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-
-    // The grandchild reports a failed exec through the pipe; a successful exec closes it.
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return false;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(fds[0]);
-        const pid_t grandchild = ::fork();
-        if (grandchild == 0) {
-            ::setsid();
-            ::execvp(args[0], args.data());
-            const int err = errno;
-            [[maybe_unused]] ssize_t n = ::write(fds[1], &err, sizeof err);
-            ::_exit(127);
-        }
-        if (grandchild < 0) {
-            const int err = errno;
-            [[maybe_unused]] ssize_t n = ::write(fds[1], &err, sizeof err);
-        }
-        // The grandchild is re-parented, so nobody has to wait for the viewer.
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    if (child < 0) {
-        ::close(fds[0]);
-        return false;
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    int err = 0;
-    ssize_t n;
-    do {
-        n = ::read(fds[0], &err, sizeof err);
-    } while (n < 0 && errno == EINTR);
-    ::close(fds[0]);
-    return n == 0;
-}
-
 bool launchDesktopViewer(const std::string& path) {
-    return startDetached({"xdg-open", path});
+    return systemProcessLauncher().startDetached({"xdg-open", path}, "");
 }
 
 ShowLogResult ShowDeletionLog(const std::string& folder, const ViewerLauncher& launcher,

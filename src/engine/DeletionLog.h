@@ -2,7 +2,6 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
 namespace tarn {
 
@@ -28,9 +27,6 @@ bool WriteDeletionLog(const std::string& folder, const std::string& status,
                       const std::string& sender, const std::string& sizeText,
                       const std::string& uid, const Clock& clock);
 
-// Starts a program without waiting for it and without leaving a zombie; false when it could
-// not be started (not found, not executable, no process left).
-bool startDetached(const std::vector<std::string>& argv);
 // Opens a file in the desktop's viewer for its type (xdg-open).
 bool launchDesktopViewer(const std::string& path);
 

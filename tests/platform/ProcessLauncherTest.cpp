@@ -54,6 +54,19 @@ TEST_F(ProcessLauncherTest, ReportsWhatCannotStart) {
     EXPECT_FALSE(systemProcessLauncher().startDetached({""}, ""));
 }
 
+TEST_F(ProcessLauncherTest, DoesNotWaitForTheProgram) {
+    EXPECT_TRUE(systemProcessLauncher().startDetached({"true"}, ""));
+
+    // It returns before the program ends, and the program really runs.
+    const fs::path marker = m_dir / "ran";
+    ASSERT_TRUE(systemProcessLauncher().startDetached(
+        {"sh", "-c", "sleep 0.3; touch '" + marker.string() + "'"}, ""));
+    EXPECT_FALSE(fs::exists(marker));
+    for (int i = 0; i < 100 && !fs::exists(marker); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(fs::exists(marker));
+}
+
 TEST_F(ProcessLauncherTest, CommandLineToArgv) {
     const fs::path prog = m_dir / "with space/prog";
     std::ofstream(prog) << "#!/bin/sh\n";
