@@ -124,15 +124,8 @@ int CheckerTray::animationFrame() const {
 }
 
 void CheckerTray::CoolTrayIcon1Cycle() {
-    AccountRuntimeTable& rt = m_session.runtime();
-    for (int a = 1; a <= rt.size(); ++a) {
-        if (rt[a].Busy)
-            return;
-    }
-    stopAnimation();
-    if (m_hooks.stopActivityTimer)
-        m_hooks.stopActivityTimer();
-    UpdateTrayState();
+    if (m_hooks.animationStep)
+        m_hooks.animationStep();
 }
 
 } // namespace tarn

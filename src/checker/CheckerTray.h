@@ -27,8 +27,9 @@ public:
     struct Hooks {
         // The menu's default item (a double-click on the icon).
         std::function<void()> CheckAll;
-        // Stops the activity timer Timer6 once no check runs any more.
-        std::function<void()> stopActivityTimer;
+        // Each step of the animation. The scheduler decides there whether the checks are over
+        // (then it stops the animation and Timer6 and has the tray show the mail state).
+        std::function<void()> animationStep;
     };
 
     // popup: the tray menu PopupMenu1 built by the checker window.
@@ -45,8 +46,7 @@ public:
     void startAnimation(bool withMail);
     void stopAnimation();
     bool animating() const;
-    // A step of the animation: once no account is busy, the animation and the activity
-    // timer stop and the tray shows the mail state.
+    // A step of the animation, handed to the animationStep hook.
     void CoolTrayIcon1Cycle();
 
     // What the icon shows (also without a notification area).

@@ -81,7 +81,10 @@ TF_CheckerWindow::TF_CheckerWindow(Session& session, PowerOff& powerOff, CheckTi
 
     CheckerTray::Hooks trayHooks;
     trayHooks.CheckAll = [this] { m_scheduler->CheckAll(); };
-    trayHooks.stopActivityTimer = [this] { m_scheduler->activityTimer().stop(); };
+    trayHooks.animationStep = [this] {
+        if (m_scheduler)
+            m_scheduler->CoolTrayIcon1Cycle();
+    };
     m_trayIcon = new CheckerTray(m_session, m_popup, std::move(trayHooks), this);
 
     m_notifier = new NewMailNotifier(m_session, m_soundPlayer, this);

@@ -2,6 +2,8 @@
 #include "TestApp.h"
 #include "checker/TrayAnimation.h"
 #include "checker/TrayIcons.h"
+#include "core/FakeCheckTimers.h"
+#include "core/Scheduler.h"
 #include "core/TempDir.h"
 #include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
@@ -29,6 +31,22 @@ QImage pixels(const QImage& image) {
     return image.convertToFormat(QImage::Format_ARGB32);
 }
 
+// The window's part of the scheduler's host, as far as the tray is concerned.
+struct TrayHost : SchedulerHost {
+    CheckerTray* tray = nullptr;
+    void PaintField(int, std::uint32_t) override {}
+    void setOnlineCaption(const std::string&) override {}
+    bool checkerVisible() const override { return true; }
+    void hideForOffline() override {}
+    void showForOnline() override {}
+    void showOfflineIcon() override { tray->showOfflineIcon(); }
+    bool trayAnimating() const override { return tray->animating(); }
+    void startTrayAnimation(bool withMail) override { tray->startAnimation(withMail); }
+    void stopTrayAnimation() override { tray->stopAnimation(); }
+    void UpdateTrayState() override { tray->UpdateTrayState(); }
+    bool anyShownMessage() override { return false; }
+};
+
 class CheckerTrayTest : public ::testing::Test {
 protected:
     CheckerTrayTest() : session(dir.path().string(), systemClock(), test::uniqueLockSuffix()) {
@@ -48,8 +66,11 @@ protected:
         alwaysOnTop2->setCheckable(true);
         CheckerTray::Hooks hooks;
         hooks.CheckAll = [this] { ++checkAlls; };
-        hooks.stopActivityTimer = [this] { ++timerStops; };
+        hooks.animationStep = [this] { scheduler.CoolTrayIcon1Cycle(); };
         tray = std::make_unique<CheckerTray>(session, &popup, hooks);
+        host.tray = tray.get();
+        // Timer6 runs while checks run; the end of the animation stops it.
+        scheduler.activityTimer().start();
     }
 
     void addMessages(int account, int shown, int hidden) {
@@ -72,7 +93,11 @@ protected:
     QAction* floating2 = nullptr;
     QAction* alwaysOnTop2 = nullptr;
     int checkAlls = 0;
-    int timerStops = 0;
+    test::FakeCheckTimers timers;
+    TrayHost host;
+    Scheduler scheduler{
+        session.settings(), session.runtime(), session.Quitting, session.Online, timers, host,
+        [](int) {}};
     std::unique_ptr<CheckerTray> tray;
 };
 
@@ -161,12 +186,12 @@ TEST_F(CheckerTrayTest, AnimationStepsWhileBusyAndStopsWhenNothingIsBusy) {
     for (std::size_t i = 1; i < seen.size(); ++i)
         EXPECT_EQ(seen[i], (seen[i - 1] + 1) % TrayIcons::FrameCount);
     EXPECT_EQ(pixels(tray->icon()), pixels(TrayIcons::mailFrame(tray->animationFrame())));
-    EXPECT_EQ(timerStops, 0);
+    EXPECT_TRUE(scheduler.activityTimer().isActive());
     EXPECT_EQ(tray->hint(), "Tarnwick");
 
     session.runtime()[2].Busy = false;
     ASSERT_TRUE(test::processUntil([&] { return !tray->animating(); }, 2s));
-    EXPECT_EQ(timerStops, 1);
+    EXPECT_FALSE(scheduler.activityTimer().isActive());
     EXPECT_EQ(tray->hint(), "You have 2 new Mails");
     EXPECT_EQ(tray->image(), 1);
 }
@@ -175,7 +200,7 @@ TEST_F(CheckerTrayTest, AnimationWithoutBusyAccountStopsAtItsFirstStep) {
     tray->startAnimation(false);
     EXPECT_FALSE(tray->animating());
     EXPECT_FALSE(tray->animationWithMail());
-    EXPECT_EQ(timerStops, 1);
+    EXPECT_FALSE(scheduler.activityTimer().isActive());
     EXPECT_EQ(tray->hint(), "You have 0 new Mails");
     EXPECT_EQ(tray->image(), 0);
 }

@@ -217,6 +217,28 @@ TEST_F(SchedulerTest, StarterFailureLeavesAccountIdleInError) {
     EXPECT_EQ(host.lastPaint(1), settings.Main.Colors.Error);
 }
 
+// Each step of the tray animation: while any account is busy nothing changes; after the last
+// check the animation and Timer6 stop and the tray shows the mail state.
+TEST_F(SchedulerTest, TrayAnimationStepEndsOnlyWhenNothingIsBusy) {
+    setAccounts(3);
+    ASSERT_TRUE(scheduler.checkNow(3));
+    timers.advanceTo(Scheduler::ActivityIntervalMs); // Timer6 starts the animation
+    ASSERT_TRUE(host.animating);
+    ASSERT_TRUE(scheduler.activityTimer().isActive());
+    const int updates = host.trayUpdates;
+
+    scheduler.CoolTrayIcon1Cycle();
+    EXPECT_TRUE(host.animating);
+    EXPECT_TRUE(scheduler.activityTimer().isActive());
+    EXPECT_EQ(host.trayUpdates, updates);
+
+    finish(3);
+    scheduler.CoolTrayIcon1Cycle();
+    EXPECT_FALSE(host.animating);
+    EXPECT_FALSE(scheduler.activityTimer().isActive());
+    EXPECT_EQ(host.trayUpdates, updates + 1);
+}
+
 TEST_F(SchedulerTest, ActivityTimerBlinksBusyFieldsAndStopsWhenIdle) {
     setAccounts(3);
     const CheckerColors& c = settings.Main.Colors;
