@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "core/TarnError.h"
+#include "fakes/ErrorOf.h"
 
 namespace tarn {
 namespace {
 
 using namespace std::chrono_literals;
+using test::errorOf;
 
 // In-memory IMAP4 server: queues canned bytes, answers each command line the client writes
 // from rules keyed to the command (the tag is stripped before matching and "{TAG}" in a
@@ -133,15 +135,6 @@ std::string wrongState(const char* state) {
     return std::string("Unable to execute command, wrong connection state;Current connection "
                        "state: ") +
            state + ".";
-}
-
-template <typename F> std::string errorOf(F&& f) {
-    try {
-        f();
-    } catch (const TarnError& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 class Imap4ClientTest : public ::testing::Test {

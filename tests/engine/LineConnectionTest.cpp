@@ -9,23 +9,16 @@
 
 #include <thread>
 
+#include "fakes/ErrorOf.h"
 #include "fakes/ScriptedServer.h"
 
 using namespace std::chrono_literals;
 using tarn::LineConnection;
 using tarn::TarnError;
+using tarn::test::errorOf;
 using tarn::test::ScriptedServer;
 
 namespace {
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const TarnError& e) {
-        return e.what();
-    }
-    return "<no error>";
-}
 
 struct LinesCase {
     const char* name;

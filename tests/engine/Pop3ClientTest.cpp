@@ -4,24 +4,17 @@
 
 #include <functional>
 
+#include "fakes/ErrorOf.h"
 #include "fakes/ScriptedServer.h"
 
 using namespace std::chrono_literals;
 using tarn::Pop3Client;
 using tarn::TarnError;
+using tarn::test::errorOf;
 using tarn::test::ScriptedServer;
 using After = ScriptedServer::After;
 
 namespace {
-
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const TarnError& e) {
-        return e.what();
-    }
-    return "<no error>";
-}
 
 class Pop3Fake : public ::testing::Test {
 protected:
