@@ -3,14 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <latch>
 #include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace tarn;
@@ -126,50 +122,6 @@ TEST(NewMailSounds, FailedLockPlaysNothing) {
     FailingLock lock;
     EXPECT_EQ(PlayNewMailSounds(settings(3), true, 5, player, lock), 0);
     EXPECT_TRUE(player.played.empty());
-}
-
-// Plays take a little time and note when two of them run at once.
-class OverlapDetector : public SoundPlayer {
-public:
-    bool play(const std::string& file) override {
-        if (m_active.fetch_add(1) != 0)
-            overlapped = true;
-        {
-            std::lock_guard<std::mutex> g(m_guard);
-            order.push_back(file);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        m_active.fetch_sub(1);
-        return true;
-    }
-    std::atomic<bool> overlapped{false};
-    std::vector<std::string> order;
-
-private:
-    std::atomic<int> m_active{0};
-    std::mutex m_guard;
-};
-
-TEST(NewMailSounds, TwoAccountsFinishingTogetherDoNotOverlap) {
-    OverlapDetector player;
-    std::mutex mediaLock;
-    std::latch start(2);
-    auto account = [&](const std::string& incoming, const std::string& bip) {
-        NewMailSoundSettings s{3, 10, incoming, bip};
-        start.arrive_and_wait();
-        PlayNewMailSounds(s, true, 8, player, mediaLock);
-    };
-    std::thread a(account, "a-in", "a-bip");
-    std::thread b(account, "b-in", "b-bip");
-    a.join();
-    b.join();
-
-    EXPECT_FALSE(player.overlapped);
-    ASSERT_EQ(player.order.size(), 18u);
-    // One whole sequence, then the other.
-    const char first = player.order.front()[0];
-    for (std::size_t i = 0; i < player.order.size(); ++i)
-        EXPECT_EQ(player.order[i][0] == first, i < 9) << i << " " << player.order[i];
 }
 
 TEST(TrayState, HintAndImage) {

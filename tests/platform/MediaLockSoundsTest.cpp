@@ -16,6 +16,7 @@ using namespace tarn;
 
 namespace {
 
+// Plays take a little time and note when two of them run at once.
 class OverlapDetector : public SoundPlayer {
 public:
     bool play(const std::string& file) override {
@@ -57,6 +58,7 @@ TEST(MediaLockSounds, NamedLockSerialisesSequences) {
 
     EXPECT_FALSE(player.overlapped);
     ASSERT_EQ(player.order.size(), 14u);
+    // One whole sequence, then the other.
     for (std::size_t i = 0; i < player.order.size(); ++i)
         EXPECT_EQ(player.order[i][0] == player.order[0][0], i < 7) << i;
     // The lock is free again.
