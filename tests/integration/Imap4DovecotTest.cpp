@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/TarnError.h"
-#include "integration/fixture/DovecotFixture.h"
+#include "integration/DovecotUserSuite.h"
 
 using namespace std::chrono_literals;
 using tarn::Imap4Client;
@@ -18,6 +18,7 @@ using tarn::ImapEnvelope;
 using tarn::ImapFetchedMessage;
 using tarn::TarnError;
 using tarn::test::DovecotFixture;
+using tarn::test::DovecotUserSuite;
 
 namespace {
 
@@ -52,25 +53,9 @@ std::vector<std::string> split(const std::string& s) {
     return out;
 }
 
-// One Dovecot for the suite; each test gets its own user with the two messages above.
-class Imap4Dovecot : public ::testing::Test {
+class Imap4Dovecot : public DovecotUserSuite {
 protected:
-    static void SetUpTestSuite() {
-        if (DovecotFixture::available()) {
-            s_dovecot = std::make_unique<DovecotFixture>();
-        }
-    }
-    static void TearDownTestSuite() { s_dovecot.reset(); }
-
-    void SetUp() override {
-        TARN_REQUIRE_DOVECOT();
-        ASSERT_TRUE(s_dovecot);
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_user = std::string("i") + info->name();
-        s_dovecot->addUser(m_user, "pw-" + m_user);
-        m_first = s_dovecot->addMessage(m_user, kFirst);
-        m_second = s_dovecot->addMessage(m_user, kSecond);
-    }
+    Imap4Dovecot() : DovecotUserSuite("i", kFirst, kSecond) {}
 
     std::unique_ptr<Imap4Client> client(DovecotFixture& d, const std::string& password = "") {
         auto c = std::make_unique<Imap4Client>();
@@ -82,13 +67,7 @@ protected:
         return c;
     }
     std::unique_ptr<Imap4Client> client() { return client(*s_dovecot); }
-
-    static std::unique_ptr<DovecotFixture> s_dovecot;
-    std::string m_user;
-    DovecotFixture::StoredMessage m_first, m_second;
 };
-
-std::unique_ptr<DovecotFixture> Imap4Dovecot::s_dovecot;
 
 bool contains(const std::vector<std::string>& v, const std::string& x) {
     return std::find(v.begin(), v.end(), x) != v.end();

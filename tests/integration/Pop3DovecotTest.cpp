@@ -7,12 +7,13 @@
 #include <memory>
 #include <thread>
 
-#include "integration/fixture/DovecotFixture.h"
+#include "integration/DovecotUserSuite.h"
 
 using namespace std::chrono_literals;
 using tarn::Pop3Client;
 using tarn::TarnError;
 using tarn::test::DovecotFixture;
+using tarn::test::DovecotUserSuite;
 
 namespace {
 
@@ -28,24 +29,9 @@ const char* const kSecond = "From: carol@example.org\n"
                             "\n"
                             "Two\nlines\n";
 
-// One Dovecot for the suite: starting it costs about a second. Each test gets its own user.
-class Pop3Dovecot : public ::testing::Test {
+class Pop3Dovecot : public DovecotUserSuite {
 protected:
-    static void SetUpTestSuite() {
-        if (DovecotFixture::available())
-            s_dovecot = std::make_unique<DovecotFixture>();
-    }
-    static void TearDownTestSuite() { s_dovecot.reset(); }
-
-    void SetUp() override {
-        TARN_REQUIRE_DOVECOT();
-        ASSERT_TRUE(s_dovecot);
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_user = std::string("u") + info->name();
-        s_dovecot->addUser(m_user, "pw-" + m_user);
-        m_first = s_dovecot->addMessage(m_user, kFirst);
-        m_second = s_dovecot->addMessage(m_user, kSecond);
-    }
+    Pop3Dovecot() : DovecotUserSuite("u", kFirst, kSecond) {}
 
     std::unique_ptr<Pop3Client> client(const std::string& password = "") {
         auto c = std::make_unique<Pop3Client>();
@@ -56,13 +42,7 @@ protected:
         c->connection().setReadTimeout(10s);
         return c;
     }
-
-    static std::unique_ptr<DovecotFixture> s_dovecot;
-    std::string m_user;
-    DovecotFixture::StoredMessage m_first, m_second;
 };
-
-std::unique_ptr<DovecotFixture> Pop3Dovecot::s_dovecot;
 
 TEST_F(Pop3Dovecot, CountsTotalsAndListsTheMailbox) {
     auto c = client();
