@@ -4,20 +4,16 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "engine/Session.h"
-#include "fakes/RecordingCheckHost.h"
+#include "fakes/CheckSessionSupport.h"
 #include "fakes/ScriptedServer.h"
 
 using namespace std::chrono_literals;
 using tarn::CheckOptions;
 using tarn::CheckResult;
 using tarn::MailRecord;
-using tarn::Session;
 using tarn::TIdCheckThread;
-using tarn::test::RecordingCheckHost;
+using tarn::test::CheckSessionSupport;
 using tarn::test::ScriptedServer;
 using tarn::test::StatusReport;
 using After = ScriptedServer::After;
@@ -85,17 +81,9 @@ private:
     long long m_total = 0;
 };
 
-class CheckWorker : public ::testing::Test {
+class CheckWorker : public CheckSessionSupport {
 protected:
-    CheckWorker()
-        : session(makeFolder(), tarn::systemClock(), tarn::test::uniqueLockSuffix()), host(session),
-          box(srv) {}
-    ~CheckWorker() override { std::filesystem::remove_all(session.workingFolder()); }
-
-    static std::string makeFolder() {
-        char tmpl[] = "/tmp/tarn-check-XXXXXX";
-        return ::mkdtemp(tmpl);
-    }
+    CheckWorker() : CheckSessionSupport("tarn-check"), box(srv) {}
 
     void SetUp() override {
         tarn::AccountSettings acc;
@@ -144,16 +132,8 @@ protected:
         session.db().AppendMessage(r);
         session.db().ClearNewFlags(1);
     }
-    std::string logText() {
-        std::ifstream in(session.path("tarnlog.log"), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
 
     ScriptedServer srv;
-    Session session;
-    RecordingCheckHost host;
     Pop3Mailbox box;
     std::chrono::milliseconds readTimeout = 5s;
 };

@@ -6,18 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <thread>
 
 #include "core/Clock.h"
 #include "engine/MessageDate.h"
-#include "engine/Session.h"
 #include "engine/TIdCheckThread.h"
-#include "fakes/RecordingCheckHost.h"
+#include "fakes/CheckSessionSupport.h"
 #include "integration/fixture/DovecotFixture.h"
 
 namespace check_dovecot {
@@ -26,10 +22,9 @@ using namespace std::chrono_literals;
 using tarn::CheckOptions;
 using tarn::CheckResult;
 using tarn::MailRecord;
-using tarn::Session;
 using tarn::TIdCheckThread;
+using tarn::test::CheckSessionSupport;
 using tarn::test::DovecotFixture;
-using tarn::test::RecordingCheckHost;
 
 inline const char* const kDate = "Tue, 5 Mar 2024 10:00:00 +0000";
 
@@ -40,7 +35,7 @@ inline std::string message(const std::string& id, const std::string& subject,
            "\r\n";
 }
 
-class CHECK_DOVECOT_SUITE : public ::testing::Test {
+class CHECK_DOVECOT_SUITE : public CheckSessionSupport {
 protected:
     static void SetUpTestSuite() {
         if (!DovecotFixture::available())
@@ -52,15 +47,7 @@ protected:
     }
     static void TearDownTestSuite() { s_dovecot.reset(); }
 
-    CHECK_DOVECOT_SUITE()
-        : session(makeFolder(), tarn::systemClock(), tarn::test::uniqueLockSuffix()),
-          host(session) {}
-    ~CHECK_DOVECOT_SUITE() override { std::filesystem::remove_all(session.workingFolder()); }
-
-    static std::string makeFolder() {
-        char tmpl[] = "/tmp/tarn-dcheck-XXXXXX";
-        return ::mkdtemp(tmpl);
-    }
+    CHECK_DOVECOT_SUITE() : CheckSessionSupport("tarn-dcheck") {}
 
     void SetUp() override {
         TARN_REQUIRE_DOVECOT();
@@ -117,12 +104,6 @@ protected:
         }
         return n;
     }
-    std::string logText() {
-        std::ifstream in(session.path("tarnlog.log"), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
     std::vector<MailRecord> records() {
         std::vector<MailRecord> out;
         session.db().walk(0, [&](const MailRecord& r) {
@@ -133,8 +114,6 @@ protected:
     }
 
     static inline std::unique_ptr<DovecotFixture> s_dovecot;
-    Session session;
-    RecordingCheckHost host;
 };
 
 TEST_F(CHECK_DOVECOT_SUITE, NewMessagesLandWithTheirFieldsAndASecondCheckChangesNothing) {
