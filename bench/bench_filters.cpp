@@ -5,6 +5,7 @@
 #include "core/Clock.h"
 #include "filters/EvaluateFilters.h"
 #include "filters/FilterListHolder.h"
+#include "filters/FilterTestSupport.h"
 #include "platform/NamedMutex.h"
 
 #include <benchmark/benchmark.h>
@@ -17,39 +18,30 @@ namespace {
 
 using namespace tarn;
 
-TFilter rule(int condition, std::string argument, int action, int account = 0, int icon = 0) {
-    TFilter f;
-    f.IfCondition = condition;
-    f.Argument = std::move(argument);
-    f.Action = action;
-    f.Account = account;
-    f.Icon = icon;
-    f.Active = true;
-    return f;
-}
+using test::filter;
 
 std::vector<TFilter> twentyFilters() {
     return {
-        rule(0, "@spam.example", 0),
-        rule(0, "newsletter@", 1),
-        rule(1, "@example.org", 3, 0, 2), // holds: sender is elsewhere
-        rule(2, "You have won", 0),
-        rule(3, "[ADV]", 1),
-        rule(3, "Invoice", 3, 0, 4), // holds
-        rule(4, "Re:", 5),           // holds
-        rule(5, "1", 2),
-        rule(6, "2048", 0),
-        rule(7, "365", 1),
-        rule(8, "", 0),
-        rule(0, "lottery", 0, 1),
-        rule(3, "viagra", 0, 2),
-        rule(4, "Invoice", 1, 1),
-        rule(5, "0", 1),
-        rule(9, "^X-Spam-Flag: YES", 0),
-        rule(9, "^Subject: .*(casino|lottery)", 1),
-        rule(9, "^Received: from .*\\.invalid\\b", 0),
-        rule(9, "^From: .*<[^>]*@(spam|junk)\\.", 1),
-        rule(10, "^unsubscribe", 1), // body not fetched: no lines
+        filter(0, "@spam.example", 0),
+        filter(0, "newsletter@", 1),
+        filter(1, "@example.org", 3, 0, 2), // holds: sender is elsewhere
+        filter(2, "You have won", 0),
+        filter(3, "[ADV]", 1),
+        filter(3, "Invoice", 3, 0, 4), // holds
+        filter(4, "Re:", 5),           // holds
+        filter(5, "1", 2),
+        filter(6, "2048", 0),
+        filter(7, "365", 1),
+        filter(8, "", 0),
+        filter(0, "lottery", 0, 1),
+        filter(3, "viagra", 0, 2),
+        filter(4, "Invoice", 1, 1),
+        filter(5, "0", 1),
+        filter(9, "^X-Spam-Flag: YES", 0),
+        filter(9, "^Subject: .*(casino|lottery)", 1),
+        filter(9, "^Received: from .*\\.invalid\\b", 0),
+        filter(9, "^From: .*<[^>]*@(spam|junk)\\.", 1),
+        filter(10, "^unsubscribe", 1), // body not fetched: no lines
     };
 }
 
