@@ -1,3 +1,4 @@
+#include "AppTestSupport.h"
 #include "app/TarnApplication.h"
 #include "app/TarnwickApp.h"
 #include "checker/CheckerField.h"
@@ -7,6 +8,7 @@
 #include "core/TempDir.h"
 #include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
+#include "fakes/RecordingSoundPlayer.h"
 #include "integration/fixture/DovecotFixture.h"
 #include "platform/PowerOff.h"
 
@@ -27,13 +29,7 @@ namespace {
 using namespace std::chrono_literals;
 
 TarnApplication& guiApp() {
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    if (auto* existing = qobject_cast<TarnApplication*>(QCoreApplication::instance()))
-        return *existing;
-    static TarnApplication* instance = new TarnApplication(argc, argv);
-    return *instance;
+    return test::tarnApp();
 }
 
 bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -45,26 +41,9 @@ bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit
     return done();
 }
 
-struct NoPowerOff : PowerOff {
-    bool powerOff() override { return false; }
-};
+using test::NoPowerOff;
 
-class RecordingPlayer : public SoundPlayer {
-public:
-    bool play(const std::string& file) override {
-        std::lock_guard<std::mutex> g(m_mutex);
-        m_files.push_back(file);
-        return true;
-    }
-    std::vector<std::string> files() {
-        std::lock_guard<std::mutex> g(m_mutex);
-        return m_files;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_files;
-};
+using RecordingPlayer = test::RecordingSoundPlayer;
 
 std::string message(const std::string& from, int n) {
     return "From: " + from + "\nTo: someone@example.org\nSubject: note " + std::to_string(n) +

@@ -1,4 +1,5 @@
 #include "app/TarnwickApp.h"
+#include "AppTestSupport.h"
 #include "app/TarnApplication.h"
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
@@ -26,23 +27,14 @@ namespace tarn {
 namespace {
 
 TarnApplication& app() {
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    // Other test files of this program may have made it already.
-    if (auto* existing = qobject_cast<TarnApplication*>(QCoreApplication::instance()))
-        return *existing;
-    static TarnApplication* instance = new TarnApplication(argc, argv);
-    return *instance;
+    return test::tarnApp();
 }
 
 QString plain(QString caption) {
     return caption.remove(QLatin1Char('&'));
 }
 
-struct NoPowerOff : PowerOff {
-    bool powerOff() override { return false; }
-};
+using test::NoPowerOff;
 
 class TarnwickAppTest : public ::testing::Test {
 protected:

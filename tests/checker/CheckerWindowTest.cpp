@@ -9,6 +9,7 @@
 #include "core/TempDir.h"
 #include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
+#include "fakes/RecordingSoundPlayer.h"
 #include "fakes/ScriptedServer.h"
 #include "platform/NamedMutex.h"
 #include "platform/PowerOff.h"
@@ -38,23 +39,7 @@ struct RecordingPowerOff : PowerOff {
     }
 };
 
-// Records the files the new-mail sounds play, from any thread.
-class RecordingPlayer : public SoundPlayer {
-public:
-    bool play(const std::string& file) override {
-        std::lock_guard<std::mutex> g(m_mutex);
-        m_files.push_back(file);
-        return true;
-    }
-    std::vector<std::string> files() {
-        std::lock_guard<std::mutex> g(m_mutex);
-        return m_files;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_files;
-};
+using RecordingPlayer = test::RecordingSoundPlayer;
 
 QString plain(QString caption) {
     return caption.remove(QLatin1Char('&'));

@@ -4,6 +4,7 @@
 #include "core/TempDir.h"
 #include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
+#include "fakes/RecordingSoundPlayer.h"
 
 #include <gtest/gtest.h>
 
@@ -18,32 +19,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Records what is played and how many sequences overlap.
-class RecordingPlayer : public SoundPlayer {
-public:
-    bool play(const std::string& file) override {
-        const int now = ++m_active;
-        int seen = maxActive.load();
-        while (now > seen && !maxActive.compare_exchange_weak(seen, now)) {
-        }
-        std::this_thread::sleep_for(5ms);
-        {
-            std::lock_guard<std::mutex> g(m_mutex);
-            m_files.push_back(file);
-        }
-        --m_active;
-        return true;
-    }
-    std::vector<std::string> files() {
-        std::lock_guard<std::mutex> g(m_mutex);
-        return m_files;
-    }
-    std::atomic<int> maxActive{0};
-
-private:
-    std::atomic<int> m_active{0};
-    std::mutex m_mutex;
-    std::vector<std::string> m_files;
+// Records what is played and how many sequences overlap; each play takes a moment, so
+// overlapping sequences would show.
+struct RecordingPlayer : test::RecordingSoundPlayer {
+    RecordingPlayer() : test::RecordingSoundPlayer(5ms) {}
 };
 
 class NewMailNotifierTest : public ::testing::Test {

@@ -1,5 +1,6 @@
 #include "core/NewMailSounds.h"
 #include "core/TrayState.h"
+#include "fakes/RecordingSoundPlayer.h"
 
 #include <gtest/gtest.h>
 
@@ -13,20 +14,7 @@ using namespace tarn;
 
 namespace {
 
-// Records every file played; fails for the files listed in failing.
-class RecordingPlayer : public SoundPlayer {
-public:
-    bool play(const std::string& file) override {
-        std::lock_guard<std::mutex> g(m_guard);
-        played.push_back(file);
-        return failing.count(file) == 0;
-    }
-    std::vector<std::string> played;
-    std::set<std::string> failing;
-
-private:
-    std::mutex m_guard;
-};
+using RecordingPlayer = test::RecordingSoundPlayer;
 
 // A lock that counts its use, to show that nothing is locked without a reason.
 struct CountingLock {
@@ -83,7 +71,7 @@ TEST(NewMailSounds, WhatPlays) {
         CountingLock lock;
         const int played =
             PlayNewMailSounds(settings(c.index, c.maxCount), c.accountSound, c.n, player, lock);
-        EXPECT_EQ(player.played, c.expected) << c.name;
+        EXPECT_EQ(player.files(), c.expected) << c.name;
         EXPECT_EQ(played, static_cast<int>(c.expected.size())) << c.name;
         const int lockUses = c.expected.empty() ? 0 : 1;
         EXPECT_EQ(lock.locks, lockUses) << c.name;
@@ -94,15 +82,15 @@ TEST(NewMailSounds, WhatPlays) {
 TEST(NewMailSounds, UnplayableFileEndsTheSequenceAndReleasesTheLock) {
     RecordingPlayer player;
     CountingLock lock;
-    player.failing = {"incoming.wav"};
+    player.setFailing({"incoming.wav"});
     EXPECT_EQ(PlayNewMailSounds(settings(3), true, 5, player, lock), 0);
-    EXPECT_EQ(player.played, seq("incoming.wav", 0));
+    EXPECT_EQ(player.files(), seq("incoming.wav", 0));
     EXPECT_EQ(lock.unlocks, 1);
 
     RecordingPlayer second;
-    second.failing = {"bip.wav"};
+    second.setFailing({"bip.wav"});
     EXPECT_EQ(PlayNewMailSounds(settings(3), true, 5, second, lock), 1);
-    EXPECT_EQ(second.played, seq("incoming.wav", 1));
+    EXPECT_EQ(second.files(), seq("incoming.wav", 1));
     EXPECT_EQ(lock.locks, 2);
     EXPECT_EQ(lock.unlocks, 2);
 }
@@ -121,7 +109,7 @@ TEST(NewMailSounds, FailedLockPlaysNothing) {
     RecordingPlayer player;
     FailingLock lock;
     EXPECT_EQ(PlayNewMailSounds(settings(3), true, 5, player, lock), 0);
-    EXPECT_TRUE(player.played.empty());
+    EXPECT_TRUE(player.files().empty());
 }
 
 TEST(TrayState, HintAndImage) {
