@@ -38,6 +38,15 @@ TEST(PowerOff, TestRunEnvironment) {
 // The real service under a test-run marker: it must refuse and start nothing. PATH points at
 // a folder whose only "systemctl" merely records that it ran, so even a faulty refusal could
 // not reach the real power-off.
+// Every test program marks itself as a test run before any test starts, so the real power-off
+// refuses even in a test that forgot to bind a recorder.
+TEST(PowerOff, TestProgramsStartMarkedAsTestRuns) {
+    const char* mark = std::getenv("TARN_TEST_RUN");
+    ASSERT_NE(mark, nullptr);
+    EXPECT_STREQ(mark, "1");
+    EXPECT_TRUE(isTestRunEnvironment(currentEnvironment()));
+}
+
 TEST(PowerOff, RealServiceRefusesDuringTestRun) {
     ASSERT_EQ(setenv("TARN_TEST_RUN", "1", 1), 0);
     ASSERT_NE(std::getenv("TARN_TEST_RUN"), nullptr);
