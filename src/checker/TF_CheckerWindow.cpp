@@ -23,7 +23,6 @@
 #include <QScreen>
 
 #include <cmath>
-#include <cstdio>
 
 namespace tarn {
 
@@ -342,9 +341,14 @@ std::string TF_CheckerWindow::timeOfDay() const {
     const double d = m_session.clock().localDateTime();
     int minutes = static_cast<int>(std::floor((d - std::floor(d)) * 1440.0 + 1e-6));
     minutes = std::clamp(minutes, 0, 1439);
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%02d:%02d", minutes / 60, minutes % 60);
-    return buf;
+    const int hours = minutes / 60;
+    minutes %= 60;
+    std::string hhmm(5, ':');
+    hhmm[0] = static_cast<char>('0' + hours / 10);
+    hhmm[1] = static_cast<char>('0' + hours % 10);
+    hhmm[3] = static_cast<char>('0' + minutes / 10);
+    hhmm[4] = static_cast<char>('0' + minutes % 10);
+    return hhmm;
 }
 
 void TF_CheckerWindow::ShowCheckResult(int account, bool withTime) {

@@ -478,6 +478,34 @@ TEST_F(CheckerWindowWorkerTest, FinishedCheckPlaysSoundsAndSettlesTheTray) {
     window->setSoundPlayer(nullptr);
 }
 
+// The field hints carry the local time of day as "hh:mm", zero-padded.
+TEST(CheckerWindowTimeOfDay, LocalHoursAndMinutesZeroPadded) {
+    test::app();
+    struct Case {
+        int utcSeconds;
+        int offsetMinutes;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {0, 0, "00:00"},
+        {9 * 3600 + 5 * 60 + 59, 0, "09:05"},
+        {23 * 3600 + 59 * 60 + 59, 0, "23:59"},
+        {22 * 3600 + 30 * 60, 120, "00:30"},
+        {12 * 3600 + 10 * 60, -11 * 60, "01:10"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        test::TempDir dir;
+        FixedClock clock(Clock::TimePoint(std::chrono::seconds(86400 * 20000 + c.utcSeconds)),
+                         c.offsetMinutes);
+        Session session(dir.path().string(), clock, test::uniqueLockSuffix());
+        RecordingPowerOff powerOff;
+        test::FakeCheckTimers timers;
+        TF_CheckerWindow window(session, powerOff, &timers);
+        EXPECT_EQ(window.timeOfDay(), c.expected);
+    }
+}
+
 TEST(QtCheckHostTest, EndOfCheckUpdateWaitsForTheMainThreadButNotForeverWhenQuitting) {
     test::app();
     test::TempDir dir;
