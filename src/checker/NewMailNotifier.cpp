@@ -7,13 +7,14 @@
 
 #include <algorithm>
 #include <climits>
-#include <future>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 namespace tarn {
 
 NewMailNotifier::NewMailNotifier(Session& session, SoundPlayer* player, QObject* parent)
-    : QObject(parent), m_session(session), m_player(player) {
+    : QObject(parent), m_session(session), m_player(player), m_toMain(this) {
     setObjectName(QStringLiteral("NewMailNotifier"));
 }
 
@@ -30,19 +31,36 @@ std::optional<NewMailNotifier::Snapshot> NewMailNotifier::settingsFor(int accoun
         return readSettings(account);
     // A worker must not read settings the preferences may be changing: copy them on the
     // main thread, and give up rather than wait for a main thread that has stopped.
-    auto promise = std::make_shared<std::promise<Snapshot>>();
-    std::future<Snapshot> future = promise->get_future();
-    QMetaObject::invokeMethod(
-        this, [this, promise, account] { promise->set_value(readSettings(account)); },
-        Qt::QueuedConnection);
-    promise.reset();
-    if (future.wait_for(SettingsWait) != std::future_status::ready)
+    struct Handover {
+        std::mutex guard;
+        std::condition_variable closed;
+        bool isClosed = false;
+        std::optional<Snapshot> snapshot;
+    };
+    // Closes the handover when the main thread's function ends, whether it ran or was
+    // dropped because the notifier went away first.
+    struct Reply {
+        std::shared_ptr<Handover> handover;
+        ~Reply() {
+            {
+                std::lock_guard<std::mutex> g(handover->guard);
+                handover->isClosed = true;
+            }
+            handover->closed.notify_all();
+        }
+    };
+    auto handover = std::make_shared<Handover>();
+    std::shared_ptr<Reply> reply(new Reply{handover});
+    m_toMain.post([this, reply, account] {
+        Snapshot snap = readSettings(account);
+        std::lock_guard<std::mutex> g(reply->handover->guard);
+        reply->handover->snapshot = std::move(snap);
+    });
+    reply.reset();
+    std::unique_lock<std::mutex> lock(handover->guard);
+    if (!handover->closed.wait_for(lock, SettingsWait, [&] { return handover->isClosed; }))
         return std::nullopt;
-    try {
-        return future.get();
-    } catch (const std::future_error&) {
-        return std::nullopt; // the notifier went away before the main thread got to it
-    }
+    return std::move(handover->snapshot);
 }
 
 int NewMailNotifier::NewMailSounds(int account, long long count) {

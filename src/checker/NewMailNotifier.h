@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checker/CrossThreadQueue.h"
 #include "core/NewMailSounds.h"
 
 #include <QObject>
@@ -45,6 +46,7 @@ private:
 
     Session& m_session;
     std::atomic<SoundPlayer*> m_player;
+    CrossThreadQueue m_toMain;
 };
 
 } // namespace tarn

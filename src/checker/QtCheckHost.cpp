@@ -14,13 +14,14 @@
 
 namespace tarn {
 
-QtCheckHost::QtCheckHost(Session& session, QObject* parent) : QObject(parent), m_session(session) {}
+QtCheckHost::QtCheckHost(Session& session, QObject* parent)
+    : QObject(parent), m_session(session), m_toMain(this) {}
 
 void QtCheckHost::ReportStatus(int account, int kind, const std::string& text) {
-    const QString t = QString::fromStdString(text);
-    QMetaObject::invokeMethod(
-        this, [this, account, kind, t] { emit statusReported(account, kind, t); },
-        Qt::QueuedConnection);
+    // The text crosses as bytes; its QString is made on the main thread that uses it.
+    m_toMain.post([this, account, kind, text] {
+        emit statusReported(account, kind, QString::fromStdString(text));
+    });
 }
 
 void QtCheckHost::EndOfCheckUpdate(const CheckResult& result) {
@@ -42,16 +43,22 @@ void QtCheckHost::EndOfCheckUpdate(const CheckResult& result) {
         std::condition_variable cv;
         bool done = false;
     };
-    auto done = std::make_shared<Done>();
-    QMetaObject::invokeMethod(
-        this,
-        [run, done] {
-            run();
-            std::lock_guard<std::mutex> l(done->mutex);
-            done->done = true;
+    // Marks the update done when the main thread's function ends, whether it ran or was
+    // dropped because the host went away first: the worker must not wait for it then.
+    struct Release {
+        std::shared_ptr<Done> done;
+        ~Release() {
+            {
+                std::lock_guard<std::mutex> l(done->mutex);
+                done->done = true;
+            }
             done->cv.notify_all();
-        },
-        Qt::QueuedConnection);
+        }
+    };
+    auto done = std::make_shared<Done>();
+    std::shared_ptr<Release> release(new Release{done});
+    m_toMain.post([run, release] { run(); });
+    release.reset();
     std::unique_lock<std::mutex> l(done->mutex);
     while (!done->done) {
         if (m_session.Quitting) {
@@ -68,14 +75,11 @@ void QtCheckHost::NewMailSounds(int account, long long count) {
 }
 
 void QtCheckHost::TerminateCheck(const CheckResult& result) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, result] {
-            TIdCheckThread::terminationStep(m_session, result);
-            if (onTerminated)
-                onTerminated(result);
-        },
-        Qt::QueuedConnection);
+    m_toMain.post([this, result] {
+        TIdCheckThread::terminationStep(m_session, result);
+        if (onTerminated)
+            onTerminated(result);
+    });
 }
 
 std::optional<std::string> QtCheckHost::PromptPassword(const std::string& prompt) {

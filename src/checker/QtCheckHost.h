@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checker/CrossThreadQueue.h"
 #include "engine/CheckHost.h"
 
 #include <QObject>
@@ -43,6 +44,8 @@ signals:
 
 private:
     Session& m_session;
+    // Carries the workers' reports and steps to the main thread.
+    CrossThreadQueue m_toMain;
 };
 
 } // namespace tarn

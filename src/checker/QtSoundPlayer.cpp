@@ -17,7 +17,7 @@ namespace tarn {
 using SteadyClock = std::chrono::steady_clock;
 
 struct QtSoundPlayer::Request {
-    QString file;
+    std::string file; // bytes, so that no Qt object crosses threads
     std::mutex guard;
     std::condition_variable changed;
     bool done = false;
@@ -49,7 +49,7 @@ struct QtSoundPlayer::Request {
     }
 };
 
-QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent) {
+QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent), m_toMain(this) {
     m_player = new QMediaPlayer(this);
     m_output = new QAudioOutput(this);
     m_player->setAudioOutput(m_output);
@@ -88,7 +88,7 @@ bool QtSoundPlayer::play(const std::string& file) {
         return false;
 
     auto request = std::make_shared<Request>();
-    request->file = QFileInfo(path).absoluteFilePath();
+    request->file = file;
     request->deadline = SteadyClock::now() + std::chrono::milliseconds(m_allowanceMs.load());
 
     if (QThread::currentThread() == thread()) {
@@ -112,8 +112,7 @@ bool QtSoundPlayer::play(const std::string& file) {
         std::lock_guard<std::mutex> g(m_pendingGuard);
         m_pending.insert(request);
     }
-    QMetaObject::invokeMethod(
-        this, [this, request] { start(request); }, Qt::QueuedConnection);
+    m_toMain.post([this, request] { start(request); });
 
     std::unique_lock<std::mutex> lock(request->guard);
     while (!request->done) {
@@ -147,7 +146,8 @@ void QtSoundPlayer::start(const std::shared_ptr<Request>& request) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(request->deadline -
                                                                             SteadyClock::now());
     m_guard.start(std::max<int>(1, static_cast<int>(left.count())));
-    m_player->setSource(QUrl::fromLocalFile(request->file));
+    m_player->setSource(
+        QUrl::fromLocalFile(QFileInfo(QString::fromStdString(request->file)).absoluteFilePath()));
     if (m_current == request)
         m_player->play();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checker/CrossThreadQueue.h"
 #include "core/NewMailSounds.h"
 
 #include <QObject>
@@ -48,6 +49,7 @@ private:
 
     std::mutex m_pendingGuard;
     std::set<std::shared_ptr<Request>> m_pending;
+    CrossThreadQueue m_toMain;
 };
 
 } // namespace tarn
