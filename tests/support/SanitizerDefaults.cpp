@@ -1,0 +1,51 @@
+// Linked into every test program of a sanitizer build: the sanitizers read the suppression
+// files in tests/sanitizer by default. The runtimes read their options before any static
+// initializer runs, so the paths come from these hooks, built at compile time. A
+// "suppressions=" given in TSAN_OPTIONS or LSAN_OPTIONS takes the place of these.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace {
+
+constexpr std::string_view thisFile = __FILE__;
+constexpr std::string_view supportFolder = "/support/";
+static_assert(thisFile.rfind(supportFolder) != std::string_view::npos,
+              "the suppression files are found from this file's absolute path");
+constexpr std::string_view testsFolder = thisFile.substr(0, thisFile.rfind(supportFolder));
+
+using OptionText = std::array<char, sizeof(__FILE__) + 64>;
+
+constexpr OptionText suppressionsOption(std::string_view fileName) {
+    OptionText out{};
+    std::size_t at = 0;
+    for (std::string_view part : {std::string_view("suppressions="), testsFolder,
+                                  std::string_view("/sanitizer/"), fileName})
+        for (char c : part)
+            out[at++] = c;
+    return out;
+}
+
+} // namespace
+
+#if defined(__SANITIZE_THREAD__)
+namespace {
+constexpr OptionText tsanOptions = suppressionsOption("tsan.supp");
+}
+extern "C" const char* __tsan_default_options() {
+    return tsanOptions.data();
+}
+#endif
+
+#if defined(__SANITIZE_ADDRESS__)
+namespace {
+constexpr OptionText lsanOptions = suppressionsOption("lsan.supp");
+}
+extern "C" const char* __lsan_default_options() {
+    return lsanOptions.data();
+}
+#endif
+
+#endif
