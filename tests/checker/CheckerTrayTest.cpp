@@ -74,14 +74,7 @@ protected:
     }
 
     void addMessages(int account, int shown, int hidden) {
-        NamedLock lock(session.db().mutex());
-        for (int i = 0; i < shown + hidden; ++i) {
-            MailRecord r;
-            r.UID = "u" + std::to_string(account) + "-" + std::to_string(i);
-            r.Account = account;
-            r.Ignore = i >= shown;
-            session.db().AppendMessage(r);
-        }
+        test::addMessages(session, account, shown, hidden);
     }
 
     struct AppFirst {

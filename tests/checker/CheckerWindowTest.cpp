@@ -78,14 +78,7 @@ protected:
     }
     CheckerField* field(int a) const { return window->EShowVar(a); }
     void addMessages(int account, int shown, int hidden) {
-        NamedLock lock(session.db().mutex());
-        for (int i = 0; i < shown + hidden; ++i) {
-            MailRecord r;
-            r.UID = "u" + std::to_string(account) + "-" + std::to_string(i);
-            r.Account = account;
-            r.Ignore = i >= shown;
-            session.db().AppendMessage(r);
-        }
+        test::addMessages(session, account, shown, hidden);
     }
 
     test::TempDir dir;

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "engine/Session.h"
+#include "platform/NamedMutex.h"
+#include "store/MailRecord.h"
+
 #include <QApplication>
 
 #include <chrono>
 #include <functional>
+#include <string>
 
 namespace tarn::test {
 
@@ -26,6 +31,18 @@ inline bool processUntil(const std::function<bool()>& done, std::chrono::millise
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return done();
+}
+
+// Puts shown and hidden records of one account into the session's mail list.
+inline void addMessages(Session& session, int account, int shown, int hidden) {
+    NamedLock lock(session.db().mutex());
+    for (int i = 0; i < shown + hidden; ++i) {
+        MailRecord r;
+        r.UID = "u" + std::to_string(account) + "-" + std::to_string(i);
+        r.Account = account;
+        r.Ignore = i >= shown;
+        session.db().AppendMessage(r);
+    }
 }
 
 } // namespace tarn::test

@@ -138,16 +138,23 @@ bool ScriptedServer::waitForClosed(int n, std::chrono::milliseconds timeout) con
     return m_cv.wait_for(lock, timeout, [&] { return m_closed >= n; });
 }
 
+// Takes the first complete line (without its CR LF or LF) off the front of buf.
+static bool takeLine(std::string& buf, std::string& line) {
+    const std::size_t lf = buf.find('\n');
+    if (lf == std::string::npos)
+        return false;
+    line = buf.substr(0, lf);
+    buf.erase(0, lf + 1);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return true;
+}
+
 // Records and removes every complete line at the front of buf.
 void ScriptedServer::recordLines(std::string& buf) {
-    std::size_t lf;
-    while ((lf = buf.find('\n')) != std::string::npos) {
-        std::string line = buf.substr(0, lf);
-        buf.erase(0, lf + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    std::string line;
+    while (takeLine(buf, line))
         record(std::move(line));
-    }
 }
 
 void ScriptedServer::record(std::string line) {
@@ -310,12 +317,8 @@ void ScriptedServer::serve(int fd) {
         if (got <= 0)
             return;
         buf.append(tmp, static_cast<std::size_t>(got));
-        std::size_t lf;
-        while ((lf = buf.find('\n')) != std::string::npos) {
-            std::string line = buf.substr(0, lf);
-            buf.erase(0, lf + 1);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
+        std::string line;
+        while (takeLine(buf, line)) {
             record(line);
 
             std::string reply;
