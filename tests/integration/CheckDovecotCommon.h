@@ -43,15 +43,24 @@ protected:
         DovecotFixture::Options o;
         if (kCheckServerType == 1)
             o.imapPort = 143;
-        s_dovecot = std::make_unique<DovecotFixture>(o);
+        // A server that cannot start (port 143 taken, say) fails every test with its reason
+        // instead of silently leaving the suite unrun.
+        try {
+            s_dovecot = std::make_unique<DovecotFixture>(o);
+        } catch (const std::exception& e) {
+            s_startError = e.what();
+        }
     }
-    static void TearDownTestSuite() { s_dovecot.reset(); }
+    static void TearDownTestSuite() {
+        s_dovecot.reset();
+        s_startError.clear();
+    }
 
     CHECK_DOVECOT_SUITE() : CheckSessionSupport("tarn-dcheck") {}
 
     void SetUp() override {
         TARN_REQUIRE_DOVECOT();
-        ASSERT_TRUE(s_dovecot);
+        ASSERT_TRUE(s_dovecot) << "private Dovecot did not start: " << s_startError;
     }
 
     // Adds n accounts, one Dovecot user each.
@@ -114,6 +123,7 @@ protected:
     }
 
     static inline std::unique_ptr<DovecotFixture> s_dovecot;
+    static inline std::string s_startError;
 };
 
 TEST_F(CHECK_DOVECOT_SUITE, NewMessagesLandWithTheirFieldsAndASecondCheckChangesNothing) {
