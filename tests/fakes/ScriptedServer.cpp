@@ -150,6 +150,20 @@ static bool takeLine(std::string& buf, std::string& line) {
     return true;
 }
 
+// Appends what one read brings to buf; false when the client closed or the read failed.
+static bool receiveMore(int fd, std::string& buf, int flags = 0) {
+    char tmp[4096];
+    for (;;) {
+        const ssize_t got = ::recv(fd, tmp, sizeof tmp, flags);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        buf.append(tmp, static_cast<std::size_t>(got));
+        return true;
+    }
+}
+
 // Records and removes every complete line at the front of buf.
 void ScriptedServer::recordLines(std::string& buf) {
     std::string line;
@@ -229,14 +243,9 @@ ScriptedServer::Outcome ScriptedServer::sendReply(int fd, const std::string& raw
 // closes or the server stops.
 bool ScriptedServer::stall(int fd, std::string buf) {
     recordLines(buf);
-    char tmp[4096];
     while (waitReadable(fd, -1)) {
-        ssize_t got = ::recv(fd, tmp, sizeof tmp, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
+        if (!receiveMore(fd, buf))
             return true;
-        buf.append(tmp, static_cast<std::size_t>(got));
         recordLines(buf);
     }
     return false;
@@ -249,14 +258,9 @@ void ScriptedServer::closeGracefully(int fd, std::string buf) {
     recordLines(buf);
     ::shutdown(fd, SHUT_WR);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    char tmp[4096];
     while (std::chrono::steady_clock::now() < deadline && waitReadable(fd, 300)) {
-        ssize_t got = ::recv(fd, tmp, sizeof tmp, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
+        if (!receiveMore(fd, buf))
             break;
-        buf.append(tmp, static_cast<std::size_t>(got));
         recordLines(buf);
     }
 }
@@ -309,14 +313,9 @@ void ScriptedServer::serve(int fd) {
     }
 
     std::string buf;
-    char tmp[4096];
     while (waitReadable(fd, -1)) {
-        ssize_t got = ::recv(fd, tmp, sizeof tmp, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
+        if (!receiveMore(fd, buf))
             return;
-        buf.append(tmp, static_cast<std::size_t>(got));
         std::string line;
         while (takeLine(buf, line)) {
             record(line);
@@ -344,13 +343,7 @@ void ScriptedServer::serve(int fd) {
             if (sendReply(fd, reply) != Outcome::Open) {
                 // A client that resets the connection may still have sent lines before it
                 // (its last QUIT): they are in the socket and count as received.
-                for (;;) {
-                    ssize_t more = ::recv(fd, tmp, sizeof tmp, MSG_DONTWAIT);
-                    if (more < 0 && errno == EINTR)
-                        continue;
-                    if (more <= 0)
-                        break;
-                    buf.append(tmp, static_cast<std::size_t>(more));
+                while (receiveMore(fd, buf, MSG_DONTWAIT)) {
                 }
                 recordLines(buf);
                 return;
