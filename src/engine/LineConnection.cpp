@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/TlsTransport.h"
+
 namespace tarn {
 
 namespace {
@@ -18,32 +20,59 @@ LineConnection::LineConnection(std::unique_ptr<Transport> transport)
 
 LineConnection::~LineConnection() {
     if (m_transport)
-        m_transport->close();
+        active().close();
+}
+
+Transport& LineConnection::active() {
+    return m_tls ? static_cast<Transport&>(*m_tls) : *m_transport;
+}
+
+const Transport& LineConnection::active() const {
+    return m_tls ? static_cast<const Transport&>(*m_tls) : *m_transport;
 }
 
 void LineConnection::Connect(const std::string& host, int port) {
-    m_transport->close();
-    m_buffer.clear();
-    m_pos = 0;
+    Disconnect();
     m_lineTooLong = false;
     m_peerClosed = false;
+    m_host = host;
     m_transport->connect(host, port, m_connectTimeout);
 }
 
 void LineConnection::Disconnect() {
-    m_transport->close();
+    active().close();
+    m_tls.reset();
     m_buffer.clear();
     m_pos = 0;
 }
 
 bool LineConnection::Connected() const {
-    return m_transport->isOpen();
+    return active().isOpen();
+}
+
+void LineConnection::StartTls(std::string_view pin) {
+    if (!Connected())
+        throw TarnError("Not Connected.");
+    if (m_tls)
+        throw TarnError("The connection is encrypted already.");
+    // Injected after the server's go-ahead: not part of any protected reply.
+    m_buffer.clear();
+    m_pos = 0;
+    m_peerClosed = false;
+    try {
+        auto tls = std::make_unique<TlsTransport>(*m_transport, m_host, pin);
+        tls->handshake(m_readTimeout);
+        m_tls = std::move(tls);
+    } catch (...) {
+        m_transport->close();
+        throw;
+    }
 }
 
 bool LineConnection::fill() {
     if (m_peerClosed)
         return false;
-    if (!m_transport->isOpen())
+    if (!active().isOpen())
         throw TarnError("Not Connected.");
     // Drop what has been handed out before growing the buffer.
     if (m_pos > 0) {
@@ -54,7 +83,7 @@ bool LineConnection::fill() {
     m_buffer.resize(old + kChunkSize);
     std::size_t got = 0;
     try {
-        got = m_transport->read(m_buffer.data() + old, kChunkSize, m_readTimeout);
+        got = active().read(m_buffer.data() + old, kChunkSize, m_readTimeout);
     } catch (...) {
         m_buffer.resize(old);
         throw;
@@ -127,9 +156,9 @@ void LineConnection::WriteLn(std::string_view line) {
 }
 
 void LineConnection::Write(std::string_view data) {
-    if (!m_transport->isOpen())
+    if (!active().isOpen())
         throw TarnError("Not Connected.");
-    m_transport->writeAll(data, m_readTimeout);
+    active().writeAll(data, m_readTimeout);
 }
 
 } // namespace tarn
