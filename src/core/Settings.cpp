@@ -83,6 +83,8 @@ AccountSettings readAccount(const IniFile& ini, int n, const CheckerColors& colo
     a.RetrieveAllBodies = ini.readBool(s, "RetrieveAllBodies", d.RetrieveAllBodies);
     a.CustomMailClientPath = ini.readString(s, "CustomMailClientPath", d.CustomMailClientPath);
     a.DefaultMailClient = ini.readInteger(s, "DefaultMailClient", d.DefaultMailClient);
+    a.Security = ini.readInteger(s, "Security", d.Security);
+    a.TLSFingerprint = ini.readString(s, "TLSFingerprint", d.TLSFingerprint);
     return a;
 }
 
@@ -281,6 +283,8 @@ void saveSettings(IniFile& ini, const Settings& s, const SaveInputs& now) {
         ini.writeBool(sec, "RetrieveAllBodies", a.RetrieveAllBodies);
         ini.writeString(sec, "CustomMailClientPath", singleLine(a.CustomMailClientPath));
         ini.writeInteger(sec, "DefaultMailClient", a.DefaultMailClient);
+        ini.writeInteger(sec, "Security", a.Security);
+        ini.writeString(sec, "TLSFingerprint", singleLine(a.TLSFingerprint));
     }
     eraseStaleSections(ini, accounts + 1, [](int n) { return std::to_string(n); });
 

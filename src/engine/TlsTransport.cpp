@@ -167,15 +167,31 @@ std::string joined(const std::vector<std::string>& names) {
     return out.empty() ? "no name" : out;
 }
 
+const char* const kBadPin =
+    "The TLS fingerprint setting is not a SHA-256 fingerprint (64 hex digits, colons allowed).";
+
 } // namespace
+
+void checkSecuritySettings(ConnectionSecurity security, std::string_view pin) {
+    switch (security) {
+    case ConnectionSecurity::None:
+    case ConnectionSecurity::Tls:
+    case ConnectionSecurity::StartTls:
+        break;
+    default:
+        throw TarnError("Unknown Security setting " + std::to_string(static_cast<int>(security)) +
+                        " (0 none, 1 SSL/TLS, 2 STARTTLS).");
+    }
+    if (security != ConnectionSecurity::None && !pin.empty() && !normalizeFingerprint(pin))
+        throw TarnError(kBadPin);
+}
 
 TlsTransport::TlsTransport(Transport& inner, std::string serverName, std::string_view pin)
     : m_inner(inner), m_serverName(std::move(serverName)) {
     if (!pin.empty()) {
         const std::optional<std::string> canonical = normalizeFingerprint(pin);
         if (!canonical)
-            throw TarnError("The TLS fingerprint setting is not a SHA-256 fingerprint (64 hex "
-                            "digits, colons allowed).");
+            throw TarnError(kBadPin);
         m_check.pin = *canonical;
     }
 }

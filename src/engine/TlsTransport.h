@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/AccountSettings.h"
 #include "engine/LineConnection.h"
 
 typedef struct ssl_st SSL;
@@ -14,6 +15,13 @@ typedef struct ssl_ctx_st SSL_CTX;
 typedef struct bio_st BIO;
 
 namespace tarn {
+
+// The failure of a STARTTLS account whose server will not switch to TLS.
+inline const std::string kNoStartTls = "server does not offer STARTTLS";
+
+// Refuses, before anything is sent, a security value that is none of ConnectionSecurity and a
+// pin that is not a SHA-256 fingerprint: neither may quietly mean "no verification".
+void checkSecuritySettings(ConnectionSecurity security, std::string_view pin);
 
 // What the certificate check saw, kept for the failure text.
 struct TlsPeerCheck {

@@ -24,14 +24,8 @@ using tarn::test::TestPki;
 
 namespace {
 
-// One set of certificates for the whole program, trusted through SSL_CERT_FILE.
 const TestPki& pki() {
-    static const auto* made = [] {
-        auto* p = new TestPki();
-        p->trustInThisProcess();
-        return p;
-    }();
-    return *made;
+    return TestPki::shared();
 }
 
 struct CertCase {

@@ -140,6 +140,13 @@ TestPki::TestPki() {
     }
 }
 
+const TestPki& TestPki::shared() {
+    static const TestPki pki;
+    static const bool trusted = (pki.trustInThisProcess(), true);
+    (void)trusted;
+    return pki;
+}
+
 TestPki::~TestPki() {
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);

@@ -7,9 +7,8 @@ namespace tarn::test {
 // Certificates made at test time in a temporary folder (removed again): a test CA and server
 // certificates signed by it or by themselves. Keys are P-256, so making them is quick.
 //
-//   TestPki pki;
-//   pki.trustInThisProcess();             // SSL_CERT_FILE = the CA, for this test program
-//   server.useTls(pki.good());
+//   const TestPki& pki = TestPki::shared(); // trusted through SSL_CERT_FILE in this program
+//   server.setTls(pki.good().certFile, pki.good().keyFile, ...);
 //   EXPECT_EQ(..., TestPki::fingerprint(pki.selfSigned()));
 class TestPki {
 public:
@@ -20,6 +19,10 @@ public:
 
     TestPki();
     ~TestPki();
+    // One set for the whole test program, made and trusted (trustInThisProcess) on first use
+    // and removed at exit: a second CA trusted later would make the first one's certificates
+    // fail.
+    static const TestPki& shared();
     TestPki(const TestPki&) = delete;
     TestPki& operator=(const TestPki&) = delete;
 
