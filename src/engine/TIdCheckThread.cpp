@@ -55,9 +55,23 @@ HostAndPort splitHostSetting(const std::string& hostSetting) {
     } else {
         out.host = hostSetting.substr(0, first);
         out.portText = hostSetting.substr(hostSetting.rfind(':') + 1);
+        out.hasPort = true;
     }
     out.port = parsePort(out.portText);
     return out;
+}
+
+std::optional<int> checkPort(int serverType, int security, const HostAndPort& hp,
+                             int fixedImapPort) {
+    const auto tls = static_cast<int>(ConnectionSecurity::Tls);
+    const auto none = static_cast<int>(ConnectionSecurity::None);
+    if (serverType == kImap4 && security == none)
+        return fixedImapPort;
+    if (hp.hasPort)
+        return hp.port;
+    if (serverType == kImap4)
+        return security == tls ? Imap4Client::kDefaultTlsPort : Imap4Client::kDefaultPort;
+    return security == tls ? Pop3Client::kDefaultTlsPort : Pop3Client::kDefaultPort;
 }
 
 TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std::string password,
@@ -73,13 +87,16 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
     if (known) {
         const AccountSettings& acc = settings.account(account);
         m_accountName = acc.Name;
+        m_security = acc.Security;
+        m_pin = acc.TLSFingerprint;
     }
     m_maxDownloadBytes = static_cast<long long>(settings.Main.MaxDownloadSize) * 1024;
     m_keepLogFile = settings.Main.KeepLogFile;
 
     if (m_serverType == kImap4) {
         m_imap = std::make_unique<Imap4Client>();
-        m_port = m_options.imapPort;
+        if (m_security == static_cast<int>(ConnectionSecurity::None))
+            m_port = m_options.imapPort;
     } else {
         m_pop = std::make_unique<Pop3Client>();
     }
@@ -99,6 +116,7 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
         m_imap->setPort(m_port);
         m_imap->setUser(m_user);
         m_imap->setPassword(m_password);
+        m_imap->setSecurity(static_cast<ConnectionSecurity>(m_security), m_pin);
         m_imap->setConnectTimeout(m_options.connectTimeout);
         m_imap->setReadTimeout(m_options.readTimeout);
     } else {
@@ -106,6 +124,7 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
         m_pop->setPort(m_port);
         m_pop->setUser(m_user);
         m_pop->setPassword(m_password);
+        m_pop->setSecurity(static_cast<ConnectionSecurity>(m_security), m_pin);
         m_pop->connection().setConnectTimeout(m_options.connectTimeout);
         m_pop->connection().setReadTimeout(m_options.readTimeout);
     }
@@ -123,11 +142,13 @@ std::unique_ptr<TIdCheckThread> TIdCheckThread::forAccount(Session& session, Che
                                                            const CheckOptions& options) {
     const AccountSettings& acc = session.settings().account(account);
     const HostAndPort hp = splitHostSetting(acc.Host);
+    const std::optional<int> port =
+        checkPort(acc.MailServerType, acc.Security, hp, options.imapPort);
     auto worker = std::make_unique<TIdCheckThread>(
-        hp.host, hp.port.value_or(0), acc.UserID, acc.Password, acc.List, acc.RetrieveAllBodies,
+        hp.host, port.value_or(0), acc.UserID, acc.Password, acc.List, acc.RetrieveAllBodies,
         account, acc.MailServerType, acc.IMAPMailBoxName, session, checkHost, options);
-    // IMAP4 ignores the port part, so only a POP3 account fails on one that is not a number.
-    if (!hp.port && acc.MailServerType != kImap4)
+    // IMAP4 without security ignores the port part; otherwise one that is not a number fails.
+    if (!port)
         worker->markFailed();
     return worker;
 }

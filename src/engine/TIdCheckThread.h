@@ -20,11 +20,19 @@ struct HostAndPort {
     std::string host;        // text before the first ":", or the whole setting
     std::string portText;    // text after the last ":", or "110"
     std::optional<int> port; // empty when portText is not a port number
+    bool hasPort = false;    // the setting has a ":"
 };
 HostAndPort splitHostSetting(const std::string& hostSetting);
 
-// Time limits of the worker's connection. The protocol port of IMAP4 is fixed; only tests
-// with a private server on another port change imapPort.
+// The port a check of the account connects to; nullopt when a port the setting names is
+// not a port number. POP3: the setting's port, else 110, or 995 with TLS from the first
+// byte. IMAP4 without security: always the fixed port; with security the setting's port,
+// else 993 for TLS and 143 for STARTTLS.
+std::optional<int> checkPort(int serverType, int security, const HostAndPort& hp,
+                             int fixedImapPort);
+
+// Time limits of the worker's connection. The protocol port of IMAP4 without security is
+// fixed; only tests with a private server on another port change imapPort.
 struct CheckOptions {
     std::chrono::milliseconds connectTimeout{30000};
     std::chrono::milliseconds readTimeout{60000};
@@ -107,6 +115,8 @@ private:
     int m_account = 0;
     int m_serverType = 0;
     std::string m_mailbox;
+    int m_security = 0; // a ConnectionSecurity
+    std::string m_pin;
     // Settings read once at creation on the main thread, so the worker never reads the model
     // while the preferences may change it.
     std::string m_accountName;
