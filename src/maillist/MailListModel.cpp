@@ -1,7 +1,7 @@
 #include "maillist/MailListModel.h"
 
 #include "maillist/MailListIcons.h"
-#include "maillist/UiText.h"
+#include "checker/UiText.h"
 #include "store/MailListRules.h"
 
 namespace tarn {

@@ -11,7 +11,7 @@
 #include "engine/DeletionLog.h"
 #include "engine/Session.h"
 #include "maillist/MailListModel.h"
-#include "maillist/UiText.h"
+#include "checker/UiText.h"
 #include "store/MailListRows.h"
 #include "store/MailListRules.h"
 
