@@ -10,6 +10,7 @@
 
 #include "engine/Imap4Client.h"
 #include "engine/Pop3Client.h"
+#include "engine/ServerEndpoint.h"
 #include "fakes/ErrorOf.h"
 #include "fakes/ScriptedServer.h"
 #include "fakes/TestPki.h"
@@ -259,6 +260,68 @@ TEST(ClientTlsSettings, PinnedSelfSignedServerLogsIn) {
     pop.setSecurity(ConnectionSecurity::Tls, TestPki::fingerprint(pki().selfSigned()));
     EXPECT_EQ(errorOf([&] { pop.Connect(); }), "<no error>");
     EXPECT_EQ(pop.MessageCount(), 1);
+}
+
+} // namespace
+
+namespace {
+
+struct EndpointCase {
+    std::string hostText;
+    int security;
+    std::optional<tarn::ServerEndpoint> expected;
+};
+
+class MailboxListingEndpoint : public ::testing::TestWithParam<EndpointCase> {};
+
+TEST_P(MailboxListingEndpoint, FollowsTheAccountsSecurity) {
+    const EndpointCase& c = GetParam();
+    const auto got = tarn::mailboxListingEndpoint(c.hostText, c.security, "pin");
+    ASSERT_EQ(got.has_value(), c.expected.has_value());
+    if (!got)
+        return;
+    EXPECT_EQ(got->host, c.expected->host);
+    EXPECT_EQ(got->port, c.expected->port);
+    EXPECT_EQ(got->security, c.expected->security);
+    EXPECT_EQ(got->pin, "pin");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MailboxListingEndpoint,
+    ::testing::Values(
+        // In clear the editor's host text is taken whole, on the fixed port.
+        EndpointCase{
+            "mail.example.org:993", 0,
+            tarn::ServerEndpoint{"mail.example.org:993", 143, ConnectionSecurity::None, "pin"}},
+        EndpointCase{"mail.example.org", 1,
+                     tarn::ServerEndpoint{"mail.example.org", 993, ConnectionSecurity::Tls, "pin"}},
+        EndpointCase{
+            "mail.example.org:1993", 1,
+            tarn::ServerEndpoint{"mail.example.org", 1993, ConnectionSecurity::Tls, "pin"}},
+        EndpointCase{
+            "mail.example.org", 2,
+            tarn::ServerEndpoint{"mail.example.org", 143, ConnectionSecurity::StartTls, "pin"}},
+        EndpointCase{"mail.example.org:imap", 2, std::nullopt}));
+
+TEST(MailboxListingEndpoint, ListsMailboxesOfAPinnedServerOverTls) {
+    ScriptedServer srv;
+    srv.setTls(pki().selfSigned().certFile, pki().selfSigned().keyFile, TlsFrom::Accept);
+    srv.setGreeting("* OK ready\r\n");
+    srv.onRegex(R"(^\S+ LOGIN bob secret$)", "{TAG} OK in\r\n");
+    srv.onRegex(R"(^\S+ LIST "" "\./%"$)",
+                "* LIST () \"/\" \"./Work\"\r\n* LIST () \"/\" \"./Spam\"\r\n{TAG} OK\r\n");
+    srv.onRegex(R"(^\S+ LOGOUT$)", "* BYE\r\n{TAG} OK\r\n", After::Close);
+    const auto endpoint = tarn::mailboxListingEndpoint("127.0.0.1:" + std::to_string(srv.port()), 1,
+                                                       TestPki::fingerprint(pki().selfSigned()));
+    ASSERT_TRUE(endpoint);
+    Imap4Client client;
+    tarn::applyEndpoint(client, *endpoint);
+    client.setUser("bob");
+    client.setPassword("secret");
+    client.setReadTimeout(5s);
+    client.Connect();
+    EXPECT_EQ(client.ListMailboxes({"."}), (std::vector<std::string>{"./Work", "./Spam"}));
+    client.Disconnect();
 }
 
 } // namespace
