@@ -1,5 +1,6 @@
 #include "app/TarnwickApp.h"
 
+#include "auxwin/TF_DYKT.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/QtSoundPlayer.h"
 #include "checker/TF_CheckerWindow.h"
@@ -13,6 +14,8 @@
 #include "store/MailStoreFiles.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -29,6 +32,8 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
+constexpr const char* kHomePage = "http://www.example.org/tarnwick/";
+
 void onSignal(int) {
     const char byte = 1;
     // Nothing else is safe here; the message loop does the rest.
@@ -40,7 +45,8 @@ void onSignal(int) {
 TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {}
 
 TarnwickApp::~TarnwickApp() {
-    // The window holds references into the session.
+    // The windows hold references into the session.
+    m_dykt.reset();
     m_window.reset();
 }
 
@@ -137,6 +143,18 @@ void TarnwickApp::start() {
     // A first start leaves a complete settings file at once.
     if (m_firstStart)
         saveSettings();
+
+    // The tips file ships inside the program; a first start puts it into the working folder,
+    // where the user may edit it. The tips window is the last window created.
+    const std::string tipsPath = m_session->path("dykt.ini");
+    const QString tipsFile = QFile::decodeName(QByteArray::fromStdString(tipsPath));
+    if (m_firstStart && !QFileInfo::exists(tipsFile)) {
+        // The copy of a resource is read-only; the user's copy is not.
+        if (QFile::copy(QStringLiteral(":/defaults/dykt.ini"), tipsFile))
+            QFile::setPermissions(tipsFile, QFile::ReadOwner | QFile::WriteOwner |
+                                                QFile::ReadGroup | QFile::ReadOther);
+    }
+    m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, kHomePage);
 }
 
 void TarnwickApp::saveSettings() {
