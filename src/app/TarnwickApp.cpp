@@ -10,6 +10,8 @@
 #include "core/Settings.h"
 #include "core/StartupDecisions.h"
 #include "engine/Session.h"
+#include "maillist/EMailListViewerLink.h"
+#include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
 #include "store/MailStoreFiles.h"
 
@@ -45,8 +47,12 @@ void onSignal(int) {
 TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {}
 
 TarnwickApp::~TarnwickApp() {
-    // The windows hold references into the session.
+    // The windows hold references into the session; the mail list refers to the checker.
+    m_viewer.reset();
     m_dykt.reset();
+    if (m_window)
+        m_window->setMailList(nullptr);
+    m_mailList.reset();
     m_window.reset();
 }
 
@@ -139,6 +145,9 @@ void TarnwickApp::start() {
         w.UpdateFieldCount(a);
     if (m_session->Online)
         w.UpdateTrayState();
+    // The mail list window reads its section of tarn.ini and waits, hidden, for its callers.
+    m_mailList = std::make_unique<TF_EMailList>(*m_session, w);
+    w.setMailList(m_mailList.get());
 
     // A first start leaves a complete settings file at once.
     if (m_firstStart)
@@ -155,6 +164,18 @@ void TarnwickApp::start() {
                                                 QFile::ReadGroup | QFile::ReadOther);
     }
     m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, kHomePage);
+
+    // The mail list's commands that open the other windows.
+    m_viewer = std::make_unique<EMailListViewerLink>(*m_session, *m_mailList, w);
+    TF_EMailList::Hooks hooks;
+    hooks.showHeaders = [this] { m_viewer->showHeaders(); };
+    hooks.showMessage = [this] { m_viewer->showMessages(); };
+    hooks.tips = [this] {
+        m_dykt->show();
+        m_dykt->raise();
+        m_dykt->activateWindow();
+    };
+    m_mailList->setHooks(std::move(hooks));
 }
 
 void TarnwickApp::saveSettings() {
@@ -181,6 +202,12 @@ void TarnwickApp::exitProcedure() {
         } catch (const std::exception& e) {
             m_saveError = e.what();
         }
+    }
+    if (m_mailList) {
+        m_mailList->hide();
+        // The mail list window's section goes after the whole file, which keeps it as found.
+        if (!m_mailList->SaveWindowSettings() && m_saveError.empty())
+            m_saveError = "cannot write the mail list window's settings";
     }
     m_window->scheduler().activityTimer().stop();
     m_window->stopTrayAnimation();

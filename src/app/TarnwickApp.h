@@ -19,6 +19,8 @@ class Session;
 class SoundPlayer;
 class TF_CheckerWindow;
 class TF_DYKT;
+class EMailListViewerLink;
+class TF_EMailList;
 
 struct StartOptions {
     std::vector<std::string> args;       // the command line without the program name
@@ -51,6 +53,7 @@ public:
     Session& session() { return *m_session; }
     TF_CheckerWindow& window() { return *m_window; }
     TF_DYKT& tips() { return *m_dykt; }
+    TF_EMailList& mailList() { return *m_mailList; }
     bool firstStart() const { return m_firstStart; }
     bool releaseChanged() const { return m_releaseChanged; }
     bool addMenu() const { return m_addMenu; }
@@ -66,6 +69,8 @@ private:
     std::unique_ptr<Session> m_session;
     std::unique_ptr<TF_CheckerWindow> m_window;
     std::unique_ptr<TF_DYKT> m_dykt;
+    std::unique_ptr<EMailListViewerLink> m_viewer;
+    std::unique_ptr<TF_EMailList> m_mailList;
     bool m_firstStart = false;
     bool m_releaseChanged = false;
     bool m_addMenu = false;
