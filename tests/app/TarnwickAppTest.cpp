@@ -10,6 +10,7 @@
 #include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 #include "fakes/ScriptedServer.h"
+#include "maillist/TF_EMailList.h"
 #include "platform/NamedMutex.h"
 #include "platform/PowerOff.h"
 #include "store/MailStoreFiles.h"
@@ -114,6 +115,9 @@ TEST_F(TarnwickAppTest, TipsAtStart) {
     auto a = startApp();
     EXPECT_FALSE(std::filesystem::exists(dir.file("dykt.ini")));
     EXPECT_FALSE(a->tips().isVisible());
+    a->mailList().ips1Click(); // "Tips..."
+    EXPECT_TRUE(a->tips().isVisible());
+    EXPECT_EQ(a->tips().tipNumber(), 1);
     a->exitProcedure();
 }
 
