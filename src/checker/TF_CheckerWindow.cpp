@@ -386,6 +386,9 @@ void TF_CheckerWindow::EndOfCheckUpdate(const CheckResult& result) {
     }
     PaintField(a, Scheduler::endOfCheckColor(s.account(a), s.Main.Colors, result.failed));
     ShowCheckResult(a, true);
+    // The reason of a failure goes beside the time.
+    if (result.failed)
+        SetFieldHint(a, checkFieldHint(s.account(a).Name, timeOfDay(), result));
     if (result.shutdownRequested)
         m_shutdown->StartShutdownTimer();
 }
