@@ -20,7 +20,7 @@ struct CheckResult {
     // Why a failed check failed: the first failure it met, or the one that broke its
     // connection. Empty text when the check did not fail.
     ErrorKind failureKind = ErrorKind::Other;
-    std::string failureText;
+    std::string failureText{};
 
     // "kind: text" (for instance "time-out: Read timed out after 60000 ms."), the words the
     // field hint, the mail list and tarnwick-check show; empty when the check did not fail.

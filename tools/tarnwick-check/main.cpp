@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
         int account = 0;
         bool ok = false;
         long long newCount = 0;
-        CheckResult result;
+        CheckResult result{};
     };
     std::vector<Row> rows;
     std::vector<std::unique_ptr<TIdCheckThread>> workers;
