@@ -8,8 +8,8 @@
 #include "core/CommandLine.h"
 #include "core/Settings.h"
 #include "core/StartupDecisions.h"
-#include "maillist/TF_EMailList.h"
 #include "engine/Session.h"
+#include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
 #include "store/MailStoreFiles.h"
 

@@ -47,7 +47,7 @@ public:
 
     struct RetrieveResult {
         int marked = 0;
-        int lastAccount = 0;          // account of the last marked row
+        int lastAccount = 0;            // account of the last marked row
         std::vector<MessageKey> tooBig; // rows too big to fetch, in list order
     };
     // Marks rows smaller than maxDownloadKB kB for fetching their bodies; tooBig runs for each

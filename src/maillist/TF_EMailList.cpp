@@ -5,13 +5,13 @@
 #include "checker/CheckerTray.h"
 #include "checker/QtCheckHost.h"
 #include "checker/TF_CheckerWindow.h"
+#include "checker/UiText.h"
 #include "core/EMailListSettings.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
 #include "engine/DeletionLog.h"
 #include "engine/Session.h"
 #include "maillist/MailListModel.h"
-#include "checker/UiText.h"
 #include "store/MailListRows.h"
 #include "store/MailListRules.h"
 
@@ -151,7 +151,8 @@ void TF_EMailList::buildToolBar() {
         b->setToolTip(QString::fromLatin1(hint ? hint : caption));
         b->setEnabled(command->isEnabled());
         connect(b, &QAction::triggered, command, &QAction::trigger);
-        connect(command, &QAction::changed, b, [b, command] { b->setEnabled(command->isEnabled()); });
+        connect(command, &QAction::changed, b,
+                [b, command] { b->setEnabled(command->isEnabled()); });
         bar->addAction(b);
         if (!picture) {
             if (auto* tb = qobject_cast<QToolButton*>(bar->widgetForAction(b)))
@@ -178,8 +179,8 @@ void TF_EMailList::buildToolBar() {
            "Delete Selected Message", T::DeleteSelected);
     button(7, m_ui->DeleteAllMails1, "ToolButtonDeleteAll", "Delete All", "Delete All Messages",
            T::DeleteAll);
-    button(8, m_ui->A_UndeleteAll, "ToolButtonUndeleteAll", "Undelete All",
-           "Undelete All Messages", T::UndeleteAll);
+    button(8, m_ui->A_UndeleteAll, "ToolButtonUndeleteAll", "Undelete All", "Undelete All Messages",
+           T::UndeleteAll);
     separator(9);
     button(10, m_ui->A_HideMessage, "ToolButtonHideSelected", "Hide Selected",
            "Hide Selected Message", T::HideSelected);
@@ -195,11 +196,11 @@ void TF_EMailList::buildToolBar() {
 
     m_toolbarPopup = new QMenu(this);
     m_toolbarPopup->setObjectName(QStringLiteral("ToolbarPopup"));
-    for (QAction* t : {m_ui->ToolBar_CheckNewMails, m_ui->ToolBar_ShowHeaders,
-                       m_ui->ToolBar_DeleteSelected, m_ui->ToolBar_DeleteAll,
-                       m_ui->ToolBar_UndeleteAll, m_ui->ToolBar_HideSelected,
-                       m_ui->ToolBar_HideAll, m_ui->ToolBar_ShowAll,
-                       m_ui->ToolBar_LaunchMailClient, m_ui->ToolBar_PurgeMaillist}) {
+    for (QAction* t :
+         {m_ui->ToolBar_CheckNewMails, m_ui->ToolBar_ShowHeaders, m_ui->ToolBar_DeleteSelected,
+          m_ui->ToolBar_DeleteAll, m_ui->ToolBar_UndeleteAll, m_ui->ToolBar_HideSelected,
+          m_ui->ToolBar_HideAll, m_ui->ToolBar_ShowAll, m_ui->ToolBar_LaunchMailClient,
+          m_ui->ToolBar_PurgeMaillist}) {
         m_toolbarPopup->addAction(t);
         connect(t, &QAction::triggered, this, [this] { ToolBarUpdate(); });
     }
@@ -266,13 +267,13 @@ void TF_EMailList::connectCommands() {
     addActions(findChildren<QAction*>());
 
     QTreeView* list = m_ui->ListView1;
-    connect(list->header(), &QHeaderView::sectionClicked, this, &TF_EMailList::ListView1ColumnClick);
+    connect(list->header(), &QHeaderView::sectionClicked, this,
+            &TF_EMailList::ListView1ColumnClick);
     connect(list, &QTreeView::doubleClicked, this, [this] { ListView1DblClick(); });
     connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TF_EMailList::ListView1SelectItem);
-    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& p) {
-        m_rowPopup->popup(list->viewport()->mapToGlobal(p));
-    });
+    connect(list, &QWidget::customContextMenuRequested, this,
+            [this, list](const QPoint& p) { m_rowPopup->popup(list->viewport()->mapToGlobal(p)); });
 }
 
 void TF_EMailList::setHooks(Hooks hooks) {
@@ -404,7 +405,8 @@ void TF_EMailList::ReportStatus(int account, int kind, const std::string& text) 
     QPointer<TF_EMailList> self(this);
     const QString t = uiText(text);
     QMetaObject::invokeMethod(
-        this, [self, account, kind, t] {
+        this,
+        [self, account, kind, t] {
             if (self)
                 self->applyStatus(account, kind, t);
         },
@@ -582,8 +584,9 @@ void TF_EMailList::A_RetrieveBodyExecute() {
     const std::vector<MessageKey> keys = selectedKeys();
     if (keys.empty())
         return;
-    m_actions.retrieveBodies(keys, m_session.settings().Main.MaxDownloadSize,
-                             [this](const MessageKey&) { m_errorBox(QString::fromLatin1(TooBigText)); });
+    m_actions.retrieveBodies(
+        keys, m_session.settings().Main.MaxDownloadSize,
+        [this](const MessageKey&) { m_errorBox(QString::fromLatin1(TooBigText)); });
     RebuildList(m_view);
 }
 
@@ -641,9 +644,8 @@ void TF_EMailList::A_PreferencesExecute() {
 }
 
 void TF_EMailList::A_ShowLogExecute() {
-    ShowDeletionLog(
-        m_session.workingFolder(), m_viewer,
-        [this](const std::string& text) { m_errorBox(qs(text)); });
+    ShowDeletionLog(m_session.workingFolder(), m_viewer,
+                    [this](const std::string& text) { m_errorBox(qs(text)); });
 }
 
 void TF_EMailList::A_PurgeMaillistExecute() {
@@ -664,7 +666,9 @@ void TF_EMailList::A_ToolBarExecute() {
 }
 
 void TF_EMailList::ToolBarUpdate() {
-    auto set = [this](int item, bool shown) { m_items[static_cast<std::size_t>(item)]->setVisible(shown); };
+    auto set = [this](int item, bool shown) {
+        m_items[static_cast<std::size_t>(item)]->setVisible(shown);
+    };
     set(0, m_ui->ToolBar_CheckNewMails->isChecked());
     set(2, m_ui->ToolBar_ShowHeaders->isChecked());
     set(6, m_ui->ToolBar_DeleteSelected->isChecked());
