@@ -56,6 +56,8 @@ bool MailListRows::fill(const MailListDB& db, int account) {
         const long long shown = account == MailListDB::AllAccounts ? db.CountAllShownMessages()
                                                                    : db.CountShownMessages(account);
         m_rows.reserve(static_cast<std::size_t>(std::max(0LL, shown)));
+        // Room for typical texts; what is left over goes again below.
+        m_text.reserve(m_rows.capacity() * 96);
         db.walk(account, [this](const MailRecord& r) {
             if (!r.Ignore.value_or(false))
                 append(r);
