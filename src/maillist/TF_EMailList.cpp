@@ -3,6 +3,7 @@
 #include "ui_TF_EMailList.h"
 
 #include "checker/CheckerTray.h"
+#include "checker/CrossThreadQueue.h"
 #include "checker/QtCheckHost.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
@@ -21,7 +22,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollBar>
@@ -56,6 +56,7 @@ TF_EMailList::TF_EMailList(Session& session, TF_CheckerWindow& checker, QWidget*
     m_ui->setupUi(this);
     setAttribute(Qt::WA_QuitOnClose, false);
     m_viewer = launchDesktopViewer;
+    m_toMain = new CrossThreadQueue(this);
     m_errorBox = [this](const QString& text) {
         QMessageBox::critical(this, QString::fromLatin1(Title), text);
     };
@@ -276,11 +277,22 @@ void TF_EMailList::connectCommands() {
             [this, list](const QPoint& p) { m_rowPopup->popup(list->viewport()->mapToGlobal(p)); });
 }
 
-void TF_EMailList::setHooks(Hooks hooks) {
-    m_hooks = std::move(hooks);
-    m_ui->A_Preferences->setEnabled(static_cast<bool>(m_hooks.preferences));
-    m_ui->ips1->setEnabled(static_cast<bool>(m_hooks.tips));
-    m_ui->A_About->setEnabled(static_cast<bool>(m_hooks.about));
+void TF_EMailList::setHook(Hook which, std::function<void()> run) {
+    const bool present = static_cast<bool>(run);
+    m_hooks[static_cast<std::size_t>(which)] = std::move(run);
+    switch (which) {
+    case Hook::Preferences:
+        m_ui->A_Preferences->setEnabled(present);
+        break;
+    case Hook::Tips:
+        m_ui->ips1->setEnabled(present);
+        break;
+    case Hook::About:
+        m_ui->A_About->setEnabled(present);
+        break;
+    default:
+        break;
+    }
 }
 
 void TF_EMailList::setViewerLauncher(std::function<bool(const std::string&)> launcher) {
@@ -402,15 +414,8 @@ void TF_EMailList::FormActivate() {
 // Status
 
 void TF_EMailList::ReportStatus(int account, int kind, const std::string& text) {
-    QPointer<TF_EMailList> self(this);
-    const QString t = uiText(text);
-    QMetaObject::invokeMethod(
-        this,
-        [self, account, kind, t] {
-            if (self)
-                self->applyStatus(account, kind, t);
-        },
-        Qt::QueuedConnection);
+    // The text crosses as bytes; the queue drops what is left when the window goes.
+    m_toMain->post([this, account, kind, text] { applyStatus(account, kind, uiText(text)); });
 }
 
 void TF_EMailList::applyStatus(int account, int kind, const QString& text) {
@@ -591,13 +596,13 @@ void TF_EMailList::A_RetrieveBodyExecute() {
 }
 
 void TF_EMailList::ShowHeader1Click() {
-    if (m_ui->ShowHeader1->isEnabled() && m_hooks.showHeaders)
-        m_hooks.showHeaders();
+    if (m_ui->ShowHeader1->isEnabled() && m_hooks[static_cast<std::size_t>(Hook::ShowHeaders)])
+        m_hooks[static_cast<std::size_t>(Hook::ShowHeaders)]();
 }
 
 void TF_EMailList::A_ShowMessageExecute() {
-    if (m_ui->A_ShowMessage->isEnabled() && m_hooks.showMessage)
-        m_hooks.showMessage();
+    if (m_ui->A_ShowMessage->isEnabled() && m_hooks[static_cast<std::size_t>(Hook::ShowMessage)])
+        m_hooks[static_cast<std::size_t>(Hook::ShowMessage)]();
 }
 
 void TF_EMailList::IconsMenu1Click(int icon) {
@@ -639,8 +644,8 @@ void TF_EMailList::A_UndeleteAllExecute() {
 }
 
 void TF_EMailList::A_PreferencesExecute() {
-    if (m_hooks.preferences)
-        m_hooks.preferences();
+    if (m_hooks[static_cast<std::size_t>(Hook::Preferences)])
+        m_hooks[static_cast<std::size_t>(Hook::Preferences)]();
 }
 
 void TF_EMailList::A_ShowLogExecute() {
@@ -702,13 +707,13 @@ void TF_EMailList::A_HelpExecute() {
 }
 
 void TF_EMailList::ips1Click() {
-    if (m_hooks.tips)
-        m_hooks.tips();
+    if (m_hooks[static_cast<std::size_t>(Hook::Tips)])
+        m_hooks[static_cast<std::size_t>(Hook::Tips)]();
 }
 
 void TF_EMailList::A_AboutExecute() {
-    if (m_hooks.about)
-        m_hooks.about();
+    if (m_hooks[static_cast<std::size_t>(Hook::About)])
+        m_hooks[static_cast<std::size_t>(Hook::About)]();
 }
 
 // ---------------------------------------------------------------------------------------------

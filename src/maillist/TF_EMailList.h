@@ -20,6 +20,10 @@ class QProgressBar;
 class QTreeView;
 class QItemSelection;
 
+namespace tarn {
+class CrossThreadQueue;
+}
+
 namespace Ui {
 class TF_EMailList;
 }
@@ -67,16 +71,12 @@ public:
     bool SaveWindowSettings();
     void ToolBarUpdate();
 
-    // What the other windows connect: the message viewer, the preferences, the tips and the
-    // about box. Commands whose window is not there yet stay disabled.
-    struct Hooks {
-        std::function<void()> showHeaders;
-        std::function<void()> showMessage;
-        std::function<void()> preferences;
-        std::function<void()> tips;
-        std::function<void()> about;
-    };
-    void setHooks(Hooks hooks);
+    // What the other windows connect, each on its own: the message viewer ("Show Headers",
+    // "Show Message", also reached by double click and Enter; they read selectedKeys()), the
+    // preferences, the tips and the about box. "Preferences...", "Tips..." and "About..." stay
+    // disabled until their window is connected.
+    enum class Hook { ShowHeaders, ShowMessage, Preferences, Tips, About };
+    void setHook(Hook which, std::function<void()> run);
     // How files are opened in the desktop's viewer (help, log); tests record instead.
     void setViewerLauncher(std::function<bool(const std::string&)> launcher);
     // How error boxes are shown; tests record instead of waiting for a click.
@@ -153,9 +153,10 @@ private:
     MailListActions m_actions;
     int m_view = 0;
     int m_selectedCount = 0;
-    Hooks m_hooks;
+    std::array<std::function<void()>, 5> m_hooks;
     std::function<bool(const std::string&)> m_viewer;
     std::function<void(const QString&)> m_errorBox;
+    CrossThreadQueue* m_toMain = nullptr;
 
     QLabel* m_panels[3] = {nullptr, nullptr, nullptr};
     QProgressBar* m_progress = nullptr;

@@ -635,9 +635,7 @@ TEST_F(MailListWindowTest, SelectionRuleSwapsRetrieveBodyAndShowMessageAndTheEnt
     EXPECT_TRUE(action("A_RetrieveBody")->shortcut().isEmpty());
 
     int shown = 0;
-    TF_EMailList::Hooks hooks;
-    hooks.showMessage = [&] { ++shown; };
-    list->setHooks(hooks);
+    list->setHook(TF_EMailList::Hook::ShowMessage, [&] { ++shown; });
     list->ListView1DblClick();
     EXPECT_EQ(shown, 1);
 
