@@ -295,6 +295,18 @@ void TF_EMailList::setHook(Hook which, std::function<void()> run) {
     }
 }
 
+void TF_EMailList::setHooks(Hooks hooks) {
+    auto set = [this](Hook which, std::function<void()>& run) {
+        if (run)
+            setHook(which, std::move(run));
+    };
+    set(Hook::ShowHeaders, hooks.showHeaders);
+    set(Hook::ShowMessage, hooks.showMessage);
+    set(Hook::Preferences, hooks.preferences);
+    set(Hook::Tips, hooks.tips);
+    set(Hook::About, hooks.about);
+}
+
 void TF_EMailList::setViewerLauncher(std::function<bool(const std::string&)> launcher) {
     m_viewer = std::move(launcher);
 }

@@ -77,6 +77,15 @@ public:
     // disabled until their window is connected.
     enum class Hook { ShowHeaders, ShowMessage, Preferences, Tips, About };
     void setHook(Hook which, std::function<void()> run);
+    // Several at once; the members left empty keep what is connected already.
+    struct Hooks {
+        std::function<void()> showHeaders;
+        std::function<void()> showMessage;
+        std::function<void()> preferences;
+        std::function<void()> tips;
+        std::function<void()> about;
+    };
+    void setHooks(Hooks hooks);
     // How files are opened in the desktop's viewer (help, log); tests record instead.
     void setViewerLauncher(std::function<bool(const std::string&)> launcher);
     // How error boxes are shown; tests record instead of waiting for a click.
