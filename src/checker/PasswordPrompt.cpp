@@ -1,5 +1,7 @@
 #include "checker/PasswordPrompt.h"
 
+#include "checker/UiText.h"
+
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -73,7 +75,7 @@ void PasswordPrompt::showEvent(QShowEvent* event) {
 }
 
 std::optional<std::string> PasswordPrompt::ask(const std::string& prompt) {
-    PasswordPrompt dialog(QString::fromStdString(prompt));
+    PasswordPrompt dialog(uiText(prompt));
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.passwordEdit()->text().toStdString();

@@ -19,9 +19,8 @@ QtCheckHost::QtCheckHost(Session& session, QObject* parent)
 
 void QtCheckHost::ReportStatus(int account, int kind, const std::string& text) {
     // The text crosses as bytes; its QString is made on the main thread that uses it.
-    m_toMain.post([this, account, kind, text] {
-        emit statusReported(account, kind, QString::fromStdString(text));
-    });
+    m_toMain.post(
+        [this, account, kind, text] { emit statusReported(account, kind, uiText(text)); });
 }
 
 void QtCheckHost::EndOfCheckUpdate(const CheckResult& result) {

@@ -26,8 +26,7 @@ using namespace std::chrono_literals;
 namespace {
 
 std::string shippedSound(const char* name) {
-    const std::string here = __FILE__;
-    return here.substr(0, here.rfind("/tests/")) + "/resources/defaults/" + name;
+    return std::string(TARN_SOURCE_DIR) + "/resources/defaults/" + name;
 }
 
 struct Pcm {
