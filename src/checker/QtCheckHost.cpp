@@ -1,6 +1,7 @@
 #include "checker/QtCheckHost.h"
 
 #include "checker/PasswordPrompt.h"
+#include "checker/UiText.h"
 
 #include "engine/Session.h"
 #include "engine/TIdCheckThread.h"
