@@ -134,7 +134,8 @@ std::shared_ptr<SSL_CTX> clientContext() {
         return shared;
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
     if (ctx == nullptr)
-        throw TarnError("TLS is not available: " + lastOpensslReason("no context"));
+        throw TarnError(ErrorKind::TlsError,
+                        "TLS is not available: " + lastOpensslReason("no context"));
     std::shared_ptr<SSL_CTX> made(ctx, SSL_CTX_free);
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     // A server that ends without close_notify after its last reply is common and harmless
@@ -179,11 +180,12 @@ void checkSecuritySettings(ConnectionSecurity security, std::string_view pin) {
     case ConnectionSecurity::StartTls:
         break;
     default:
-        throw TarnError("Unknown Security setting " + std::to_string(static_cast<int>(security)) +
-                        " (0 none, 1 SSL/TLS, 2 STARTTLS).");
+        throw TarnError(ErrorKind::LocalError, "Unknown Security setting " +
+                                                   std::to_string(static_cast<int>(security)) +
+                                                   " (0 none, 1 SSL/TLS, 2 STARTTLS).");
     }
     if (security != ConnectionSecurity::None && !pin.empty() && !normalizeFingerprint(pin))
-        throw TarnError(kBadPin);
+        throw TarnError(ErrorKind::LocalError, kBadPin);
 }
 
 TlsTransport::TlsTransport(Transport& inner, std::string serverName, std::string_view pin)
@@ -191,7 +193,7 @@ TlsTransport::TlsTransport(Transport& inner, std::string serverName, std::string
     if (!pin.empty()) {
         const std::optional<std::string> canonical = normalizeFingerprint(pin);
         if (!canonical)
-            throw TarnError(kBadPin);
+            throw TarnError(ErrorKind::LocalError, kBadPin);
         m_check.pin = *canonical;
     }
 }
@@ -229,50 +231,38 @@ void TlsTransport::flush(Deadline deadline, std::chrono::milliseconds full, cons
 }
 
 bool TlsTransport::receive(Deadline deadline, std::chrono::milliseconds full, const char* what) {
-    const std::string timedOut =
-        std::string(what) + " timed out after " + std::to_string(full.count()) + " ms.";
+    const auto remaining = left(deadline);
+    if (remaining.count() == 0)
+        throw TarnError(ErrorKind::TimedOut, std::string(what) + " timed out after " +
+                                                 std::to_string(full.count()) + " ms.");
     char chunk[16384];
-    std::size_t got = 0;
-    for (;;) {
-        const auto remaining = left(deadline);
-        if (remaining.count() == 0)
-            throw TarnError(timedOut);
-        const auto callStart = Clock::now();
-        try {
-            got = m_inner.read(chunk, sizeof chunk, remaining);
-            break;
-        } catch (const TarnError&) {
-            // An error that ends (about) the time it was given is the inner wait running out:
-            // ours may have a fraction of a millisecond left, and the inner text would name
-            // only what was left of the time.
-            if (Clock::now() - callStart + std::chrono::milliseconds(2) < remaining)
-                throw;
-        }
-    }
+    const std::size_t got = m_inner.read(chunk, sizeof chunk, remaining);
     if (got == 0)
         return false;
     BIO_write(m_in, chunk, static_cast<int>(got));
     return true;
 }
 
-std::string TlsTransport::handshakeFailure(const std::string& reason) const {
+TarnError TlsTransport::handshakeFailure(const std::string& reason) const {
     const std::string fp =
         m_check.fingerprint.empty() ? "" : " (SHA-256 fingerprint " + m_check.fingerprint + ")";
+    const ErrorKind cert = ErrorKind::CertificateError;
     if (m_check.pinMismatch)
-        return "certificate verify failed: the server's certificate is not the pinned one" + fp;
+        return TarnError(
+            cert, "certificate verify failed: the server's certificate is not the pinned one" + fp);
     if (m_check.error == X509_V_ERR_HOSTNAME_MISMATCH ||
         m_check.error == X509_V_ERR_IP_ADDRESS_MISMATCH)
-        return "host name mismatch: the certificate is for " + joined(m_check.names) + ", not " +
-               m_serverName + fp;
+        return TarnError(cert, "host name mismatch: the certificate is for " +
+                                   joined(m_check.names) + ", not " + m_serverName + fp);
     if (m_check.error != X509_V_OK)
-        return std::string("certificate verify failed: ") +
-               X509_verify_cert_error_string(m_check.error) + fp;
-    return "TLS handshake failed: " + reason;
+        return TarnError(cert, std::string("certificate verify failed: ") +
+                                   X509_verify_cert_error_string(m_check.error) + fp);
+    return TarnError(ErrorKind::TlsError, "TLS handshake failed: " + reason);
 }
 
 void TlsTransport::handshake(std::chrono::milliseconds timeout) {
     if (!m_inner.isOpen())
-        throw TarnError("Not Connected.");
+        throw TarnError(ErrorKind::NotConnected, "Not Connected.");
     const auto deadline = Clock::now() + timeout;
     release();
     m_check = TlsPeerCheck{m_check.pin, {}, {}, 0, false};
@@ -288,7 +278,8 @@ void TlsTransport::handshake(std::chrono::milliseconds timeout) {
         m_in = m_out = nullptr;
         release();
         m_inner.close();
-        throw TarnError("TLS handshake failed: " + lastOpensslReason("out of memory"));
+        throw TarnError(ErrorKind::TlsError,
+                        "TLS handshake failed: " + lastOpensslReason("out of memory"));
     }
     // An empty input buffer means "wait for more", not the end of the stream.
     BIO_set_mem_eof_return(m_in, -1);
@@ -314,7 +305,7 @@ void TlsTransport::handshake(std::chrono::milliseconds timeout) {
             if (err == SSL_ERROR_WANT_READ) {
                 flush(deadline, timeout, "TLS handshake");
                 if (!receive(deadline, timeout, "TLS handshake"))
-                    throw TarnError(handshakeFailure("the server closed the connection."));
+                    throw handshakeFailure("the server closed the connection.");
                 continue;
             }
             const std::string reason = lastOpensslReason("unknown error");
@@ -323,8 +314,15 @@ void TlsTransport::handshake(std::chrono::milliseconds timeout) {
                 flush(deadline, timeout, "TLS handshake");
             } catch (const TarnError&) {
             }
-            throw TarnError(handshakeFailure(reason));
+            throw handshakeFailure(reason);
         }
+    } catch (const TarnError& e) {
+        release();
+        m_inner.close();
+        if (e.kind() == ErrorKind::TimedOut)
+            throw TarnError(ErrorKind::TimedOut, "TLS handshake timed out after " +
+                                                     std::to_string(timeout.count()) + " ms.");
+        throw;
     } catch (...) {
         release();
         m_inner.close();
@@ -335,7 +333,7 @@ void TlsTransport::handshake(std::chrono::milliseconds timeout) {
 
 std::size_t TlsTransport::read(char* buf, std::size_t n, std::chrono::milliseconds timeout) {
     if (!isOpen())
-        throw TarnError("Not Connected.");
+        throw TarnError(ErrorKind::NotConnected, "Not Connected.");
     const auto deadline = Clock::now() + timeout;
     for (;;) {
         std::size_t got = 0;
@@ -357,13 +355,14 @@ std::size_t TlsTransport::read(char* buf, std::size_t n, std::chrono::millisecon
             }
             continue;
         }
-        throw TarnError("TLS read failed: " + lastOpensslReason("unknown error"));
+        throw TarnError(ErrorKind::TlsError,
+                        "TLS read failed: " + lastOpensslReason("unknown error"));
     }
 }
 
 void TlsTransport::writeAll(std::string_view data, std::chrono::milliseconds timeout) {
     if (!isOpen())
-        throw TarnError("Not Connected.");
+        throw TarnError(ErrorKind::NotConnected, "Not Connected.");
     const auto deadline = Clock::now() + timeout;
     while (!data.empty()) {
         std::size_t written = 0;
@@ -379,7 +378,8 @@ void TlsTransport::writeAll(std::string_view data, std::chrono::milliseconds tim
                 m_eof = true;
             continue;
         }
-        throw TarnError("TLS write failed: " + lastOpensslReason("unknown error"));
+        throw TarnError(ErrorKind::TlsError,
+                        "TLS write failed: " + lastOpensslReason("unknown error"));
     }
 }
 

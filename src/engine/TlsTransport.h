@@ -71,7 +71,7 @@ private:
     void flush(Deadline deadline, std::chrono::milliseconds full, const char* what);
     // Feeds one read of the inner transport to TLS; false when the server closed.
     bool receive(Deadline deadline, std::chrono::milliseconds full, const char* what);
-    std::string handshakeFailure(const std::string& reason) const;
+    TarnError handshakeFailure(const std::string& reason) const;
     void release();
 
     Transport& m_inner;
