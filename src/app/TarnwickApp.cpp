@@ -1,5 +1,6 @@
 #include "app/TarnwickApp.h"
 
+#include "auxwin/TF_DYKT.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/QtSoundPlayer.h"
 #include "checker/TF_CheckerWindow.h"
@@ -8,12 +9,15 @@
 #include "core/CommandLine.h"
 #include "core/Settings.h"
 #include "core/StartupDecisions.h"
-#include "maillist/TF_EMailList.h"
 #include "engine/Session.h"
+#include "maillist/EMailListViewerLink.h"
+#include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
 #include "store/MailStoreFiles.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -30,6 +34,8 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
+constexpr const char* kHomePage = "http://www.example.org/tarnwick/";
+
 void onSignal(int) {
     const char byte = 1;
     // Nothing else is safe here; the message loop does the rest.
@@ -42,6 +48,8 @@ TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {
 
 TarnwickApp::~TarnwickApp() {
     // The windows hold references into the session; the mail list refers to the checker.
+    m_viewer.reset();
+    m_dykt.reset();
     if (m_window)
         m_window->setMailList(nullptr);
     m_mailList.reset();
@@ -144,6 +152,30 @@ void TarnwickApp::start() {
     // A first start leaves a complete settings file at once.
     if (m_firstStart)
         saveSettings();
+
+    // The tips file ships inside the program; a first start puts it into the working folder,
+    // where the user may edit it. The tips window is the last window created.
+    const std::string tipsPath = m_session->path("dykt.ini");
+    const QString tipsFile = QFile::decodeName(QByteArray::fromStdString(tipsPath));
+    if (m_firstStart && !QFileInfo::exists(tipsFile)) {
+        // The copy of a resource is read-only; the user's copy is not.
+        if (QFile::copy(QStringLiteral(":/defaults/dykt.ini"), tipsFile))
+            QFile::setPermissions(tipsFile, QFile::ReadOwner | QFile::WriteOwner |
+                                                QFile::ReadGroup | QFile::ReadOther);
+    }
+    m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, kHomePage);
+
+    // The mail list's commands that open the other windows.
+    m_viewer = std::make_unique<EMailListViewerLink>(*m_session, *m_mailList, w);
+    TF_EMailList::Hooks hooks;
+    hooks.showHeaders = [this] { m_viewer->showHeaders(); };
+    hooks.showMessage = [this] { m_viewer->showMessages(); };
+    hooks.tips = [this] {
+        m_dykt->show();
+        m_dykt->raise();
+        m_dykt->activateWindow();
+    };
+    m_mailList->setHooks(std::move(hooks));
 }
 
 void TarnwickApp::saveSettings() {
