@@ -81,12 +81,13 @@ const SettingKey kMain[] = {
     {"ForceTransparency", &M::ForceTransparency, true, kReadOnly},
 };
 
+// A field or a font of no size would leave a window without visible fields.
 const SettingKey kMetrics[] = {
-    {"CheckerWidth", &M::CheckerWidth, 26},
-    {"CheckerHeight", &M::CheckerHeight, 18},
+    {"CheckerWidth", &M::CheckerWidth, 26, kPositive},
+    {"CheckerHeight", &M::CheckerHeight, 18, kPositive},
     {"VSpace", &M::VSpace, 8},
     {"HSpace", &M::HSpace, 9},
-    {"FontSize", &M::FontSize, 9},
+    {"FontSize", &M::FontSize, 9, kPositive},
 };
 
 const SettingKey kAccount[] = {
@@ -227,8 +228,10 @@ SettingValue readValue(const IniFile& ini, std::string_view section, const Setti
             return stored ? passwordFromStoredText(*stored) : std::move(def);
         }
         return ini.readString(section, key.name, std::get<std::string>(def));
-    case SettingType::Integer:
-        return ini.readInteger(section, key.name, std::get<int>(def));
+    case SettingType::Integer: {
+        const int v = ini.readInteger(section, key.name, std::get<int>(def));
+        return (key.flags & kPositive) && v <= 0 ? std::get<int>(def) : v;
+    }
     case SettingType::Boolean:
         return ini.readBool(section, key.name, std::get<bool>(def));
     case SettingType::Colour:

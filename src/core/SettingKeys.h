@@ -67,6 +67,7 @@ enum SettingFlag : unsigned {
     kWriteOnly = 1u << 1,   // written, never read
     kScrambled = 1u << 2,   // a password: scrambled in the file, plain in the model
     kAfterLayout = 1u << 3, // its default needs the laid-out window: read after the accounts
+    kPositive = 1u << 4,    // an integer of 0 or below reads as the default
 };
 
 // Text defaults are views of literals, so the tables need no construction at run time.
