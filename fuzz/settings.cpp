@@ -68,6 +68,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             a.Password.clear();
     }
     require(second.settings.Main == expected.Main, "main settings differ");
+    for (std::size_t n = 0; n < expected.Accounts.size(); ++n) {
+        const AccountSettings& want = expected.Accounts[n];
+        const AccountSettings& got = second.settings.Accounts.at(n);
+        for (const SettingKey& k : accountKeys()) {
+            const SettingValue a =
+                settingValue(k, {.account = const_cast<AccountSettings*>(&want)});
+            const SettingValue b = settingValue(k, {.account = const_cast<AccountSettings*>(&got)});
+            if (a != b)
+                std::fprintf(stderr, "account %zu key %s differs\n", n + 1,
+                             std::string(k.name).c_str());
+        }
+    }
     require(second.settings.Accounts == expected.Accounts, "accounts differ");
     require(second.settings.Filters == expected.Filters, "filters differ");
     require(second.list == first.list, "mail list settings differ");

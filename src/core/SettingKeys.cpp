@@ -219,6 +219,13 @@ std::string singleLine(std::string_view s) {
     return out;
 }
 
+// A value as the writer would store it: the file may hold a lone CR inside a line, or a blank
+// before a NUL or the length cut, which the writer turns into or trims away; read that way, what
+// is read is also what a write and the next start give back.
+std::string storableText(std::string_view value) {
+    return std::string(trimSpaceTab(singleLine(value)));
+}
+
 SettingValue readValue(const IniFile& ini, std::string_view section, const SettingKey& key,
                        SettingValue def) {
     switch (key.type()) {
@@ -227,7 +234,9 @@ SettingValue readValue(const IniFile& ini, std::string_view section, const Setti
             const auto stored = ini.value(section, key.name);
             return stored ? passwordFromStoredText(*stored) : std::move(def);
         }
-        return ini.readString(section, key.name, std::get<std::string>(def));
+        if (const auto text = ini.value(section, key.name))
+            return storableText(*text);
+        return def;
     case SettingType::Integer: {
         const int v = ini.readInteger(section, key.name, std::get<int>(def));
         return (key.flags & kPositive) && v <= 0 ? std::get<int>(def) : v;

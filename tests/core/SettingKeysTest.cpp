@@ -97,6 +97,35 @@ TEST(SettingKeysTest, EveryWrittenAndReadKeySurvivesTheFile) {
     }
 }
 
+// Values the file can hold but the writer cannot write as they are read as they would be
+// written, so a save and the next start give back what was read.
+TEST(SettingKeysTest, TextIsReadAsTheWriterWouldStoreIt) {
+    const struct {
+        const char* name;
+        std::string line;
+        std::string expected;
+    } cases[] = {
+        {"lone CR inside", "Name=a\rb", "a b"},
+        {"lone CR at the end", "Name=a\r\r", "a"},
+        {"blank before a NUL", std::string("Name=a \0b", 9), "a"},
+        {"blank at the length cut", "Name=" + std::string(2046, 'x') + " y",
+         std::string(2046, 'x')},
+    };
+    const SettingKey* name = findSettingKey(accountKeys(), "Name");
+    for (const auto& c : cases) {
+        AccountSettings read;
+        readSettingKeys(IniFile::fromText("[1]\n" + c.line + "\n"), "1", {name, 1},
+                        {.account = &read}, {});
+        EXPECT_EQ(read.Name, c.expected) << c.name;
+
+        IniFile written;
+        writeSettingKeys(written, "1", {name, 1}, {.account = &read});
+        AccountSettings again;
+        readSettingKeys(IniFile::fromText(written.text()), "1", {name, 1}, {.account = &again}, {});
+        EXPECT_EQ(again.Name, read.Name) << c.name;
+    }
+}
+
 TEST(SettingKeysTest, KeysAreFoundByNameToFillAndCommitAControl) {
     AccountSettings account;
     const SettingRecords records{.account = &account};
