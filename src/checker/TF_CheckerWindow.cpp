@@ -19,7 +19,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMetaMethod>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
@@ -31,13 +30,19 @@ namespace tarn {
 
 namespace {
 
-// A menu item that can tell whether anything answers it.
+// A menu item that can tell whether anything answers it: the menu itself listens to every
+// item, so it counts the listeners it had when it joined the menu and compares.
 class MenuItem : public QAction {
 public:
     using QAction::QAction;
-    bool answered() const {
-        return isSignalConnected(QMetaMethod::fromSignal(&QAction::triggered));
+    void joinedMenu() { m_menuListeners = listeners(); }
+    bool answered() const { return listeners() > m_menuListeners; }
+
+private:
+    int listeners() const {
+        return receivers(SIGNAL(triggered())) + receivers(SIGNAL(triggered(bool)));
     }
+    int m_menuListeners = 0;
 };
 
 // The items that open a window: one the program does not have yet is shown disabled.
@@ -124,10 +129,11 @@ void TF_CheckerWindow::buildPopupMenu() {
     m_popup = new QMenu(this);
     m_popup->setObjectName(QStringLiteral("PopupMenu1"));
     auto add = [](QMenu* menu, const char* name, const char* caption) {
-        QAction* a = new MenuItem(QString::fromLatin1(caption), menu);
+        auto* a = new MenuItem(QString::fromLatin1(caption), menu);
         a->setObjectName(QString::fromLatin1(name));
         menu->addAction(a);
-        return a;
+        a->joinedMenu();
+        return static_cast<QAction*>(a);
     };
     auto sep = [](QMenu* menu, const char* name) {
         QAction* a = menu->addSeparator();
