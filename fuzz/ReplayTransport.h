@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string_view>
 
 namespace tarn::fuzz {
@@ -45,6 +46,15 @@ inline std::size_t chunkSizeOf(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 1;
     return data[0] < 0xC0 ? std::size_t{data[0]} % 16 + 1 : LineConnection::kChunkSize;
+}
+
+// One step of a client dialogue: a failed step is expected; any other exception or a sanitizer
+// report is a finding.
+inline void step(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const TarnError&) {
+    }
 }
 
 } // namespace tarn::fuzz

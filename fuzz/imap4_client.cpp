@@ -5,22 +5,10 @@
 #include "engine/Imap4Client.h"
 #include "engine/MailMessage.h"
 
-#include <functional>
 #include <memory>
 
 using namespace tarn;
-
-namespace {
-
-// A failed step is expected; any other exception or a sanitizer report is a finding.
-void step(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const TarnError&) {
-    }
-}
-
-} // namespace
+using fuzz::step;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
