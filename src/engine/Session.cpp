@@ -1,5 +1,8 @@
 #include "engine/Session.h"
 
+#include "platform/NamedMutex.h"
+#include "store/MailStoreFiles.h"
+
 namespace tarn {
 
 Session::Session(std::string workingFolder, const Clock& clock, const std::string& lockSuffix)
@@ -12,9 +15,51 @@ void Session::syncWithSettings() {
 }
 
 AccountRuntime* Session::runtimeOf(int n) {
-    if (n < 1 || n > m_runtime.size())
-        return nullptr;
-    return &m_runtime[n];
+    return m_runtime.find(n);
+}
+
+SettingsReadResult Session::LoadSettings(SettingsReadInputs inputs) {
+    inputs.workingFolder = m_workingFolder;
+    const SettingsReadResult read = loadSettingsFile(path(kSettingsFileName), inputs, m_settings);
+    syncWithSettings();
+    return read;
+}
+
+std::set<int> Session::LoadStore(bool releaseChanged,
+                                 std::function<void(const std::string&)> errorBox) {
+    StoreLoadOptions load;
+    load.folder = m_workingFolder;
+    load.KeepMailDB = m_settings.Main.KeepMailDB;
+    load.ReleaseChanged = releaseChanged;
+    load.ECount = m_settings.accountCount();
+    load.errorBox = std::move(errorBox);
+    return MailStoreFiles::LoadStore(m_db, load);
+}
+
+long long Session::RecountShown(int account) {
+    long long count = 0;
+    {
+        NamedLock lock(m_db.mutex());
+        count = m_db.CountShownMessages(account);
+    }
+    if (AccountRuntime* rt = runtimeOf(account))
+        rt->ShownCount = static_cast<int>(count);
+    return count;
+}
+
+bool Session::AnyShownMessage() {
+    NamedLock lock(m_db.mutex());
+    return m_db.CountAllShownMessages() > 0;
+}
+
+bool Session::HideMessages(int account, bool checksRunning) {
+    try {
+        NamedLock lock(m_db.mutex());
+        m_db.HideMessages(account);
+    } catch (const std::exception&) {
+        // An error ends the walk; what was hidden stays hidden.
+    }
+    return !checksRunning && Online;
 }
 
 std::string Session::path(std::string_view name) const {
