@@ -29,6 +29,7 @@ struct AccountSettings {
     int DefaultMailClient = 0;  // 0 system mail handler, 1 CustomMailClientPath
     int Security = 0;           // a ConnectionSecurity; other values fail the account's checks
     std::string TLSFingerprint; // SHA-256 pin of the server certificate (hex, colons allowed)
+    bool Push = false;          // IMAP4: keep an IDLE connection and check when the server says
 
     bool operator==(const AccountSettings&) const = default;
 };

@@ -36,6 +36,7 @@ struct MainSettings {
     bool CutWhenOffline = false;
     int MaxDownloadSize = 50; // kilobytes
     int FilterCount = 0;
+    bool DesktopNotify = true; // announce new mail through the desktop's notification service
     // Metrics
     int CheckerWidth = 26;
     int CheckerHeight = 18;

@@ -78,6 +78,7 @@ const SettingKey kMain[] = {
     {"SnapWindow", &M::SnapWindow, true},
     {"keepMailDB", &M::KeepMailDB, true},
     {"FilterCount", &M::FilterCount, 0},
+    {"DesktopNotify", &M::DesktopNotify, true},
     {"ForceTransparency", &M::ForceTransparency, true, kReadOnly},
 };
 
@@ -115,6 +116,7 @@ const SettingKey kAccount[] = {
     {"DefaultMailClient", &A::DefaultMailClient, 0},
     {"Security", &A::Security, 0},
     {"TLSFingerprint", &A::TLSFingerprint, ""},
+    {"Push", &A::Push, false},
 };
 
 const SettingKey kFilter[] = {

@@ -29,11 +29,13 @@ int remainingMs(Clock::time_point deadline) {
 }
 
 // Waits for the events on fd until the deadline; false on time-out. EINTR restarts the wait
-// with what is left of the time.
-bool waitFor(int fd, short events, Clock::time_point deadline) {
+// with what is left of the time. A readable wakeFd (when not -1) ends the wait with an error.
+bool waitFor(int fd, short events, Clock::time_point deadline, int wakeFd = -1) {
     for (;;) {
-        pollfd p{fd, events, 0};
-        int rc = ::poll(&p, 1, remainingMs(deadline));
+        pollfd p[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
+        int rc = ::poll(p, wakeFd >= 0 ? 2 : 1, remainingMs(deadline));
+        if (rc > 0 && wakeFd >= 0 && (p[1].revents & POLLIN) != 0)
+            throw TarnError(ErrorKind::Other, TcpTransport::kInterrupted);
         if (rc > 0)
             return true;
         if (rc == 0)
@@ -82,7 +84,14 @@ void TcpTransport::connect(const std::string& host, int port, std::chrono::milli
         int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&ai.addr), ai.length);
         int err = rc == 0 ? 0 : errno;
         if (err == EINPROGRESS) {
-            if (!waitFor(fd, POLLOUT, deadline)) {
+            bool connected = false;
+            try {
+                connected = waitFor(fd, POLLOUT, deadline, m_wakeFd);
+            } catch (const TarnError&) {
+                ::close(fd);
+                throw;
+            }
+            if (!connected) {
                 ::close(fd);
                 timedOut = true;
                 break;
@@ -126,7 +135,7 @@ std::size_t TcpTransport::read(char* buf, std::size_t n, std::chrono::millisecon
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             throw TarnError(ErrorKind::NetworkError, "Read failed: " + errnoText(errno));
-        if (!waitFor(m_fd, POLLIN, deadline))
+        if (!waitFor(m_fd, POLLIN, deadline, m_wakeFd))
             throw TarnError(ErrorKind::TimedOut,
                             "Read timed out after " + std::to_string(timeout.count()) + " ms.");
     }

@@ -27,9 +27,17 @@ public:
     void close() override;
     bool isOpen() const override { return m_fd >= 0; }
 
+    // A descriptor another thread makes readable (an eventfd, a pipe) to end a wait for the
+    // server at once: a connect or read waiting when it becomes readable fails with kind Other
+    // and kInterrupted. Writes are not cut short, so a last word can still go out. -1: none.
+    // The descriptor must outlive the transport's use of it.
+    void setWakeFd(int fd) { m_wakeFd = fd; }
+    static constexpr const char* kInterrupted = "Interrupted.";
+
 private:
     HostLookup m_lookup;
     int m_fd = -1;
+    int m_wakeFd = -1;
 };
 
 } // namespace tarn
