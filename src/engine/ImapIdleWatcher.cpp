@@ -281,7 +281,8 @@ private:
     // The status word of our tagged answer; anything else is not an IMAP answer we can read.
     std::string taggedStatus(const std::string& line, const std::string& tag) {
         if (line.size() > tag.size() && line[tag.size()] == ' ' && startsWithNoCase(line, tag)) {
-            const std::string_view rest = trimLeftSpaceTab(std::string_view(line).substr(tag.size()));
+            const std::string_view rest =
+                trimLeftSpaceTab(std::string_view(line).substr(tag.size()));
             const std::string word = upperAsciiCopy(rest.substr(0, rest.find(' ')));
             if (word == "OK" || word == "NO" || word == "BAD")
                 return word;
@@ -337,8 +338,9 @@ private:
         while (const std::optional<std::size_t> size =
                    ImapResponseParser::trailingLiteralSize(line, scanFrom)) {
             if (*size > Imap4Client::kMaxSmallLiteral)
-                throw TarnError(ErrorKind::OverBudget,
-                                "The IMAP4 server sent too large a literal on the idle connection.");
+                throw TarnError(
+                    ErrorKind::OverBudget,
+                    "The IMAP4 server sent too large a literal on the idle connection.");
             charge(*size);
             conn().ReadBytes(*size); // the literal itself is not kept
             scanFrom = line.size();

@@ -67,9 +67,9 @@ void PushAccounts::sync() {
     // Stop what is no longer wanted or no longer the same connection.
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         const int a = it->runtime->Number;
-        const bool keep = a >= 1 && a <= count && wanted[static_cast<std::size_t>(a)] &&
-                          wanted[static_cast<std::size_t>(a)]->sameConnection(
-                              it->watcher->settings());
+        const bool keep =
+            a >= 1 && a <= count && wanted[static_cast<std::size_t>(a)] &&
+            wanted[static_cast<std::size_t>(a)]->sameConnection(it->watcher->settings());
         if (keep) {
             wanted[static_cast<std::size_t>(a)].reset(); // has its connection
             ++it;

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -55,8 +55,8 @@ public:
         return m_cv.wait_for(l, t, pred);
     }
     bool waitState(State s, std::chrono::milliseconds t = 5s) {
-        return waitFor([&] { return std::find(m_states.begin(), m_states.end(), s) != m_states.end(); },
-                       t);
+        return waitFor(
+            [&] { return std::find(m_states.begin(), m_states.end(), s) != m_states.end(); }, t);
     }
     bool waitChanged(int n, std::chrono::milliseconds t = 5s) {
         return waitFor([&] { return m_changed >= n; }, t);
@@ -105,8 +105,8 @@ void scriptServer(ScriptedServer& srv, const std::string& idleReply = "+ idling\
                 "* 2 EXISTS\r\n* OK [UIDNEXT 5] next\r\n{TAG} OK [READ-WRITE] selected\r\n");
     srv.onRegex(R"(^\S+ IDLE$)", idleReply);
     for (int k = 2; k < 2 + rounds; ++k)
-        srv.on("DONE", "I" + std::to_string(k) + " OK idle done\r\n", ScriptedServer::After::Continue,
-               1);
+        srv.on("DONE", "I" + std::to_string(k) + " OK idle done\r\n",
+               ScriptedServer::After::Continue, 1);
     srv.onRegex(R"(^\S+ LOGOUT$)", "* BYE bye\r\n{TAG} OK logged out\r\n",
                 ScriptedServer::After::Close);
 }
@@ -240,7 +240,9 @@ TEST(ImapIdleWatcher, MisbehavingServersFailWithTheirReasonAndBackOff) {
          },
          "flooded"},
         {"sends an over-long line",
-         [](ScriptedServer& srv) { scriptServer(srv, "+ idling\r\n* " + std::string(5000, 'x') + "\r\n"); },
+         [](ScriptedServer& srv) {
+             scriptServer(srv, "+ idling\r\n* " + std::string(5000, 'x') + "\r\n");
+         },
          "Max line length"},
     };
     for (const Case& c : cases) {
