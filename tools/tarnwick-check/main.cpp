@@ -2,20 +2,30 @@
 // worker, filters, deletion log and saved mail list.
 //
 //   tarnwick-check [-d FOLDER] [--account N] [--json]
+//   tarnwick-check [-d FOLDER] [--account N] [--json] --watch
 //
 // One line per account: number, name, shown, new, "ok" or "failed", and for a failed check
 // the reason ("kind: text"), separated by tabs. --json gives the same as an array of objects;
 // a failed check's object has "failure": {"kind": ..., "text": ...}.
 //
 // Exit status: 0 every check succeeded, 1 any failed, 2 usage error.
+//
+// --watch keeps running for the IMAP4 accounts with Push on (or account N): each keeps an idle
+// connection, and every check that a server's announcement (or a wake-up) started prints its
+// line when it ends, with --json one object per line. The accounts' timers go on checking as in
+// the program. SIGINT or SIGTERM ends it cleanly (connections logged out, mail list saved),
+// exit status 0.
 
 #include "core/Scheduler.h"
 #include "core/Settings.h"
 #include "engine/CheckHost.h"
+#include "engine/HeadlessWatch.h"
 #include "engine/Session.h"
 #include "engine/TIdCheckThread.h"
 #include "store/MailStoreFiles.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,13 +39,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
 using namespace tarn;
 
-const char* const kUsage = "usage: tarnwick-check [-d FOLDER] [--account N] [--json]\n";
+const char* const kUsage = "usage: tarnwick-check [-d FOLDER] [--account N] [--json] [--watch]\n";
 
 // Reads a line from the terminal with echo off; nullopt without a terminal or at end of input.
 std::optional<std::string> readHidden(const std::string& prompt) {
@@ -188,12 +199,89 @@ bool parseAccountNumber(const std::string& text, int& n) {
     return n >= 1;
 }
 
+// One check's line: number, name, shown, new, ok or failed and the reason; or as JSON.
+std::string resultLine(Session& session, const CheckResult& r, bool json) {
+    const int a = r.currentAccount();
+    const std::string name =
+        a >= 1 && a <= session.settings().accountCount() ? session.settings().account(a).Name : "";
+    const long long shown = session.db().CountShownMessages(a);
+    std::string out;
+    if (json) {
+        out = "{\"account\": " + std::to_string(a) + ", \"name\": " + jsonString(name) +
+              ", \"shown\": " + std::to_string(shown) + ", \"new\": " + std::to_string(r.newCount) +
+              ", \"status\": " + (r.failed ? "\"failed\"" : "\"ok\"");
+        if (r.failed)
+            out += ", \"failure\": {\"kind\": " + jsonString(errorKindName(r.failureKind)) +
+                   ", \"text\": " + jsonString(r.failureText) + "}";
+        return out + "}";
+    }
+    out = std::to_string(a) + '\t' + oneLine(name) + '\t' + std::to_string(shown) + '\t' +
+          std::to_string(r.newCount) + '\t' + (r.failed ? "failed" : "ok");
+    if (r.failed)
+        out += '\t' + oneLine(r.failureReason());
+    return out;
+}
+
+// --watch: runs until SIGINT or SIGTERM.
+int watchAccounts(Session& session, const std::string& folder, int only, bool json) {
+    bool any = false;
+    for (int a = 1; a <= session.settings().accountCount(); ++a) {
+        const AccountSettings& acc = session.settings().account(a);
+        if ((only == 0 || a == only) && acc.MailServerType == 1 && acc.Push)
+            any = true;
+    }
+    if (!any) {
+        std::cerr << "tarnwick-check: --watch needs an IMAP4 account with Push=1\n" << kUsage;
+        return 2;
+    }
+    // The signals are taken by a thread of their own, which asks the loop to stop; every
+    // other thread (the checks, the idle connections) inherits the blocked mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    HeadlessWatch watch(session);
+    watch.onPassword = [](const std::string& prompt) { return readHidden(prompt); };
+    watch.onCheckEnded = [&](const CheckResult& r, bool pushed) {
+        if (!pushed || (only != 0 && r.currentAccount() != only))
+            return;
+        std::cout << resultLine(session, r, json) << std::endl;
+    };
+    std::thread([&watch, stopSignals] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        watch.loop().post([&watch] { watch.stop(); });
+    }).detach();
+    watch.start();
+    while (!watch.loop().runFor(std::chrono::hours(24))) {
+    }
+    session.Quitting = true;
+    int status = 0;
+    try {
+        MailStoreFiles::SaveStore(session.db(), folder, session.settings().Main.KeepMailDB);
+    } catch (const std::exception& e) {
+        std::cerr << "tarnwick-check: the mail list was not saved: " << e.what() << '\n';
+        status = 1;
+    }
+    std::cout.flush();
+    // The idle connections log out on their own threads; a check still talking to its
+    // server stops at its next message. Neither may hold up the end for long.
+    if (!session.waitForWorkers(std::chrono::seconds(2))) {
+        std::fflush(nullptr);
+        std::quick_exit(status);
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::string folder;
     int only = 0;
     bool json = false;
+    bool watch = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "-d" && i + 1 < argc) {
@@ -205,6 +293,8 @@ int main(int argc, char** argv) {
             }
         } else if (a == "--json") {
             json = true;
+        } else if (a == "--watch") {
+            watch = true;
         } else if (a == "-h" || a == "--help") {
             std::cout << kUsage;
             return 0;
@@ -238,6 +328,8 @@ int main(int argc, char** argv) {
     session.LoadStore(read.ReleaseChanged, [](const std::string& text) {
         std::cerr << "tarnwick-check: " << text << '\n';
     });
+    if (watch)
+        return watchAccounts(session, folder, only, json);
 
     // Checks start as the program starts them: through checkmail, which may refuse (a busy
     // account, say), each worker on its own thread. Workers are created one after another
