@@ -9,10 +9,13 @@
 #include "core/StartupDecisions.h"
 #include "engine/Session.h"
 #include "platform/PowerOff.h"
+#include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -39,7 +42,8 @@ void onSignal(int) {
 TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {}
 
 TarnwickApp::~TarnwickApp() {
-    // The window holds references into the session.
+    // The windows hold references into the session; the dialog also into the window.
+    m_prefs.reset();
     m_window.reset();
 }
 
@@ -117,8 +121,17 @@ void TarnwickApp::start() {
         m_session->syncWithSettings();
     }
     w.EShowTest();
-    if (settings.Main.Hidden && w.isVisible())
-        w.CoolTrayIcon1Click();
+
+    // The preferences dialog's creation hides the checker window when it should start hidden.
+    PrefsOptions prefsOptions;
+    prefsOptions.addMenu = m_addMenu;
+    prefsOptions.imapPort = m_options.checkOptions.imapPort;
+    m_prefs = std::make_unique<TF_Prefs>(*m_session, w, std::move(prefsOptions));
+    m_prefs->setFirstStart(m_firstStart);
+    w.placement().setPreferencesWindow(m_prefs.get());
+    if (auto* preferences = w.popupMenu()->findChild<QAction*>(QStringLiteral("Preferences1")))
+        connect(preferences, &QAction::triggered, m_prefs.get(),
+                [this] { m_prefs->openPreferences(); });
 
     StoreLoadOptions load;
     load.folder = m_session->workingFolder();
@@ -133,16 +146,25 @@ void TarnwickApp::start() {
     if (m_session->Online)
         w.UpdateTrayState();
 
-    // A first start leaves a complete settings file at once.
-    if (m_firstStart)
-        saveSettings();
+    // A first start opens the dialog on the first account and leaves a complete settings
+    // file at once.
+    if (m_firstStart) {
+        try {
+            m_prefs->showAtFirstStart();
+        } catch (const std::exception& e) {
+            m_saveError = e.what();
+        }
+    }
 }
 
 void TarnwickApp::saveSettings() {
     TF_CheckerWindow& w = *m_window;
     try {
-        saveSettingsFile(m_session->path(kSettingsFileName), m_session->settings(),
-                         {m_session->Online.load(), !w.isVisible(), w.x(), w.y()});
+        if (m_prefs)
+            m_prefs->Save();
+        else
+            saveSettingsFile(m_session->path(kSettingsFileName), m_session->settings(),
+                             {m_session->Online.load(), !w.isVisible(), w.x(), w.y()});
     } catch (const std::exception& e) {
         m_saveError = e.what();
     }
@@ -156,6 +178,11 @@ void TarnwickApp::exitProcedure() {
     // A failed write must not stop the exit.
     saveSettings();
     m_window->hide();
+    if (m_prefs) {
+        // Hiding now is part of the end, not the user closing the dialog.
+        m_prefs->setFirstStart(false);
+        m_prefs->hide();
+    }
     if (m_session->settings().Main.KeepMailDB) {
         try {
             MailStoreFiles::SaveStore(m_session->db(), m_session->workingFolder(), true);

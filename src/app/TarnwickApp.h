@@ -18,6 +18,7 @@ class PowerOff;
 class Session;
 class SoundPlayer;
 class TF_CheckerWindow;
+class TF_Prefs;
 
 struct StartOptions {
     std::vector<std::string> args;       // the command line without the program name
@@ -49,6 +50,7 @@ public:
 
     Session& session() { return *m_session; }
     TF_CheckerWindow& window() { return *m_window; }
+    TF_Prefs& prefs() { return *m_prefs; }
     bool firstStart() const { return m_firstStart; }
     bool releaseChanged() const { return m_releaseChanged; }
     bool addMenu() const { return m_addMenu; }
@@ -63,6 +65,7 @@ private:
     StartOptions m_options;
     std::unique_ptr<Session> m_session;
     std::unique_ptr<TF_CheckerWindow> m_window;
+    std::unique_ptr<TF_Prefs> m_prefs;
     bool m_firstStart = false;
     bool m_releaseChanged = false;
     bool m_addMenu = false;

@@ -16,6 +16,10 @@
 
 namespace tarn {
 
+// A new account n as the preferences create it (not the reader's defaults: the password is
+// not saved), coloured with the colour set in use.
+AccountSettings newAccountDefaults(int n, const CheckerColors& colors);
+
 // The program's running state below the windows: settings, per-account run-time state, the
 // filter snapshot, the mail list and the named locks. The checker window, tarnwick-check and
 // the tests all drive the same object.
@@ -43,6 +47,16 @@ public:
     void syncWithSettings();
     // The run-time record of account n, or null outside 1..ECount.
     AccountRuntime* runtimeOf(int n);
+    // The preferences' "Create New Account": account ECount + 1 with the editor's defaults
+    // (named "Account " + the new count whatever names exist), idle run-time state. Returns
+    // its number.
+    int createAccount();
+    // The preferences' "Delete Account" for account d (1..ECount, at least two accounts):
+    // the accounts above d move down one place with their settings, ShownCount and Busy,
+    // while each position keeps its CheckRequested and LastMailboxTotal; the filters of d go
+    // and the filters of later accounts follow their account. Throws TarnError when d is not
+    // an account or is the only one.
+    void deleteAccount(int d);
     // Path of a file in the working folder.
     std::string path(std::string_view name) const;
 
