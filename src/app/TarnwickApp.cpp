@@ -3,11 +3,13 @@
 #include "checker/CheckerPlacement.h"
 #include "checker/QtSoundPlayer.h"
 #include "checker/TF_CheckerWindow.h"
+#include "checker/UiText.h"
 #include "core/CheckerLayout.h"
 #include "core/CommandLine.h"
 #include "core/Settings.h"
 #include "core/StartupDecisions.h"
 #include "engine/Session.h"
+#include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
 #include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
@@ -42,8 +44,12 @@ void onSignal(int) {
 TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {}
 
 TarnwickApp::~TarnwickApp() {
-    // The windows hold references into the session; the dialog also into the window.
+    // The windows hold references into the session; the dialog refers to the mail list and
+    // the checker, the mail list to the checker.
     m_prefs.reset();
+    if (m_window)
+        m_window->setMailList(nullptr);
+    m_mailList.reset();
     m_window.reset();
 }
 
@@ -139,12 +145,24 @@ void TarnwickApp::start() {
     load.ReleaseChanged = m_releaseChanged;
     load.ECount = settings.accountCount();
     load.errorBox = [](const std::string& text) {
-        QMessageBox::critical(nullptr, QStringLiteral("Tarnwick"), QString::fromStdString(text));
+        QMessageBox::critical(nullptr, QStringLiteral("Tarnwick"), uiText(text));
     };
     for (int a : MailStoreFiles::LoadStore(m_session->db(), load))
         w.UpdateFieldCount(a);
     if (m_session->Online)
         w.UpdateTrayState();
+    // The mail list window reads its section of tarn.ini and waits, hidden, for its callers.
+    m_mailList = std::make_unique<TF_EMailList>(*m_session, w);
+    w.setMailList(m_mailList.get());
+    TF_EMailList& list = *m_mailList;
+    MailListHooks prefsHooks;
+    prefsHooks.show = [&list] { list.showList(list.viewAccount()); };
+    prefsHooks.BuildAccountMenu = [&list] { list.BuildAccountMenu(); };
+    prefsHooks.PurgeMaillist = [&list] { list.A_PurgeMaillistExecute(); };
+    m_prefs->setMailListHooks(std::move(prefsHooks));
+    TF_EMailList::Hooks listHooks;
+    listHooks.preferences = [this] { m_prefs->openPreferences(); };
+    list.setHooks(std::move(listHooks));
 
     // A first start opens the dialog on the first account and leaves a complete settings
     // file at once.
@@ -189,6 +207,12 @@ void TarnwickApp::exitProcedure() {
         } catch (const std::exception& e) {
             m_saveError = e.what();
         }
+    }
+    if (m_mailList) {
+        m_mailList->hide();
+        // The mail list window's section goes after the whole file, which keeps it as found.
+        if (!m_mailList->SaveWindowSettings() && m_saveError.empty())
+            m_saveError = "cannot write the mail list window's settings";
     }
     m_window->scheduler().activityTimer().stop();
     m_window->stopTrayAnimation();

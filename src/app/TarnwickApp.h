@@ -19,6 +19,7 @@ class Session;
 class SoundPlayer;
 class TF_CheckerWindow;
 class TF_Prefs;
+class TF_EMailList;
 
 struct StartOptions {
     std::vector<std::string> args;       // the command line without the program name
@@ -51,6 +52,7 @@ public:
     Session& session() { return *m_session; }
     TF_CheckerWindow& window() { return *m_window; }
     TF_Prefs& prefs() { return *m_prefs; }
+    TF_EMailList& mailList() { return *m_mailList; }
     bool firstStart() const { return m_firstStart; }
     bool releaseChanged() const { return m_releaseChanged; }
     bool addMenu() const { return m_addMenu; }
@@ -66,6 +68,7 @@ private:
     std::unique_ptr<Session> m_session;
     std::unique_ptr<TF_CheckerWindow> m_window;
     std::unique_ptr<TF_Prefs> m_prefs;
+    std::unique_ptr<TF_EMailList> m_mailList;
     bool m_firstStart = false;
     bool m_releaseChanged = false;
     bool m_addMenu = false;

@@ -3,11 +3,13 @@
 #include "checker/CheckerField.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/CheckerTray.h"
+#include "checker/MailListPresenter.h"
 #include "checker/NewMailNotifier.h"
 #include "checker/QtCheckHost.h"
 #include "checker/QtCheckTimer.h"
 #include "checker/ShutdownCountdown.h"
 #include "checker/TF_ShutdownForm.h"
+#include "checker/UiText.h"
 #include "core/IniFile.h"
 #include "engine/Session.h"
 #include "platform/MailClientLauncher.h"
@@ -25,14 +27,6 @@
 #include <cmath>
 
 namespace tarn {
-
-namespace {
-
-QString qs(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
-} // namespace
 
 TF_CheckerWindow::TF_CheckerWindow(Session& session, PowerOff& powerOff, CheckTimerFactory* timers,
                                    QWidget* parent)
@@ -116,10 +110,10 @@ void TF_CheckerWindow::buildPopupMenu() {
         a->setObjectName(QString::fromLatin1(name));
     };
     add(m_popup, "Preferences1", "Preferences...");
-    add(m_popup, "MailList1", "Mail List...");
+    QAction* mailList1 = add(m_popup, "MailList1", "Mail List...");
     sep(m_popup, "N1");
     add(m_popup, "CheckforUpdate2", "Check for Update...");
-    add(m_popup, "Help1", "Help...");
+    QAction* help1 = add(m_popup, "Help1", "Help...");
     add(m_popup, "About2", "About...");
     sep(m_popup, "N5");
     m_floating2 = add(m_popup, "Floating2", "Floating");
@@ -148,6 +142,14 @@ void TF_CheckerWindow::buildPopupMenu() {
     // placement's; the tray keeps the check marks in step when the menu opens.
     connect(m_online1, &QAction::triggered, this, [this] { m_scheduler->online1xClick(); });
     connect(checkAll, &QAction::triggered, this, [this] { m_scheduler->CheckAll(); });
+    connect(mailList1, &QAction::triggered, this, [this] {
+        if (m_mailList)
+            m_mailList->showList(0);
+    });
+    connect(help1, &QAction::triggered, this, [this] {
+        if (m_mailList)
+            m_mailList->help();
+    });
     connect(quit, &QAction::triggered, this, [this] { close(); });
 }
 
@@ -163,7 +165,7 @@ void TF_CheckerWindow::setSoundPlayer(SoundPlayer* player) {
 void TF_CheckerWindow::createAccountObjects(int a) {
     const AccountSettings& acc = m_session.settings().account(a);
     auto* field = new CheckerField(a, m_panel);
-    field->setToolTip(qs(acc.Name));
+    field->setToolTip(uiText(acc.Name));
     field->setColor(Scheduler::normalColor(acc));
     connect(field, &CheckerField::doubleClicked, this, [this](int n) { m_scheduler->checkNow(n); });
     m_fields.push_back(field);
@@ -184,6 +186,10 @@ void TF_CheckerWindow::createAccountObjects(int a) {
     connect(launch, &QAction::triggered, this, [this, a] { launchMailClient(a); });
     connect(reset, &QAction::triggered, this, [this, a] { m_scheduler->ResetConnection(a); });
     connect(hide, &QAction::triggered, this, [this, a] { HideMessages(a); });
+    connect(list, &QAction::triggered, this, [this, a] {
+        if (m_mailList)
+            m_mailList->showList(a);
+    });
     field->setFieldMenu(menu);
     m_fieldMenus.push_back(menu);
 }
@@ -212,6 +218,13 @@ void TF_CheckerWindow::E_Setlengths(bool moveForNewAccounts) {
     }
     m_scheduler->syncAccounts();
     EShowTest();
+    if (m_mailList)
+        m_mailList->BuildAccountMenu();
+}
+
+void TF_CheckerWindow::setMailList(MailListPresenter* list) {
+    m_mailList = list;
+    m_placement->setMailListWindow(dynamic_cast<QWidget*>(list));
 }
 
 int TF_CheckerWindow::ppi() const {
@@ -321,7 +334,7 @@ void TF_CheckerWindow::PaintField(int account, std::uint32_t color) {
 
 void TF_CheckerWindow::SetFieldHint(int account, const std::string& text) {
     if (CheckerField* f = EShowVar(account))
-        f->setToolTip(qs(text));
+        f->setToolTip(uiText(text));
 }
 
 void TF_CheckerWindow::UpdateFieldCount(int account) {
@@ -370,6 +383,8 @@ void TF_CheckerWindow::HideMessages(int account) {
         // An error ends the walk; what was hidden stays hidden.
     }
     UpdateFieldCount(account);
+    if (m_mailList)
+        m_mailList->RebuildList(m_mailList->viewAccount());
     if (!m_scheduler->activityTimer().isActive() && m_session.Online)
         UpdateTrayState();
 }
@@ -380,12 +395,23 @@ void TF_CheckerWindow::EndOfCheckUpdate(const CheckResult& result) {
     AccountRuntime* rt = m_session.runtimeOf(a);
     if (!rt || a > s.accountCount())
         return;
+    const int previousCount = rt->ShownCount;
     {
         NamedLock lock(m_session.db().mutex());
         rt->ShownCount = static_cast<int>(m_session.db().CountShownMessages(a));
     }
     PaintField(a, Scheduler::endOfCheckColor(s.account(a), s.Main.Colors, result.failed));
     ShowCheckResult(a, true);
+    if (m_mailList) {
+        if ((result.listFlag && !result.unchanged) || result.deletedCount > 0) {
+            const int view = m_mailList->viewAccount();
+            if (view == a || view == 0)
+                m_mailList->RebuildList(view);
+        }
+        if (rt->ShownCount > previousCount && s.Main.PopupMailList && !m_mailList->listVisible() &&
+            !result.failed)
+            m_mailList->popupList(a);
+    }
     if (result.shutdownRequested)
         m_shutdown->StartShutdownTimer();
 }
@@ -397,7 +423,7 @@ void TF_CheckerWindow::launchMailClient(int a) {
     MailClientLauncher launcher;
     launcher.launch(s.account(a).DefaultMailClient, s.account(a).CustomMailClientPath,
                     [this](const std::string& text) {
-                        QMessageBox::critical(this, QString::fromLatin1(Title), qs(text));
+                        QMessageBox::critical(this, QString::fromLatin1(Title), uiText(text));
                     });
 }
 
@@ -410,7 +436,7 @@ void TF_CheckerWindow::moveChecker(int x, int y) {
 }
 
 void TF_CheckerWindow::setOnlineCaption(const std::string& caption) {
-    m_online1->setText(qs(caption));
+    m_online1->setText(uiText(caption));
 }
 
 bool TF_CheckerWindow::checkerVisible() const {

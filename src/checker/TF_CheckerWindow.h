@@ -22,6 +22,7 @@ namespace tarn {
 class CheckerField;
 class CheckerPlacement;
 class CheckerTray;
+class MailListPresenter;
 class NewMailNotifier;
 class PowerOff;
 class QtCheckHost;
@@ -49,6 +50,11 @@ public:
     // Replaces how a check worker is started (tests); the default starts TIdCheckThread.
     void setCheckStarter(CheckStarter starter) { m_starter = std::move(starter); }
     void setCheckOptions(const CheckOptions& options) { m_checkOptions = options; }
+    // The mail list window the checker's commands and the end of each check reach; none
+    // until it exists.
+    void setMailList(MailListPresenter* list);
+    MailListPresenter* mailList() const { return m_mailList; }
+    void launchMailClient(int account);
     // Runs when the window is asked to close, before the close is granted (the exit).
     void setCloseHandler(std::function<void()> handler) { m_onClose = std::move(handler); }
 
@@ -115,7 +121,6 @@ protected:
 private:
     void buildPopupMenu();
     void createAccountObjects(int account);
-    void launchMailClient(int account);
     void paintPanel();
     void startDefaultCheck(int account);
 
@@ -145,6 +150,7 @@ private:
     bool m_activatedOnce = false;
     WindowSnap m_snap;
     std::function<void()> m_onClose;
+    MailListPresenter* m_mailList = nullptr;
 };
 
 } // namespace tarn

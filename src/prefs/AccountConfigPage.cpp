@@ -2,6 +2,7 @@
 
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
+#include "checker/UiText.h"
 #include "core/CheckFrequency.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
@@ -25,12 +26,12 @@ namespace tarn {
 namespace {
 
 QString qs(const std::string& s) {
-    return QString::fromStdString(s);
+    return uiText(s);
 }
 
 // A settings line cannot hold a line break; one pasted into a field becomes a blank.
 std::string fieldText(const QString& text) {
-    std::string s = text.toStdString();
+    std::string s = uiBytes(text);
     for (char& c : s)
         if (c == '\r' || c == '\n' || c == '\0')
             c = ' ';
@@ -152,7 +153,7 @@ void AccountConfigPage::set_ComboBox6_settings() {
     acc.Name = name;
     acc.Host = fieldText(m_ui->Edit26->text());
     acc.UserID = fieldText(m_ui->Edit27->text());
-    acc.Password = m_ui->Edit30->text().toStdString();
+    acc.Password = uiBytes(m_ui->Edit30->text());
     acc.MailServerType = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
     acc.IMAPMailBoxName = fieldText(m_ui->cbMailBox->currentText());
 
@@ -324,7 +325,7 @@ void AccountConfigPage::cbMailBoxEnter() {
     // The check uses only the text before a ":" as the IMAP4 server; so does the list.
     const HostAndPort server = splitHostSetting(fieldText(m_ui->Edit26->text()));
     m_lister->start(server.host, fieldText(m_ui->Edit27->text()),
-                    m_ui->Edit30->text().toStdString());
+                    uiBytes(m_ui->Edit30->text()));
 }
 
 void AccountConfigPage::MailClientComboBox1Change() {

@@ -2,6 +2,7 @@
 
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
+#include "checker/UiText.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "engine/Session.h"
@@ -318,7 +319,7 @@ void TF_Prefs::RebuildAccountNodes() {
     const Settings& s = m_session.settings();
     for (int a = 1; a <= s.accountCount(); ++a) {
         auto* node = new QTreeWidgetItem(accounts);
-        node->setText(0, QString::fromStdString(s.account(a).Name));
+        node->setText(0, uiText(s.account(a).Name));
     }
     accounts->setExpanded(true);
 }
