@@ -1,5 +1,6 @@
 #include "prefs/MailboxLister.h"
 
+#include "checker/UiText.h"
 #include "engine/Imap4Client.h"
 
 #include <mutex>
@@ -50,11 +51,11 @@ void MailboxLister::start(const std::string& host, const std::string& user,
             client.setReadTimeout(timeout);
             client.Connect();
             for (const std::string& name : client.ListMailboxes({""}))
-                names << QString::fromStdString(name);
+                names << uiText(name);
             client.Disconnect();
             ok = true;
         } catch (const std::exception& e) {
-            error = QString::fromStdString(e.what());
+            error = uiText(e.what());
         }
         std::lock_guard<std::mutex> lock(channel->mutex);
         if (MailboxLister* owner = channel->owner) {
