@@ -1,5 +1,6 @@
 #include "app/TarnwickApp.h"
 
+#include "auxwin/TF_DYKT.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/QtSoundPlayer.h"
 #include "checker/TF_CheckerWindow.h"
@@ -9,6 +10,7 @@
 #include "core/Settings.h"
 #include "core/StartupDecisions.h"
 #include "engine/Session.h"
+#include "maillist/EMailListViewerLink.h"
 #include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
 #include "prefs/TF_Prefs.h"
@@ -16,6 +18,8 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -33,6 +37,8 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
+constexpr const char* kHomePage = "http://www.example.org/tarnwick/";
+
 void onSignal(int) {
     const char byte = 1;
     // Nothing else is safe here; the message loop does the rest.
@@ -47,6 +53,8 @@ TarnwickApp::~TarnwickApp() {
     // The windows hold references into the session; the dialog refers to the mail list and
     // the checker, the mail list to the checker.
     m_prefs.reset();
+    m_viewer.reset();
+    m_dykt.reset();
     if (m_window)
         m_window->setMailList(nullptr);
     m_mailList.reset();
@@ -160,9 +168,6 @@ void TarnwickApp::start() {
     prefsHooks.BuildAccountMenu = [&list] { list.BuildAccountMenu(); };
     prefsHooks.PurgeMaillist = [&list] { list.A_PurgeMaillistExecute(); };
     m_prefs->setMailListHooks(std::move(prefsHooks));
-    TF_EMailList::Hooks listHooks;
-    listHooks.preferences = [this] { m_prefs->openPreferences(); };
-    list.setHooks(std::move(listHooks));
 
     // A first start opens the dialog on the first account and leaves a complete settings
     // file at once.
@@ -173,6 +178,31 @@ void TarnwickApp::start() {
             m_saveError = e.what();
         }
     }
+
+    // The tips file ships inside the program; a first start puts it into the working folder,
+    // where the user may edit it. The tips window is the last window created.
+    const std::string tipsPath = m_session->path("dykt.ini");
+    const QString tipsFile = QFile::decodeName(QByteArray::fromStdString(tipsPath));
+    if (m_firstStart && !QFileInfo::exists(tipsFile)) {
+        // The copy of a resource is read-only; the user's copy is not.
+        if (QFile::copy(QStringLiteral(":/defaults/dykt.ini"), tipsFile))
+            QFile::setPermissions(tipsFile, QFile::ReadOwner | QFile::WriteOwner |
+                                                QFile::ReadGroup | QFile::ReadOther);
+    }
+    m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, kHomePage);
+
+    // The mail list's commands that open the other windows.
+    m_viewer = std::make_unique<EMailListViewerLink>(*m_session, *m_mailList, w);
+    TF_EMailList::Hooks hooks;
+    hooks.showHeaders = [this] { m_viewer->showHeaders(); };
+    hooks.showMessage = [this] { m_viewer->showMessages(); };
+    hooks.preferences = [this] { m_prefs->openPreferences(); };
+    hooks.tips = [this] {
+        m_dykt->show();
+        m_dykt->raise();
+        m_dykt->activateWindow();
+    };
+    m_mailList->setHooks(std::move(hooks));
 }
 
 void TarnwickApp::saveSettings() {
