@@ -638,14 +638,21 @@ TEST_F(MailListWindowTest, SelectionRuleSwapsRetrieveBodyAndShowMessageAndTheEnt
     list->setHook(TF_EMailList::Hook::ShowMessage, [&] { ++shown; });
     list->ListView1DblClick();
     EXPECT_EQ(shown, 1);
+    // Enter in the list reaches the command that holds it.
+    list->show();
+    list->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(list.get(), 2000));
+    view()->setFocus();
+    QTest::keyClick(view(), Qt::Key_Return);
+    EXPECT_EQ(shown, 2);
 
     select({rowOf("nobody")});
     EXPECT_FALSE(action("A_ShowMessage")->isEnabled());
     EXPECT_TRUE(action("A_RetrieveBody")->isEnabled());
     EXPECT_TRUE(find<QAction>("ToolButtonRetrieveBody")->isVisible());
     EXPECT_EQ(action("A_RetrieveBody")->shortcut(), QKeySequence(Qt::Key_Return));
-    list->ListView1DblClick();
-    EXPECT_EQ(shown, 1);
+    QTest::keyClick(view(), Qt::Key_Enter);
+    EXPECT_EQ(shown, 2);
     EXPECT_TRUE(rec("nobody", 1).RetrieveMail.value_or(false));
 
     view()->selectionModel()->clearSelection();
