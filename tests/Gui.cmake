@@ -20,6 +20,7 @@ if(TARGET tarn_app)
     # Some tests run the built program itself.
     if(TARGET tarnwick)
       add_dependencies(test_app tarnwick)
+      target_compile_definitions(test_app PRIVATE TARNWICK_BIN="$<TARGET_FILE:tarnwick>")
     endif()
   endif()
 endif()

@@ -198,16 +198,14 @@ void TarnwickApp::start() {
 
     // The mail list's commands that open the other windows.
     m_viewer = std::make_unique<EMailListViewerLink>(*m_session, *m_mailList, w);
-    TF_EMailList::Hooks hooks;
-    hooks.showHeaders = [this] { m_viewer->showHeaders(); };
-    hooks.showMessage = [this] { m_viewer->showMessages(); };
-    hooks.preferences = [this] { m_prefs->openPreferences(); };
-    hooks.tips = [this] {
+    m_mailList->setHook(TF_EMailList::Hook::ShowHeaders, [this] { m_viewer->showHeaders(); });
+    m_mailList->setHook(TF_EMailList::Hook::ShowMessage, [this] { m_viewer->showMessages(); });
+    m_mailList->setHook(TF_EMailList::Hook::Preferences, [this] { m_prefs->openPreferences(); });
+    m_mailList->setHook(TF_EMailList::Hook::Tips, [this] {
         m_dykt->show();
         m_dykt->raise();
         m_dykt->activateWindow();
-    };
-    m_mailList->setHooks(std::move(hooks));
+    });
 }
 
 void TarnwickApp::saveSettings() {

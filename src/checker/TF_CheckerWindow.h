@@ -120,6 +120,8 @@ protected:
 
 private:
     void buildPopupMenu();
+    // Enables the items that open a window when something answers them (when the menu opens).
+    void updateWindowItems();
     void createAccountObjects(int account);
     void paintPanel();
     void startDefaultCheck(int account);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AccountRuntime.h"
 #include "core/TarnError.h"
 
 #include <optional>
@@ -10,7 +11,7 @@ namespace tarn {
 // What one check tells the program when it ends; EndOfCheckUpdate and the termination step
 // work from it alone.
 struct CheckResult {
-    int account = 0;
+    int account = 0; // the account's number when the result was made (0: it was deleted)
     bool failed = false;
     bool unchanged = false;
     bool listFlag = false;
@@ -21,6 +22,12 @@ struct CheckResult {
     // connection. Empty text when the check did not fail.
     ErrorKind failureKind = ErrorKind::Other;
     std::string failureText{};
+    // The account's run-time record, which follows the account when accounts before it are
+    // deleted (null when the account never existed).
+    AccountRuntime* runtime = nullptr;
+
+    // The account's number now; 0 once it was deleted.
+    int currentAccount() const { return runtime ? runtime->Number.load() : account; }
 
     // "kind: text" (for instance "time-out: Read timed out after 60000 ms."), the words the
     // field hint, the mail list and tarnwick-check show; empty when the check did not fail.

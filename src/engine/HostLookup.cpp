@@ -4,7 +4,6 @@
 
 #include <condition_variable>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <mutex>
 #include <netdb.h>
@@ -50,7 +49,11 @@ struct Lookup {
     std::condition_variable done;
     bool finished = false;
     std::vector<ResolvedAddress> addresses;
-    std::exception_ptr error;
+    // A failure crosses over as kind and text, not as the exception object itself, which
+    // the helper would otherwise still share with the caller that throws it.
+    bool failed = false;
+    ErrorKind errorKind = ErrorKind::Other;
+    std::string errorText;
 };
 
 } // namespace
@@ -61,15 +64,25 @@ std::vector<ResolvedAddress> resolveWithin(const HostLookup& lookup, const std::
     try {
         std::thread([state, lookup, host, port] {
             std::vector<ResolvedAddress> found;
-            std::exception_ptr error;
+            bool failed = false;
+            ErrorKind kind = ErrorKind::Other;
+            std::string text;
             try {
                 found = lookup(host, port);
-            } catch (...) {
-                error = std::current_exception();
+            } catch (const TarnError& e) {
+                failed = true;
+                kind = e.kind();
+                text = e.what();
+            } catch (const std::exception& e) {
+                failed = true;
+                kind = ErrorKind::HostNotFound;
+                text = "Host " + host + " not found: " + e.what();
             }
             std::lock_guard<std::mutex> lock(state->mutex);
             state->addresses = std::move(found);
-            state->error = error;
+            state->failed = failed;
+            state->errorKind = kind;
+            state->errorText = std::move(text);
             state->finished = true;
             state->done.notify_all();
         }).detach();
@@ -81,8 +94,8 @@ std::vector<ResolvedAddress> resolveWithin(const HostLookup& lookup, const std::
     if (!state->done.wait_for(lock, timeout, [&] { return state->finished; }))
         throw TarnError(ErrorKind::TimedOut, "Looking up " + host + " timed out after " +
                                                  std::to_string(timeout.count()) + " ms.");
-    if (state->error)
-        std::rethrow_exception(state->error);
+    if (state->failed)
+        throw TarnError(state->errorKind, state->errorText);
     if (state->addresses.empty())
         throw TarnError(ErrorKind::HostNotFound, "Host " + host + " not found: no address.");
     return std::move(state->addresses);

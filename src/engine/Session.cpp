@@ -1,6 +1,8 @@
 #include "engine/Session.h"
 
 #include "core/TarnError.h"
+#include "platform/NamedMutex.h"
+#include "store/MailStoreFiles.h"
 
 namespace tarn {
 
@@ -14,30 +16,62 @@ void Session::syncWithSettings() {
 }
 
 AccountRuntime* Session::runtimeOf(int n) {
-    if (n < 1 || n > m_runtime.size())
-        return nullptr;
-    return &m_runtime[n];
+    return m_runtime.find(n);
+}
+
+SettingsReadResult Session::LoadSettings(SettingsReadInputs inputs) {
+    inputs.workingFolder = m_workingFolder;
+    const SettingsReadResult read = loadSettingsFile(path(kSettingsFileName), inputs, m_settings);
+    syncWithSettings();
+    return read;
+}
+
+std::set<int> Session::LoadStore(bool releaseChanged,
+                                 std::function<void(const std::string&)> errorBox) {
+    StoreLoadOptions load;
+    load.folder = m_workingFolder;
+    load.KeepMailDB = m_settings.Main.KeepMailDB;
+    load.ReleaseChanged = releaseChanged;
+    load.ECount = m_settings.accountCount();
+    load.errorBox = std::move(errorBox);
+    return MailStoreFiles::LoadStore(m_db, load);
+}
+
+long long Session::RecountShown(int account) {
+    long long count = 0;
+    {
+        NamedLock lock(m_db.mutex());
+        count = m_db.CountShownMessages(account);
+    }
+    if (AccountRuntime* rt = runtimeOf(account))
+        rt->ShownCount = static_cast<int>(count);
+    return count;
+}
+
+bool Session::AnyShownMessage() {
+    NamedLock lock(m_db.mutex());
+    return m_db.CountAllShownMessages() > 0;
+}
+
+bool Session::HideMessages(int account, bool checksRunning) {
+    try {
+        NamedLock lock(m_db.mutex());
+        m_db.HideMessages(account);
+    } catch (const std::exception&) {
+        // An error ends the walk; what was hidden stays hidden.
+    }
+    return !checksRunning && Online;
 }
 
 AccountSettings newAccountDefaults(int n, const CheckerColors& colors) {
-    AccountSettings a;
-    a.Name = "Account " + std::to_string(n);
-    a.MailServerType = 0;
-    a.IMAPMailBoxName = "INBOX";
+    AccountSettings a = defaultAccount(n, colors);
+    // A new account asks for its password until the user chooses to keep it.
     a.SavePwd = false;
-    a.Timer = 300000;
-    a.Active = true;
-    a.List = true;
-    a.RetrieveAllBodies = false;
-    a.Show = true;
-    a.Sound = true;
-    a.ActiveColor = colors.Active;
-    a.IdleColor = colors.Idle;
-    a.DefaultMailClient = 0;
     return a;
 }
 
 int Session::createAccount() {
+    NamedLock lock(m_db.mutex());
     const int n = m_settings.accountCount() + 1;
     m_settings.Accounts.push_back(newAccountDefaults(n, m_settings.Main.Colors));
     m_settings.Main.ECount = n;
@@ -51,14 +85,26 @@ void Session::deleteAccount(int d) {
         throw TarnError("no account " + std::to_string(d));
     if (count <= 1)
         throw TarnError("You must have at least one account!");
+    // Settings, run-time records and the mail list's records change together under the MailDB
+    // lock, under which workers read their account's number: a running check of a later
+    // account files its results under its new number, one of account d files nothing.
+    NamedLock lock(m_db.mutex());
     m_runtime.resize(count);
-    for (int a = d; a < count; ++a) {
-        m_runtime[a].ShownCount = m_runtime[a + 1].ShownCount.load();
-        m_runtime[a].Busy = m_runtime[a + 1].Busy.load();
-    }
     m_settings.Accounts.erase(m_settings.Accounts.begin() + (d - 1));
     m_settings.Main.ECount = count - 1;
-    m_runtime.resize(count - 1);
+    m_runtime.remove(d);
+
+    std::vector<MailRecord> records;
+    for (const MailRecord* r : m_db.storedRecords()) {
+        const int a = r->Account.value_or(0);
+        if (a == d)
+            continue;
+        MailRecord copy = *r;
+        if (a > d)
+            copy.Account = a - 1;
+        records.push_back(std::move(copy));
+    }
+    m_db.replaceAll(std::move(records));
 
     std::vector<TFilter> kept;
     kept.reserve(m_settings.Filters.size());

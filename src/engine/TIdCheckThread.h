@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/CheckHost.h"
+#include "engine/CheckPass.h"
 #include "engine/HostLookup.h"
 #include "engine/MailMessage.h"
 
@@ -8,14 +9,12 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace tarn {
 
 class Session;
-class Pop3Client;
-class Imap4Client;
-class LineConnection;
+class MailboxClient;
+struct AccountRuntime;
 
 // The account's Host setting split into the server name and the port.
 struct HostAndPort {
@@ -25,16 +24,11 @@ struct HostAndPort {
 };
 HostAndPort splitHostSetting(const std::string& hostSetting);
 
-// No check runs longer than this, whatever the server does: every wait on the server ends by
-// then and the check fails with a time-out. Generous on purpose (a first check of a large
-// mailbox over a slow line takes a while); it exists so that a server that keeps answering
-// just in time cannot hold an account busy for ever.
-inline constexpr std::chrono::minutes kCheckTimeLimit{30};
-
 // Time limits of the worker's connection: connectTimeout covers the name lookup and the
 // connect, readTimeout each answer from the command that asked for it, writeTimeout each
-// command. The protocol port of IMAP4 is fixed; only tests with a private server on another
-// port change imapPort. hostLookup: empty for the system's resolver.
+// command, checkTimeLimit the whole check. The protocol port of IMAP4 is fixed; only tests
+// with a private server on another port change imapPort. hostLookup: empty for the system's
+// resolver.
 struct CheckOptions {
     std::chrono::milliseconds connectTimeout{30000};
     std::chrono::milliseconds readTimeout{60000};
@@ -45,7 +39,8 @@ struct CheckOptions {
     HostLookup hostLookup;
 };
 
-// One check of one account.
+// One check of one account: the thread and the conversation with the rest of the program
+// around a CheckPass, which does the work.
 //
 // Threading contract:
 //  - Construct on the main thread (the scheduler has set Busy). The constructor may call
@@ -62,6 +57,7 @@ struct CheckOptions {
 //  Session::Quitting, after which workers stop at the next message, make no further host call
 //  and end; Session::waitForWorkers bounds the wait. A process that cannot wait for them leaves
 //  the Session alive and ends with quick_exit, so no running worker sees a destroyed object.
+//  The account may be deleted or renumbered while its check runs (see CheckPass).
 class TIdCheckThread {
 public:
     TIdCheckThread(std::string host, int port, std::string user, std::string password, bool list,
@@ -86,67 +82,33 @@ public:
     CheckResult run();
 
     // The termination step: clears the account's New marks, sets LastMailboxTotal to -1 after
-    // a failure, clears Busy. Hosts call it on the main thread from TerminateCheck.
+    // a failure, clears Busy. Hosts call it on the main thread from TerminateCheck. It follows
+    // the account to its present number; a deleted account's step touches no other account.
     static void terminationStep(Session& session, const CheckResult& result);
 
     // Makes the check failed before it starts (as an empty host does), with its reason.
     void markFailed(ErrorKind kind, const std::string& text);
-    bool failed() const { return m_failed; }
+    bool failed() const { return m_pass->failed(); }
     const std::string& password() const { return m_password; }
     int port() const { return m_port; }
 
 private:
     void check();
-    void connectAndCount(int& n);
-    void perMessagePass(int n);
-    void processMessage(int i, int n);
-    void deletionStep(int n);
-    // Fetches message i whole; nullopt when the server has none or the fetch failed.
-    std::optional<std::string> fetchBody(int i);
-    void disconnect();
-    void report(int kind, const std::string& text);
-    // Marks the check failed; the first reason stays. A "Not Connected." goes back to what
-    // broke the connection.
-    void fail(const std::exception& e);
-    void fail(ErrorKind kind, const std::string& text);
-    // For a failure the pass may pass over (a size, a header, a body): rethrows the one in
-    // flight when it means the connection is lost, so the message fails and the pass ends;
-    // an answer over its budget fails the check but the pass goes on.
-    void passOver(const std::exception& e);
-    bool connectionLost(const std::exception& e) const;
-    LineConnection& connection();
-    bool quitting() const;
     CheckResult result() const;
+    bool quitting() const;
 
     Session& m_session;
     CheckHost& m_host;
     CheckOptions m_options;
     std::string m_hostName;
     int m_port = 110;
-    std::string m_user;
     std::string m_password;
-    bool m_list = true;
-    bool m_allBodies = false;
     int m_account = 0;
-    int m_serverType = 0;
-    std::string m_mailbox;
-    // Settings read once at creation on the main thread, so the worker never reads the model
-    // while the preferences may change it.
-    std::string m_accountName;
-    long long m_maxDownloadBytes = 50 * 1024;
-    bool m_keepLogFile = true;
+    AccountRuntime* m_runtime = nullptr;
+    bool m_list = true;
 
-    std::unique_ptr<Pop3Client> m_pop;
-    std::unique_ptr<Imap4Client> m_imap;
-    std::vector<std::string> m_uidListing;
-
-    bool m_failed = false;
-    ErrorKind m_failureKind = ErrorKind::Other;
-    std::string m_failureText;
-    bool m_unchanged = false;
-    bool m_shutdownRequested = false;
-    int m_deleted = 0;
-    long long m_newCount = 0;
+    std::unique_ptr<MailboxClient> m_client;
+    std::unique_ptr<CheckPass> m_pass;
 };
 
 } // namespace tarn

@@ -166,6 +166,24 @@ TEST_F(CheckerWindowTest, BlinkingWhileBusyThenResultOnTheField) {
     EXPECT_EQ(field(1)->toolTip().toStdString(), "Account 1 09:05");
 }
 
+TEST_F(CheckerWindowTest, ItemsOfWindowsThatNobodyOpensAreDisabledWhenTheMenuOpens) {
+    makeWindow(1);
+    QMenu* popup = window->popupMenu();
+    auto item = [&](const char* name) { return popup->findChild<QAction*>(name); };
+    emit popup->aboutToShow();
+    for (const char* name : {"Preferences1", "CheckforUpdate2", "About2"})
+        EXPECT_FALSE(item(name)->isEnabled()) << name;
+    for (const char* name : {"MailList1", "Help1", "CheckAll1", "Quit2"})
+        EXPECT_TRUE(item(name)->isEnabled()) << name;
+    // Once a window answers the item, it is offered.
+    int opened = 0;
+    QObject::connect(item("About2"), &QAction::triggered, [&] { ++opened; });
+    emit popup->aboutToShow();
+    EXPECT_TRUE(item("About2")->isEnabled());
+    item("About2")->trigger();
+    EXPECT_EQ(opened, 1);
+}
+
 TEST_F(CheckerWindowTest, FailedCheckShowsItsReasonBesideTheTime) {
     makeWindow(2);
     CheckResult failed{2, true};

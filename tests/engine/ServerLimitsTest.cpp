@@ -126,26 +126,30 @@ TEST(WriteDeadline, PeerThatNeverReadsFailsTheWriteInTime) {
     EXPECT_LT(since(t0), 5000ms);
 }
 
-// A resolver that answers only when the test lets it, as a hanging DNS server would.
+// A resolver that answers only when the test lets it, as a hanging DNS server would. Its
+// state is shared with the lookup, which may still be waking up after the test has ended.
 class HeldLookup {
 public:
     tarn::HostLookup lookup() {
-        return [this](const std::string&, int) -> std::vector<tarn::ResolvedAddress> {
-            std::unique_lock<std::mutex> l(m_mutex);
-            m_cv.wait(l, [this] { return m_released; });
+        return [state = m_state](const std::string&, int) -> std::vector<tarn::ResolvedAddress> {
+            std::unique_lock<std::mutex> l(state->mutex);
+            state->cv.wait(l, [&] { return state->released; });
             throw tarn::TarnError(ErrorKind::HostNotFound, "gave up");
         };
     }
     void release() {
-        std::lock_guard<std::mutex> l(m_mutex);
-        m_released = true;
-        m_cv.notify_all();
+        std::lock_guard<std::mutex> l(m_state->mutex);
+        m_state->released = true;
+        m_state->cv.notify_all();
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_released = false;
+    struct State {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool released = false;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 TEST(NameLookup, SlowResolverFailsTheConnectAfterTheConnectTimeout) {

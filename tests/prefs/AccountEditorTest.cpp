@@ -253,17 +253,17 @@ TEST_F(AccountEditorTest, DeleteTheSecondOfFourAccounts) {
     EXPECT_EQ(s.Filters[2].IfCondition, 14);
     EXPECT_EQ(session.filters().load()->size(), 3u);
 
-    // ShownCount moves with its account; the rest stays with the position. Every connection
-    // was reset first, so nothing is busy.
+    // The whole run-time record moves with its account, so a pending check request stays
+    // with the account that asked. Every connection was reset first, so nothing is busy.
     ASSERT_EQ(session.runtime().size(), 3);
     EXPECT_EQ(session.runtime()[2].ShownCount, 30);
     EXPECT_EQ(session.runtime()[3].ShownCount, 40);
     for (int a = 1; a <= 3; ++a)
         EXPECT_FALSE(session.runtime()[a].Busy) << a;
-    EXPECT_TRUE(session.runtime()[2].CheckRequested);
-    EXPECT_FALSE(session.runtime()[3].CheckRequested);
-    EXPECT_EQ(session.runtime()[2].LastMailboxTotal, 200);
-    EXPECT_EQ(session.runtime()[3].LastMailboxTotal, 300);
+    EXPECT_FALSE(session.runtime()[2].CheckRequested);
+    EXPECT_TRUE(session.runtime()[3].CheckRequested);
+    EXPECT_EQ(session.runtime()[2].LastMailboxTotal, 300);
+    EXPECT_EQ(session.runtime()[3].LastMailboxTotal, 400);
     EXPECT_EQ(session.runtime()[1].LastMailboxTotal, -2); // its messages were purged
 
     // The mail list is purged and its file gone; fields, timers and nodes shrink.
