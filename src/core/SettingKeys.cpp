@@ -113,6 +113,8 @@ const SettingKey kAccount[] = {
     {"RetrieveAllBodies", &A::RetrieveAllBodies, false},
     {"CustomMailClientPath", &A::CustomMailClientPath, ""},
     {"DefaultMailClient", &A::DefaultMailClient, 0},
+    {"Security", &A::Security, 0},
+    {"TLSFingerprint", &A::TLSFingerprint, ""},
 };
 
 const SettingKey kFilter[] = {

@@ -6,6 +6,7 @@
 
 #include "core/AsciiText.h"
 #include "core/TarnError.h"
+#include "engine/TlsTransport.h"
 
 namespace tarn {
 
@@ -180,6 +181,7 @@ void Imap4Client::Connect() {
     }
     checkArgument(m_user, "user name");
     checkArgument(m_password, "password");
+    checkSecuritySettings(m_security, m_pin);
     m_state = State::NotAuthenticated;
     m_mailbox = {};
     m_reply = {};
@@ -188,6 +190,9 @@ void Imap4Client::Connect() {
 
     bool greeted = false;
     try {
+        if (m_security == ConnectionSecurity::Tls) {
+            m_conn->StartTls(m_pin);
+        }
         std::size_t budget = kMaxReplyBytes;
         const std::string greeting = readLogicalLine(kMaxSmallLiteral, budget);
         const std::string head =
@@ -206,6 +211,9 @@ void Imap4Client::Connect() {
         }
         greeted = true;
         m_tagCounter = 0;
+        if (m_security == ConnectionSecurity::StartTls) {
+            startTls();
+        }
         sendCommand("LOGIN " + m_user + " " + m_password, true, kMaxSmallLiteral,
                     ErrorKind::LoginRejected);
         m_state = State::Authenticated;
@@ -220,6 +228,32 @@ void Imap4Client::Connect() {
         closeQuietly();
         throw;
     }
+}
+
+void Imap4Client::startTls() {
+    // The capability list comes in clear and proves nothing, but a server that does not name
+    // STARTTLS there will not switch, and then no password may follow.
+    sendCommand("CAPABILITY");
+    bool offered = false;
+    for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
+        const std::vector<std::string_view> words = splitSpaces(m_reply.lines[k]);
+        if (words.empty() || upperAsciiCopy(words[0]) != "CAPABILITY") {
+            continue;
+        }
+        for (std::string_view w : words) {
+            offered = offered || upperAsciiCopy(w) == "STARTTLS";
+        }
+    }
+    if (!offered) {
+        throw TarnError(ErrorKind::TlsError, kNoStartTls + ".");
+    }
+    sendCommand("STARTTLS", false);
+    if (m_reply.status != "OK") {
+        const std::string text = m_reply.text();
+        throw TarnError(ErrorKind::TlsError,
+                        kNoStartTls + (text.empty() ? "." : " (" + text + ")."));
+    }
+    m_conn->StartTls(m_pin);
 }
 
 const ImapMailboxData& Imap4Client::SelectMailbox(const std::string& mailbox) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/TlsTransport.h"
+
 namespace tarn {
 
 namespace {
@@ -23,7 +25,15 @@ LineConnection::LineConnection(std::unique_ptr<Transport> transport)
 
 LineConnection::~LineConnection() {
     if (m_transport)
-        m_transport->close();
+        active().close();
+}
+
+Transport& LineConnection::active() {
+    return m_tls ? static_cast<Transport&>(*m_tls) : *m_transport;
+}
+
+const Transport& LineConnection::active() const {
+    return m_tls ? static_cast<const Transport&>(*m_tls) : *m_transport;
 }
 
 std::chrono::milliseconds LineConnection::timeLeft(Clock::time_point deadline,
@@ -58,11 +68,10 @@ void LineConnection::startAnswer() {
 }
 
 void LineConnection::Connect(const std::string& host, int port) {
-    m_transport->close();
-    m_buffer.clear();
-    m_pos = 0;
+    Disconnect();
     m_lineTooLong = false;
     m_peerClosed = false;
+    m_host = host;
     m_lastError.reset();
     bool endTimeFirst = false;
     const auto left = timeLeft(Clock::now() + m_connectTimeout, endTimeFirst);
@@ -80,7 +89,8 @@ void LineConnection::Connect(const std::string& host, int port) {
 }
 
 void LineConnection::Disconnect() {
-    m_transport->close();
+    active().close();
+    m_tls.reset();
     m_buffer.clear();
     m_pos = 0;
 }
@@ -91,13 +101,36 @@ void LineConnection::Abandon(const TarnError& reason) {
 }
 
 bool LineConnection::Connected() const {
-    return m_transport->isOpen();
+    return active().isOpen();
+}
+
+void LineConnection::StartTls(std::string_view pin) {
+    if (!Connected())
+        throw notConnected();
+    if (m_tls)
+        throw TarnError(ErrorKind::TlsError, "The connection is encrypted already.");
+    // Injected after the server's go-ahead: not part of any protected reply.
+    m_buffer.clear();
+    m_pos = 0;
+    m_peerClosed = false;
+    // The handshake is the server's answer to the connect or the go-ahead.
+    bool endTimeFirst = false;
+    const auto left = timeLeft(Clock::now() + m_readTimeout, endTimeFirst);
+    try {
+        auto tls = std::make_unique<TlsTransport>(*m_transport, m_host, pin);
+        tls->handshake(left);
+        m_tls = std::move(tls);
+    } catch (const TarnError& e) {
+        m_transport->close();
+        failTransport(e, "TLS handshake", m_readTimeout, endTimeFirst);
+    }
+    startAnswer();
 }
 
 bool LineConnection::fill() {
     if (m_peerClosed)
         return false;
-    if (!m_transport->isOpen())
+    if (!active().isOpen())
         throw notConnected();
     // Drop what has been handed out before growing the buffer.
     if (m_pos > 0) {
@@ -112,7 +145,7 @@ bool LineConnection::fill() {
     m_buffer.resize(old + kChunkSize);
     std::size_t got = 0;
     try {
-        got = m_transport->read(m_buffer.data() + old, kChunkSize, left);
+        got = active().read(m_buffer.data() + old, kChunkSize, left);
     } catch (const TarnError& e) {
         m_buffer.resize(old);
         failTransport(e, "Read", m_readTimeout, endTimeFirst);
@@ -189,12 +222,12 @@ void LineConnection::WriteLn(std::string_view line) {
 }
 
 void LineConnection::Write(std::string_view data) {
-    if (!m_transport->isOpen())
+    if (!active().isOpen())
         throw notConnected();
     bool endTimeFirst = false;
     const auto left = timeLeft(Clock::now() + m_writeTimeout, endTimeFirst);
     try {
-        m_transport->writeAll(data, left);
+        active().writeAll(data, left);
     } catch (const TarnError& e) {
         failTransport(e, "Write", m_writeTimeout, endTimeFirst);
     }

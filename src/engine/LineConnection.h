@@ -11,7 +11,9 @@
 
 namespace tarn {
 
-// Byte stream under a LineConnection: plain TCP now, TLS can be slotted in later.
+class TlsTransport;
+
+// Byte stream under a LineConnection: plain TCP, with TLS (TlsTransport) over it when asked.
 // Every call waits at most the time it is given; the LineConnection works out that time from
 // its deadlines, so a transport needs no clock of its own. Failures are TarnErrors with a
 // kind: TimedOut when the time given ran out (the LineConnection then words the error),
@@ -56,6 +58,15 @@ public:
     void Connect(const std::string& host, int port);
     void Disconnect();
     bool Connected() const;
+    // Switches the open connection to TLS (at once for TLS from the first byte, after the
+    // server agreed for STARTTLS): whatever was received and not yet read is dropped first,
+    // so nothing the server sent in clear can pass for a protected reply. The handshake must
+    // end within the read time-out; the certificate is checked against the host given to
+    // Connect, or against the pin (see TlsTransport). A failure closes the connection.
+    void StartTls(std::string_view pin = {});
+    bool Encrypted() const { return m_tls != nullptr; }
+    // The TLS layer while Encrypted(), else nullptr.
+    const TlsTransport* tls() const { return m_tls.get(); }
 
     // The next line without its end. Throws TarnError: "Max line length exceeded." (and
     // from then on for every read; kind OverBudget), "Connection Closed Gracefully." (kind
@@ -99,8 +110,12 @@ private:
                                     std::chrono::milliseconds limit, bool endTimeFirst);
     void startAnswer();
     std::size_t buffered() const { return m_buffer.size() - m_pos; }
+    Transport& active();
+    const Transport& active() const;
 
     std::unique_ptr<Transport> m_transport;
+    std::unique_ptr<TlsTransport> m_tls; // over m_transport once StartTls ran
+    std::string m_host;
     std::string m_buffer;
     std::size_t m_pos = 0;
     bool m_lineTooLong = false;

@@ -1,5 +1,7 @@
 #include "engine/Pop3Client.h"
 
+#include "engine/TlsTransport.h"
+
 #include <charconv>
 #include <limits>
 #include <strings.h>
@@ -154,9 +156,21 @@ std::vector<std::string> Pop3Client::readListing(bool unstuff, Budget& budget) {
 }
 
 void Pop3Client::Connect() {
+    checkSecuritySettings(m_security, m_pin);
     m_connection->Connect(m_host, m_port);
     try {
+        if (m_security == ConnectionSecurity::Tls)
+            m_connection->StartTls(m_pin);
         readReply(true);
+        if (m_security == ConnectionSecurity::StartTls) {
+            const Pop3Reply& r = sendCmd("STLS", false);
+            if (r.status != Pop3Reply::Status::Ok) {
+                const std::string text = trim(r.text());
+                throw TarnError(ErrorKind::TlsError,
+                                kNoStartTls + (text.empty() ? "." : " (" + text + ")."));
+            }
+            m_connection->StartTls(m_pin);
+        }
         sendCmd("USER " + m_user, true, ErrorKind::LoginRejected);
         sendCmd("PASS " + m_password, true, ErrorKind::LoginRejected);
     } catch (...) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AccountSettings.h"
 #include "engine/LineConnection.h"
 
 namespace tarn {
@@ -40,6 +41,7 @@ struct Pop3Message {
 class Pop3Client {
 public:
     static constexpr int kDefaultPort = 110;
+    static constexpr int kDefaultTlsPort = 995;
     static constexpr std::size_t kMaxHeaderBytes = 1024 * 1024;
     static constexpr std::size_t kMaxMessageBytes = 64 * 1024 * 1024;
     static constexpr std::size_t kMaxListingLines = 250000;
@@ -54,14 +56,20 @@ public:
     void setPort(int port) { m_port = port; }
     void setUser(std::string user) { m_user = std::move(user); }
     void setPassword(std::string password) { m_password = std::move(password); }
+    // TLS from the first byte, or STLS after the greeting; pin: see TlsTransport.
+    void setSecurity(ConnectionSecurity security, std::string pin = {}) {
+        m_security = security;
+        m_pin = std::move(pin);
+    }
     const std::string& host() const { return m_host; }
     int port() const { return m_port; }
     // Budget of one message as "RETR" delivers it, line ends included.
     void setMaxMessageBytes(std::size_t bytes) { m_maxMessageBytes = bytes; }
     std::size_t maxMessageBytes() const { return m_maxMessageBytes; }
 
-    // Greeting, "USER", "PASS". On a failure after the TCP connection was opened it runs
-    // Disconnect and rethrows.
+    // Greeting, "USER", "PASS"; with STARTTLS "STLS" and the handshake come before "USER",
+    // and a server that refuses "STLS" fails the connection before any credential is sent.
+    // On a failure after the TCP connection was opened it runs Disconnect and rethrows.
     void Connect();
     // "STAT": the count before the first space of the text; 0 when there is no text.
     int MessageCount();
@@ -114,6 +122,8 @@ private:
     int m_port = kDefaultPort;
     std::string m_user;
     std::string m_password;
+    ConnectionSecurity m_security = ConnectionSecurity::None;
+    std::string m_pin;
     std::size_t m_maxMessageBytes = kMaxMessageBytes;
 };
 

@@ -54,9 +54,23 @@ HostAndPort splitHostSetting(const std::string& hostSetting) {
     } else {
         out.host = hostSetting.substr(0, first);
         out.portText = hostSetting.substr(hostSetting.rfind(':') + 1);
+        out.hasPort = true;
     }
     out.port = parsePort(out.portText);
     return out;
+}
+
+std::optional<int> checkPort(int serverType, int security, const HostAndPort& hp,
+                             int fixedImapPort) {
+    const auto tls = static_cast<int>(ConnectionSecurity::Tls);
+    const auto none = static_cast<int>(ConnectionSecurity::None);
+    if (serverType == kImap4 && security == none)
+        return fixedImapPort;
+    if (hp.hasPort)
+        return hp.port;
+    if (serverType == kImap4)
+        return security == tls ? Imap4Client::kDefaultTlsPort : Imap4Client::kDefaultPort;
+    return security == tls ? Pop3Client::kDefaultTlsPort : Pop3Client::kDefaultPort;
 }
 
 TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std::string password,
@@ -70,8 +84,12 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
     m_runtime = m_session.runtimeOf(account);
 
     CheckPassSettings passSettings;
-    if (known)
-        passSettings.accountName = settings.account(account).Name;
+    if (known) {
+        const AccountSettings& acc = settings.account(account);
+        passSettings.accountName = acc.Name;
+        m_security = acc.Security;
+        m_pin = acc.TLSFingerprint;
+    }
     passSettings.list = list;
     passSettings.allBodies = retrieveAllBodies;
     passSettings.maxDownloadBytes = static_cast<long long>(settings.Main.MaxDownloadSize) * 1024;
@@ -88,7 +106,8 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
     std::unique_ptr<Imap4Client> imap;
     if (serverType == kImap4) {
         imap = std::make_unique<Imap4Client>(std::move(connection));
-        m_port = m_options.imapPort;
+        if (m_security == static_cast<int>(ConnectionSecurity::None))
+            m_port = m_options.imapPort;
     } else {
         pop = std::make_unique<Pop3Client>(std::move(connection));
     }
@@ -108,12 +127,14 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
         imap->setPort(m_port);
         imap->setUser(user);
         imap->setPassword(m_password);
+        imap->setSecurity(static_cast<ConnectionSecurity>(m_security), m_pin);
         m_client = std::make_unique<Imap4MailboxClient>(std::move(imap), std::move(mailboxName));
     } else {
         pop->setHost(m_hostName);
         pop->setPort(m_port);
         pop->setUser(user);
         pop->setPassword(m_password);
+        pop->setSecurity(static_cast<ConnectionSecurity>(m_security), m_pin);
         m_client = std::make_unique<Pop3MailboxClient>(std::move(pop));
     }
     // What the server claims a message's size to be is not trusted: the fetch itself stops at
@@ -139,11 +160,13 @@ std::unique_ptr<TIdCheckThread> TIdCheckThread::forAccount(Session& session, Che
                                                            const CheckOptions& options) {
     const AccountSettings& acc = session.settings().account(account);
     const HostAndPort hp = splitHostSetting(acc.Host);
+    const std::optional<int> port =
+        checkPort(acc.MailServerType, acc.Security, hp, options.imapPort);
     auto worker = std::make_unique<TIdCheckThread>(
-        hp.host, hp.port.value_or(0), acc.UserID, acc.Password, acc.List, acc.RetrieveAllBodies,
+        hp.host, port.value_or(0), acc.UserID, acc.Password, acc.List, acc.RetrieveAllBodies,
         account, acc.MailServerType, acc.IMAPMailBoxName, session, checkHost, options);
-    // IMAP4 ignores the port part, so only a POP3 account fails on one that is not a number.
-    if (!hp.port && acc.MailServerType != kImap4)
+    // IMAP4 without security ignores the port part; otherwise one that is not a number fails.
+    if (!port)
         worker->markFailed(ErrorKind::LocalError,
                            "The port \"" + hp.portText + "\" is not a port number.");
     return worker;

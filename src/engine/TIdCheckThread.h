@@ -21,14 +21,22 @@ struct HostAndPort {
     std::string host;        // text before the first ":", or the whole setting
     std::string portText;    // text after the last ":", or "110"
     std::optional<int> port; // empty when portText is not a port number
+    bool hasPort = false;    // the setting has a ":"
 };
 HostAndPort splitHostSetting(const std::string& hostSetting);
 
+// The port a check of the account connects to; nullopt when a port the setting names is
+// not a port number. POP3: the setting's port, else 110, or 995 with TLS from the first
+// byte. IMAP4 without security: always the fixed port; with security the setting's port,
+// else 993 for TLS and 143 for STARTTLS.
+std::optional<int> checkPort(int serverType, int security, const HostAndPort& hp,
+                             int fixedImapPort);
+
 // Time limits of the worker's connection: connectTimeout covers the name lookup and the
 // connect, readTimeout each answer from the command that asked for it, writeTimeout each
-// command, checkTimeLimit the whole check. The protocol port of IMAP4 is fixed; only tests
-// with a private server on another port change imapPort. hostLookup: empty for the system's
-// resolver.
+// command, checkTimeLimit the whole check. The protocol port of IMAP4 without security is
+// fixed; only tests with a private server on another port change imapPort. hostLookup: empty
+// for the system's resolver.
 struct CheckOptions {
     std::chrono::milliseconds connectTimeout{30000};
     std::chrono::milliseconds readTimeout{60000};
@@ -106,6 +114,8 @@ private:
     int m_account = 0;
     AccountRuntime* m_runtime = nullptr;
     bool m_list = true;
+    int m_security = 0; // a ConnectionSecurity
+    std::string m_pin;
 
     std::unique_ptr<MailboxClient> m_client;
     std::unique_ptr<CheckPass> m_pass;

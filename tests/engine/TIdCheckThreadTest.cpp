@@ -659,6 +659,33 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"a:pop", "a", "pop", {}}, SplitCase{"a:99999", "a", "99999", {}},
                       SplitCase{"a:0", "a", "0", {}}, SplitCase{"", "", "110", 110}));
 
+struct PortCase {
+    int serverType;
+    int security;
+    std::string setting;
+    std::optional<int> port; // nullopt: the check fails before connecting
+};
+
+class CheckPort : public ::testing::TestWithParam<PortCase> {};
+
+TEST_P(CheckPort, FollowsTheProtocolAndTheSecurity) {
+    const auto& c = GetParam();
+    EXPECT_EQ(tarn::checkPort(c.serverType, c.security, tarn::splitHostSetting(c.setting), 143),
+              c.port);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CheckPort,
+                         ::testing::Values(PortCase{0, 0, "h", 110}, PortCase{0, 1, "h", 995},
+                                           PortCase{0, 2, "h", 110}, PortCase{0, 1, "h:1995", 1995},
+                                           PortCase{0, 0, "h:2110", 2110},
+                                           PortCase{0, 1, "h:pop", {}},
+                                           // Plain IMAP4 keeps its fixed port whatever is set.
+                                           PortCase{1, 0, "h:993", 143}, PortCase{1, 0, "h:x", 143},
+                                           PortCase{1, 1, "h", 993}, PortCase{1, 2, "h", 143},
+                                           PortCase{1, 1, "h:1993", 1993},
+                                           PortCase{1, 2, "h:1143", 1143},
+                                           PortCase{1, 1, "h:x", {}}));
+
 // IMAP4 against the scripted server on its own port.
 class ImapCheck : public CheckWorker {
 protected:
