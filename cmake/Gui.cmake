@@ -1,5 +1,5 @@
 # The Qt layers: one static library per UI folder, then the tarnwick program.
-find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Multimedia)
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Multimedia DBus)
 set(CMAKE_AUTOMOC ON)
 set(CMAKE_AUTOUIC ON)
 
@@ -25,6 +25,8 @@ function(tarn_qt_library name dir)
   endif()
 endfunction()
 
+# The desktop services on D-Bus (notices, logind's sleep signal), used by the application.
+tarn_qt_library(tarn_platform_dbus src/platform/dbus tarn_platform Qt6::DBus)
 tarn_qt_library(tarn_checker src/checker tarn_engine Qt6::Multimedia)
 tarn_qt_library(tarn_maillist src/maillist tarn_checker tarn_messagetext)
 tarn_qt_library(tarn_prefs src/prefs tarn_maillist)
@@ -38,7 +40,7 @@ if(_app)
   if(_applib)
     add_library(tarn_app STATIC ${_applib})
     target_include_directories(tarn_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
-    target_link_libraries(tarn_app PUBLIC tarn_auxwin)
+    target_link_libraries(tarn_app PUBLIC tarn_auxwin PRIVATE tarn_platform_dbus)
     # Default files the program installs into the working folder on its first run.
     qt_add_resources(tarn_app tarn_defaults PREFIX "/defaults"
                      BASE ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults

@@ -1,4 +1,14 @@
 # UI tests (offscreen Qt). Included from tests/CMakeLists.txt when the GUI is built.
+
+# A private D-Bus and a stand-in notification service for the tests of the desktop services.
+file(GLOB _dbusfakes CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fakes/dbus/*.cpp
+     ${CMAKE_CURRENT_SOURCE_DIR}/fakes/dbus/*.h)
+add_library(tarn_fakes_dbus STATIC ${_dbusfakes})
+target_include_directories(tarn_fakes_dbus PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(tarn_fakes_dbus PUBLIC Qt6::DBus GTest::gtest)
+if(TARGET tarn_platform_dbus)
+  tarn_test(test_platform_dbus platform/dbus tarn_platform_dbus tarn_fakes_dbus Qt6::Test)
+endif()
 if(TARGET tarn_app)
   tarn_test(test_checker checker tarn_app)
   if(TARGET test_checker)
@@ -14,7 +24,7 @@ if(TARGET tarn_app)
   if(TARGET test_auxwin)
     target_link_libraries(test_auxwin PRIVATE Qt6::Test)
   endif()
-  tarn_test(test_app app tarn_app tarn_dovecot_fixture)
+  tarn_test(test_app app tarn_app tarn_dovecot_fixture tarn_platform_dbus tarn_fakes_dbus)
   if(TARGET test_app)
     target_link_libraries(test_app PRIVATE Qt6::Test)
     # Some tests run the built program itself.

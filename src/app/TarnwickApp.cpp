@@ -1,7 +1,10 @@
 #include "app/TarnwickApp.h"
 
+#include "app/NewMailNotification.h"
+#include "app/PushLink.h"
 #include "auxwin/TF_DYKT.h"
 #include "checker/CheckerPlacement.h"
+#include "checker/QtCheckHost.h"
 #include "checker/QtSoundPlayer.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
@@ -13,6 +16,8 @@
 #include "maillist/EMailListViewerLink.h"
 #include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
+#include "platform/dbus/DesktopNotifications.h"
+#include "platform/dbus/SleepMonitor.h"
 #include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
 
@@ -50,6 +55,7 @@ void onSignal(int) {
 TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {}
 
 TarnwickApp::~TarnwickApp() {
+    m_push.reset();
     // The windows hold references into the session; the dialog refers to the mail list and
     // the checker, the mail list to the checker.
     m_prefs.reset();
@@ -169,6 +175,36 @@ void TarnwickApp::start() {
     prefsHooks.PurgeMaillist = [&list] { list.A_PurgeMaillistExecute(); };
     m_prefs->setMailListHooks(std::move(prefsHooks));
 
+    // New mail on the desktop, and the push accounts' idle connections.
+    auto busNamed = [](const std::string& address, bool system, const char* name) {
+        if (address.empty())
+            return system ? QDBusConnection::systemBus() : QDBusConnection::sessionBus();
+        return QDBusConnection::connectToBus(QString::fromStdString(address),
+                                             QString::fromLatin1(name));
+    };
+    if (m_options.noticeBus != "none")
+        m_notices =
+            new DesktopNotifications(busNamed(m_options.noticeBus, false, "tarn-notices"), &w);
+    m_newMail = new NewMailNotification(*m_session, m_notices, &w);
+    m_newMail->openList = [&list](int account) { list.showList(account); };
+    QtCheckHost& host = w.checkHost();
+    auto endOfCheck = host.onEndOfCheck;
+    host.onEndOfCheck = [this, endOfCheck](const CheckResult& r) {
+        if (endOfCheck)
+            endOfCheck(r);
+        m_newMail->checkEnded(r); // the check's New marks are still set here
+    };
+    PushOptions push = m_options.pushOptions;
+    push.imapPort = m_options.checkOptions.imapPort;
+    m_push = std::make_unique<PushLink>(*m_session, w, m_prefs.get(), std::move(push));
+    if (m_options.sleepBus != "none") {
+        m_sleep = new SleepMonitor(busNamed(m_options.sleepBus, true, "tarn-sleep"), &w);
+        connect(m_sleep, &SleepMonitor::wokeUp, this, [this] {
+            if (m_push)
+                m_push->wokeUp();
+        });
+    }
+
     // A first start opens the dialog on the first account and leaves a complete settings
     // file at once.
     if (m_firstStart) {
@@ -226,6 +262,9 @@ void TarnwickApp::exitProcedure() {
         return;
     m_exited = true;
     m_session->Quitting = true;
+    // The idle connections log out on their own threads meanwhile.
+    if (m_push)
+        m_push->stopAll();
     // A failed write must not stop the exit.
     saveSettings();
     m_window->hide();

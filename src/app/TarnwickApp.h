@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/PushAccounts.h"
 #include "engine/TIdCheckThread.h"
 
 #include <QObject>
@@ -20,6 +21,10 @@ class SoundPlayer;
 class TF_CheckerWindow;
 class TF_Prefs;
 class TF_DYKT;
+class DesktopNotifications;
+class NewMailNotification;
+class PushLink;
+class SleepMonitor;
 class EMailListViewerLink;
 class TF_EMailList;
 
@@ -31,6 +36,12 @@ struct StartOptions {
     std::string lockSuffix;              // tests keep their named locks apart
     SoundPlayer* soundPlayer = nullptr;  // null: the program's own media player
     CheckOptions checkOptions;
+    PushOptions pushOptions;
+    // Where desktop notices go and where the wake-up from suspend comes from: a D-Bus
+    // address, empty for the session bus (notices) and the system bus (logind), "none" for
+    // neither.
+    std::string noticeBus;
+    std::string sleepBus;
 };
 
 // Runs the program's start-up and its exit procedure around the checker window.
@@ -56,6 +67,9 @@ public:
     TF_Prefs& prefs() { return *m_prefs; }
     TF_DYKT& tips() { return *m_dykt; }
     TF_EMailList& mailList() { return *m_mailList; }
+    PushLink& push() { return *m_push; }
+    DesktopNotifications* notices() const { return m_notices; }
+    SleepMonitor* sleepMonitor() const { return m_sleep; }
     bool firstStart() const { return m_firstStart; }
     bool releaseChanged() const { return m_releaseChanged; }
     bool addMenu() const { return m_addMenu; }
@@ -81,6 +95,10 @@ private:
     bool m_exited = false;
     std::string m_saveError;
     QSocketNotifier* m_signalNotifier = nullptr;
+    DesktopNotifications* m_notices = nullptr;
+    NewMailNotification* m_newMail = nullptr;
+    SleepMonitor* m_sleep = nullptr;
+    std::unique_ptr<PushLink> m_push;
 };
 
 } // namespace tarn

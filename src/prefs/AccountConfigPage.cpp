@@ -135,6 +135,7 @@ void AccountConfigPage::ComboBox6_update_sheet() {
     m_ui->CheckBox5->setChecked(acc.RetrieveAllBodies);
     m_ui->CheckBox3->setChecked(acc.Sound);
     m_ui->SavePwdCheckBox->setChecked(acc.SavePwd);
+    m_ui->PushCheckBox->setChecked(acc.Push);
     CheckBox14Click();
     setSwatch(true, acc.ActiveColor);
     setSwatch(false, acc.IdleColor);
@@ -156,6 +157,7 @@ void AccountConfigPage::set_ComboBox6_settings() {
     acc.Password = uiBytes(m_ui->Edit30->text());
     acc.MailServerType = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
     acc.IMAPMailBoxName = fieldText(m_ui->cbMailBox->currentText());
+    acc.Push = m_ui->PushCheckBox->isChecked();
 
     const FrequencyUnit unit =
         m_ui->ComboBox7->currentIndex() == 0 ? FrequencyUnit::Seconds : FrequencyUnit::Minutes;
@@ -310,6 +312,8 @@ void AccountConfigPage::rgServerTypeClick() {
     const bool imap = m_ui->rgServerTypeIMAP4->isChecked();
     m_ui->cbMailBoxLabel->setVisible(imap);
     m_ui->cbMailBox->setVisible(imap);
+    // Push is an IMAP4 matter; the level decides about the box inside.
+    m_ui->PushBox->setVisible(imap);
     if (!imap)
         stopListing();
 }
@@ -324,8 +328,7 @@ void AccountConfigPage::cbMailBoxEnter() {
     m_ui->cbMailBox->setEditText(text);
     // The check uses only the text before a ":" as the IMAP4 server; so does the list.
     const HostAndPort server = splitHostSetting(fieldText(m_ui->Edit26->text()));
-    m_lister->start(server.host, fieldText(m_ui->Edit27->text()),
-                    uiBytes(m_ui->Edit30->text()));
+    m_lister->start(server.host, fieldText(m_ui->Edit27->text()), uiBytes(m_ui->Edit30->text()));
 }
 
 void AccountConfigPage::MailClientComboBox1Change() {

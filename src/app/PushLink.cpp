@@ -1,0 +1,66 @@
+#include "app/PushLink.h"
+
+#include "checker/QtCheckHost.h"
+#include "checker/TF_CheckerWindow.h"
+#include "engine/Session.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QMenu>
+#include <QPointer>
+#include <QWidget>
+
+namespace tarn {
+
+PushLink::PushLink(Session& session, TF_CheckerWindow& checker, QWidget* prefs, PushOptions options,
+                   QObject* parent)
+    : QObject(parent), m_toMain(this),
+      m_actions(session, [&checker](int account,
+                                    int ms) { checker.scheduler().scheduleCheck(account, ms); }),
+      m_prefs(prefs) {
+    m_push = std::make_unique<PushAccounts>(
+        session, [this](std::function<void()> f) { m_toMain.post(std::move(f)); },
+        [this](int account) {
+            m_actions.requestCheck(account, MailListActions::CheckNewMailsDelayMs);
+        },
+        std::move(options));
+
+    // The online item's caption changes with every change of the online state.
+    if (QAction* online1 = checker.popupMenu()->findChild<QAction*>(QStringLiteral("online1")))
+        connect(online1, &QAction::changed, this, [this] { m_push->sync(); });
+    if (m_prefs)
+        m_prefs->installEventFilter(this);
+    QtCheckHost& host = checker.checkHost();
+    auto previous = host.onTerminated;
+    QPointer<PushLink> self(this);
+    host.onTerminated = [self, previous](const CheckResult& r) {
+        if (previous)
+            previous(r);
+        if (self)
+            self->m_push->checkEnded(r.currentAccount());
+    };
+    m_push->sync();
+}
+
+PushLink::~PushLink() {
+    if (m_prefs)
+        m_prefs->removeEventFilter(this);
+    m_push->stopAll();
+}
+
+bool PushLink::eventFilter(QObject* watched, QEvent* event) {
+    // The preferences change accounts in place; when they close, the connections catch up.
+    if (watched == m_prefs && event->type() == QEvent::Hide)
+        m_push->sync();
+    return QObject::eventFilter(watched, event);
+}
+
+void PushLink::wokeUp() {
+    m_push->wokeUp();
+}
+
+void PushLink::stopAll() {
+    m_push->stopAll();
+}
+
+} // namespace tarn

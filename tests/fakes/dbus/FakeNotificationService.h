@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QObject>
+#include <QSize>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <vector>
+
+namespace tarn::test {
+
+// A stand-in for the desktop's notification service on a private bus: it owns the service
+// name, records every Notify call, and either answers with a new id or never answers at all.
+class FakeNotificationService : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    enum class Mode { Answer, NeverAnswer };
+
+    struct Call {
+        QString appName;
+        uint replacesId = 0;
+        QString icon;
+        QString summary;
+        QString body;
+        QStringList actions;
+        QVariantMap hints;
+        int expire = 0;
+        uint id = 0;     // what the service answered (0 when it did not)
+        QSize imageSize; // of the image-data hint, if any
+        int imageBytes = 0;
+    };
+
+    FakeNotificationService(const QDBusConnection& connection, Mode mode = Mode::Answer);
+    ~FakeNotificationService() override;
+
+    const std::vector<Call>& calls() const { return m_calls; }
+    // The user activates notice id (ActionInvoked with "default").
+    void invokeDefault(uint id);
+
+public slots:
+    uint Notify(const QString& appName, uint replacesId, const QString& icon,
+                const QString& summary, const QString& body, const QStringList& actions,
+                const QVariantMap& hints, int expire);
+    QStringList GetCapabilities();
+
+private:
+    QDBusConnection m_conn;
+    Mode m_mode;
+    uint m_next = 1;
+    std::vector<Call> m_calls;
+    std::vector<QDBusMessage> m_unanswered;
+};
+
+} // namespace tarn::test
