@@ -533,6 +533,8 @@ TEST_F(OptionPagesTest, ImportedDesktopColorsAreStoredAsReferencesAndPaintedFrom
     EXPECT_EQ(CheckerField::toQColor(refs.Connected), pal.color(QPalette::Highlight));
     EXPECT_EQ(CheckerField::toQColor(refs.Font), pal.color(QPalette::ButtonText));
     EXPECT_EQ(CheckerField::toQColor(refs.Error), QColor(255, 0, 0));
+    // An index beyond the scheme's is no button face in disguise.
+    EXPECT_EQ(CheckerField::toQColor(0x80000104u), pal.color(QPalette::Window));
     // A later change of the desktop's palette shows without touching the settings.
     pal.setColor(QPalette::Light, QColor(1, 2, 3));
     QApplication::setPalette(pal);
