@@ -4,6 +4,7 @@
 #include "checker/CheckerPlacement.h"
 #include "checker/CheckerTray.h"
 #include "checker/MailListPresenter.h"
+#include "checker/MenuIcons.h"
 #include "checker/NewMailNotifier.h"
 #include "checker/QtCheckHost.h"
 #include "checker/QtCheckTimer.h"
@@ -156,6 +157,13 @@ void TF_CheckerWindow::buildPopupMenu() {
             m_mailList->help();
     });
     connect(quit, &QAction::triggered, this, [this] { close(); });
+
+    // The menu's pictures (ImageList8).
+    for (QAction* a : m_popup->findChildren<QAction*>()) {
+        const QIcon icon = MenuIcons::forItem(a->objectName());
+        if (!icon.isNull())
+            a->setIcon(icon);
+    }
 }
 
 void TF_CheckerWindow::setAlwaysOnTop(bool on) {
