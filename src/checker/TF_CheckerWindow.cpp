@@ -4,6 +4,7 @@
 #include "checker/CheckerPlacement.h"
 #include "checker/CheckerTray.h"
 #include "checker/MailListPresenter.h"
+#include "checker/MenuIcons.h"
 #include "checker/NewMailNotifier.h"
 #include "checker/QtCheckHost.h"
 #include "checker/QtCheckTimer.h"
@@ -182,6 +183,13 @@ void TF_CheckerWindow::buildPopupMenu() {
     });
     connect(quit, &QAction::triggered, this, [this] { close(); });
     connect(m_popup, &QMenu::aboutToShow, this, [this] { updateWindowItems(); });
+
+    // The menu's pictures.
+    for (QAction* a : m_popup->findChildren<QAction*>()) {
+        const QIcon icon = MenuIcons::forItem(a->objectName());
+        if (!icon.isNull())
+            a->setIcon(icon);
+    }
 }
 
 void TF_CheckerWindow::updateWindowItems() {
