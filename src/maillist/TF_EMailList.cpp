@@ -68,6 +68,13 @@ TF_EMailList::TF_EMailList(Session& session, TF_CheckerWindow& checker, QWidget*
     list->header()->setStretchLastSection(false);
     list->header()->setSectionsClickable(true);
     list->setColumnHidden(MailListModel::columnOf(ColumnTag::TagUID), true);
+    // Subject takes the room the other columns leave.
+    list->header()->setSectionResizeMode(MailListModel::columnOf(ColumnTag::TagSubject),
+                                         QHeaderView::Stretch);
+    // The list's small font: the designed column widths hold their texts.
+    QFont small = list->font();
+    small.setPointSize(8);
+    list->setFont(small);
     // The list's background is the desktop's button face, as the window's panels are.
     QPalette pal = list->palette();
     pal.setColor(QPalette::Base, pal.color(QPalette::Button));
