@@ -407,6 +407,9 @@ void TF_CheckerWindow::EndOfCheckUpdate(const CheckResult& result) {
     }
     PaintField(a, Scheduler::endOfCheckColor(s.account(a), s.Main.Colors, result.failed));
     ShowCheckResult(a, true);
+    // The reason of a failure goes beside the time.
+    if (result.failed)
+        SetFieldHint(a, checkFieldHint(s.account(a).Name, timeOfDay(), result));
     if (m_mailList) {
         if ((result.listFlag && !result.unchanged) || result.deletedCount > 0) {
             const int view = m_mailList->viewAccount();

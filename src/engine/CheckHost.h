@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/TarnError.h"
+
 #include <optional>
 #include <string>
 
@@ -15,7 +17,32 @@ struct CheckResult {
     int deletedCount = 0;
     bool shutdownRequested = false;
     long long newCount = 0;
+    // Why a failed check failed: the first failure it met, or the one that broke its
+    // connection. Empty text when the check did not fail.
+    ErrorKind failureKind = ErrorKind::Other;
+    std::string failureText{};
+
+    // "kind: text" (for instance "time-out: Read timed out after 60000 ms."), the words the
+    // field hint, the mail list and tarnwick-check show; empty when the check did not fail.
+    std::string failureReason() const {
+        if (!failed)
+            return std::string();
+        if (failureText.empty())
+            return errorKindName(failureKind);
+        return std::string(errorKindName(failureKind)) + ": " + failureText;
+    }
 };
+
+// The hint of an account's checker field after a check: its name and the time of day, and
+// after a failure the reason in parentheses.
+inline std::string checkFieldHint(const std::string& name, const std::string& timeOfDay,
+                                  const CheckResult& result) {
+    std::string hint = name + " " + timeOfDay;
+    const std::string reason = result.failureReason();
+    if (!reason.empty())
+        hint += " (" + reason + ")";
+    return hint;
+}
 
 // Everything a check worker tells the rest of the program goes through this interface. The
 // UI binds it to the main thread; tests bind a recorder that runs everything inline.

@@ -69,6 +69,11 @@ public:
     void setPassword(std::string password) { m_password = std::move(password); }
     void setConnectTimeout(std::chrono::milliseconds t);
     void setReadTimeout(std::chrono::milliseconds t);
+    // Budget of one message as FETCH i (RFC822) delivers it; a larger one closes the
+    // connection (kind OverBudget).
+    void setMaxMessageBytes(std::size_t bytes) { m_maxMessageBytes = bytes; }
+    std::size_t maxMessageBytes() const { return m_maxMessageBytes; }
+    LineConnection& connection() { return *m_conn; }
 
     // Greeting, then LOGIN. On failure after the TCP connection opened, the connection is
     // closed before the error is raised.
@@ -108,7 +113,8 @@ private:
     std::string nextTag();
     // Sends "tag command" and reads the reply; throws on any status but OK when expectOk.
     const ImapReply& sendCommand(const std::string& command, bool expectOk = true,
-                                 std::size_t maxLiteral = 1024 * 1024);
+                                 std::size_t maxLiteral = kMaxSmallLiteral,
+                                 ErrorKind refused = ErrorKind::ServerError);
     void readReply(const std::string& tag, std::size_t maxLiteral);
     // One trimmed, non-empty line with the literals it announces appended in wire form.
     std::string readLogicalLine(std::size_t maxLiteral, std::size_t& budget);
@@ -125,6 +131,7 @@ private:
     ImapMailboxData m_mailbox;
     ImapReply m_reply;
     bool m_sawBye = false;
+    std::size_t m_maxMessageBytes = kMaxLiteral;
 };
 
 } // namespace tarn

@@ -31,9 +31,19 @@ struct Pop3Message {
 // thread. Every failure is a TarnError whose text is the server's reply text where there is
 // one. Header and body come back as raw lines; turning them into fields and body text is
 // the message decoder's job.
+//
+// What a server sends is budgeted: a header ("TOP") up to kMaxHeaderBytes, a message ("RETR")
+// up to maxMessageBytes(), the size and unique-id listings up to kMaxListingLines lines and
+// kMaxListingBytes bytes. A header or message over its budget is read to its end and thrown
+// away, so the dialogue stays in step and only that fetch fails; a listing over its budget
+// closes the connection. Either way the error's kind is OverBudget.
 class Pop3Client {
 public:
     static constexpr int kDefaultPort = 110;
+    static constexpr std::size_t kMaxHeaderBytes = 1024 * 1024;
+    static constexpr std::size_t kMaxMessageBytes = 64 * 1024 * 1024;
+    static constexpr std::size_t kMaxListingLines = 250000;
+    static constexpr std::size_t kMaxListingBytes = 32 * 1024 * 1024;
 
     explicit Pop3Client(std::unique_ptr<LineConnection> connection = nullptr);
     ~Pop3Client(); // closes without "QUIT": deletions take effect only through Disconnect
@@ -46,6 +56,9 @@ public:
     void setPassword(std::string password) { m_password = std::move(password); }
     const std::string& host() const { return m_host; }
     int port() const { return m_port; }
+    // Budget of one message as "RETR" delivers it, line ends included.
+    void setMaxMessageBytes(std::size_t bytes) { m_maxMessageBytes = bytes; }
+    std::size_t maxMessageBytes() const { return m_maxMessageBytes; }
 
     // Greeting, "USER", "PASS". On a failure after the TCP connection was opened it runs
     // Disconnect and rethrows.
@@ -73,12 +86,27 @@ public:
     LineConnection& connection() { return *m_connection; }
 
 private:
-    // Writes the command and reads one reply; throws on "-ERR" when ok is required.
-    const Pop3Reply& sendCmd(const std::string& command, bool requireOk);
-    const Pop3Reply& readReply(bool requireOk);
+    // Writes the command and reads one reply; throws on "-ERR" when ok is required, with
+    // the kind given.
+    const Pop3Reply& sendCmd(const std::string& command, bool requireOk,
+                             ErrorKind refused = ErrorKind::ServerError);
+    const Pop3Reply& readReply(bool requireOk, ErrorKind refused = ErrorKind::ServerError);
     std::string readTrimmedNonEmpty();
-    // Lines up to the "." line.
-    std::vector<std::string> readListing(bool unstuff);
+    // Lines up to the "." line, charged to budget (bytes, line ends included) and at most
+    // maxLines of them; what tells the error what was too large.
+    struct Budget {
+        Budget(std::size_t bytes, std::size_t lines, bool close, std::string what)
+            : maxBytes(bytes), maxLines(lines), bytes(bytes), lines(lines),
+              closeWhenExceeded(close), what(std::move(what)) {}
+        std::size_t maxBytes;
+        std::size_t maxLines;
+        std::size_t bytes;      // left
+        std::size_t lines;      // left
+        bool closeWhenExceeded; // a listing: close; a message: read on to its end
+        std::string what;
+    };
+    std::vector<std::string> readListing(bool unstuff, Budget& budget);
+    void charge(Budget& budget, std::size_t lineLength);
 
     std::unique_ptr<LineConnection> m_connection;
     Pop3Reply m_reply;
@@ -86,6 +114,7 @@ private:
     int m_port = kDefaultPort;
     std::string m_user;
     std::string m_password;
+    std::size_t m_maxMessageBytes = kMaxMessageBytes;
 };
 
 } // namespace tarn

@@ -7,9 +7,11 @@
 #include "engine/MessageDate.h"
 #include "engine/Pop3Client.h"
 #include "engine/Session.h"
+#include "engine/TcpTransport.h"
 #include "filters/EvaluateFilters.h"
 #include "platform/NamedMutex.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace tarn {
@@ -77,11 +79,22 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
     m_maxDownloadBytes = static_cast<long long>(settings.Main.MaxDownloadSize) * 1024;
     m_keepLogFile = settings.Main.KeepLogFile;
 
+    auto connection =
+        std::make_unique<LineConnection>(std::make_unique<TcpTransport>(m_options.hostLookup));
+    connection->setConnectTimeout(m_options.connectTimeout);
+    connection->setReadTimeout(m_options.readTimeout);
+    connection->setWriteTimeout(m_options.writeTimeout);
+    // What the server claims a message's size to be is not trusted: the fetch itself stops at
+    // the larger of the download limit and what any header may need.
+    const std::size_t messageBudget = std::max<std::size_t>(
+        static_cast<std::size_t>(std::max(m_maxDownloadBytes, 0LL)), Pop3Client::kMaxHeaderBytes);
     if (m_serverType == kImap4) {
-        m_imap = std::make_unique<Imap4Client>();
+        m_imap = std::make_unique<Imap4Client>(std::move(connection));
+        m_imap->setMaxMessageBytes(messageBudget);
         m_port = m_options.imapPort;
     } else {
-        m_pop = std::make_unique<Pop3Client>();
+        m_pop = std::make_unique<Pop3Client>(std::move(connection));
+        m_pop->setMaxMessageBytes(messageBudget);
     }
 
     if (known && !settings.account(account).SavePwd && m_password.empty() && !m_hostName.empty()) {
@@ -99,21 +112,19 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
         m_imap->setPort(m_port);
         m_imap->setUser(m_user);
         m_imap->setPassword(m_password);
-        m_imap->setConnectTimeout(m_options.connectTimeout);
-        m_imap->setReadTimeout(m_options.readTimeout);
     } else {
         m_pop->setHost(m_hostName);
         m_pop->setPort(m_port);
         m_pop->setUser(m_user);
         m_pop->setPassword(m_password);
-        m_pop->connection().setConnectTimeout(m_options.connectTimeout);
-        m_pop->connection().setReadTimeout(m_options.readTimeout);
     }
 
     if (AccountRuntime* rt = m_session.runtimeOf(account))
         rt->CheckRequested = false;
-    if (m_hostName.empty() || !known)
-        m_failed = true;
+    if (!known)
+        markFailed(ErrorKind::LocalError, "There is no account " + std::to_string(account) + ".");
+    else if (m_hostName.empty())
+        markFailed(ErrorKind::LocalError, "No server is set for the account.");
 }
 
 TIdCheckThread::~TIdCheckThread() = default;
@@ -128,7 +139,8 @@ std::unique_ptr<TIdCheckThread> TIdCheckThread::forAccount(Session& session, Che
         account, acc.MailServerType, acc.IMAPMailBoxName, session, checkHost, options);
     // IMAP4 ignores the port part, so only a POP3 account fails on one that is not a number.
     if (!hp.port && acc.MailServerType != kImap4)
-        worker->markFailed();
+        worker->markFailed(ErrorKind::LocalError,
+                           "The port \"" + hp.portText + "\" is not a port number.");
     return worker;
 }
 
@@ -148,7 +160,7 @@ bool TIdCheckThread::start(std::unique_ptr<TIdCheckThread> worker) {
         return true;
     } catch (const std::system_error&) {
         session.workerEnded();
-        worker->m_failed = true;
+        worker->fail(ErrorKind::LocalError, "No thread could be started for the check.");
         if (AccountRuntime* rt = session.runtimeOf(worker->m_account))
             rt->Busy = false;
         terminationStep(session, worker->result());
@@ -187,7 +199,71 @@ CheckResult TIdCheckThread::result() const {
     r.deletedCount = m_deleted;
     r.shutdownRequested = m_shutdownRequested;
     r.newCount = m_newCount;
+    if (m_failed) {
+        r.failureKind = m_failureKind;
+        r.failureText = m_failureText;
+    }
     return r;
+}
+
+void TIdCheckThread::markFailed(ErrorKind kind, const std::string& text) {
+    fail(kind, text);
+}
+
+LineConnection& TIdCheckThread::connection() {
+    return m_pop ? m_pop->connection() : m_imap->connection();
+}
+
+void TIdCheckThread::fail(ErrorKind kind, const std::string& text) {
+    const bool first = !m_failed || m_failureText.empty();
+    m_failed = true;
+    if (!first)
+        return;
+    m_failureKind = kind;
+    // A server's text can be long; the reason is a line in a hint, not a transcript.
+    constexpr std::size_t kMaxReason = 300;
+    m_failureText = text.size() > kMaxReason ? text.substr(0, kMaxReason) + "..." : text;
+}
+
+void TIdCheckThread::fail(const std::exception& e) {
+    const auto* te = dynamic_cast<const TarnError*>(&e);
+    ErrorKind kind = te ? te->kind() : ErrorKind::Other;
+    std::string text = e.what();
+    if (kind == ErrorKind::NotConnected) {
+        if (const std::optional<TarnError>& why = connection().lastError()) {
+            kind = why->kind();
+            text = why->what();
+        }
+    }
+    fail(kind, text);
+}
+
+bool TIdCheckThread::connectionLost(const std::exception& e) const {
+    if (!(m_pop ? m_pop->Connected() : m_imap->Connected()))
+        return true;
+    const auto* te = dynamic_cast<const TarnError*>(&e);
+    if (!te)
+        return false;
+    // After a time-out the answer may still come and would be read as the answer to the
+    // next command, so the connection counts as lost.
+    switch (te->kind()) {
+    case ErrorKind::TimedOut:
+    case ErrorKind::ConnectionClosed:
+    case ErrorKind::NotConnected:
+    case ErrorKind::NetworkError:
+    case ErrorKind::TlsError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TIdCheckThread::passOver(const std::exception& e) {
+    if (connectionLost(e))
+        throw;
+    const auto* te = dynamic_cast<const TarnError*>(&e);
+    if (te && te->kind() == ErrorKind::OverBudget)
+        fail(e);
 }
 
 bool TIdCheckThread::quitting() const {
@@ -209,6 +285,7 @@ void TIdCheckThread::check() {
     }
 
     report(0, "Contacting");
+    connection().setEndTime(LineConnection::Clock::now() + m_options.checkTimeLimit);
     try {
         int n = 0;
         connectAndCount(n);
@@ -224,9 +301,10 @@ void TIdCheckThread::check() {
                     report(3, "10");
                     try {
                         m_uidListing = m_pop->UniqueIdListing();
-                    } catch (const std::exception&) {
+                    } catch (const std::exception& e) {
                         // Every message then fails on its missing identity.
                         m_uidListing.clear();
+                        passOver(e);
                     }
                 }
                 perMessagePass(n);
@@ -238,8 +316,8 @@ void TIdCheckThread::check() {
         NamedLock lock(m_session.db().mutex());
         m_session.db().RemoveBeyondCount(m_account, n);
         m_newCount = m_session.db().CountNewShown(m_account);
-    } catch (const std::exception&) {
-        m_failed = true;
+    } catch (const std::exception& e) {
+        fail(e);
     }
 
     try {
@@ -247,8 +325,8 @@ void TIdCheckThread::check() {
         report(0, "Disconnected");
         report(1, "");
         report(3, "0");
-    } catch (const std::exception&) {
-        m_failed = true;
+    } catch (const std::exception& e) {
+        fail(e);
     }
 
     if (rt)
@@ -271,20 +349,23 @@ void TIdCheckThread::connectAndCount(int& n) {
     report(1, "Getting Status");
     n = m_pop ? m_pop->MessageCount() : m_imap->MessageCount();
     if (n < 0)
-        throw TarnError("Negative message count.");
+        throw TarnError(ErrorKind::ProtocolError, "Negative message count.");
     report(1, std::to_string(n) + " Messages detected");
 }
 
 void TIdCheckThread::perMessagePass(int n) {
     for (int i = 1; i <= n; ++i) {
         if (quitting()) {
-            m_failed = true;
+            fail(ErrorKind::LocalError, "The program is quitting.");
             return;
         }
         try {
             processMessage(i, n);
-        } catch (const std::exception&) {
-            m_failed = true;
+        } catch (const std::exception& e) {
+            fail(e);
+            // Without a connection every further message would fail the same way.
+            if (connectionLost(e))
+                return;
         }
     }
 }
@@ -302,7 +383,8 @@ std::optional<std::string> TIdCheckThread::fetchBody(int i) {
         const ImapFetchedMessage m = m_imap->FetchMessage(i);
         return decodeFetchedMessage(m.headerLines, m.hasBody, m.bodyLines, m_session.clock())
             .bodyText();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        passOver(e);
         return std::nullopt;
     }
 }
@@ -318,7 +400,8 @@ void TIdCheckThread::processMessage(int i, int n) {
     std::string uid;
     if (m_pop) {
         if (static_cast<std::size_t>(i) > m_uidListing.size())
-            throw TarnError("No unique id for message " + std::to_string(i) + ".");
+            throw TarnError(ErrorKind::ProtocolError,
+                            "No unique id for message " + std::to_string(i) + ".");
         const std::string& line = m_uidListing[static_cast<std::size_t>(i - 1)];
         const std::size_t sp = line.find(' ');
         uid = sp == std::string::npos ? line : line.substr(sp + 1);
@@ -364,7 +447,8 @@ void TIdCheckThread::processMessage(int i, int n) {
             const long long s = m_pop ? m_pop->MessageSize(i) : m_imap->MessageSize(i);
             // An answer without a size counts as none, so the next pass asks again.
             currentSize = s > 0 ? s : 0;
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            passOver(e);
         }
     }
 
@@ -374,7 +458,8 @@ void TIdCheckThread::processMessage(int i, int n) {
             try {
                 message = decodeFetchedMessage(m_pop->FetchHeader(i), false, {}, m_session.clock());
                 headerObtained = true;
-            } catch (const std::exception&) {
+            } catch (const std::exception& e) {
+                passOver(e);
             }
         }
     }
@@ -415,9 +500,9 @@ void TIdCheckThread::processMessage(int i, int n) {
                                                   }});
                 if (r == kFilterShutdown)
                     m_shutdownRequested = true;
-            } catch (const std::exception&) {
+            } catch (const std::exception& e) {
                 // The record is still stored with what the check learned.
-                m_failed = true;
+                fail(ErrorKind::LocalError, std::string("A filter failed: ") + e.what());
                 if (found)
                     db.UpdateMessage(rec);
                 else
@@ -440,8 +525,9 @@ void TIdCheckThread::processMessage(int i, int n) {
             } else {
                 bodyNeeded = false;
             }
-        } catch (const std::exception&) {
-            m_failed = true;
+        } catch (const std::exception& e) {
+            fail(ErrorKind::LocalError,
+                 std::string("The message could not be stored: ") + e.what());
             bodyNeeded = false;
         }
         db.KeepOnlyAtCount(m_account, i, uid);
@@ -493,11 +579,11 @@ void TIdCheckThread::deletionStep(int n) {
                     m_pop->DeleteMessage(static_cast<int>(number));
                 else
                     m_imap->DeleteMessage(static_cast<int>(number));
-            } catch (const std::exception&) {
-                m_failed = true;
+            } catch (const std::exception& e) {
+                fail(e);
             }
-        } catch (const std::exception&) {
-            m_failed = true;
+        } catch (const std::exception& e) {
+            fail(e);
             report(1, "Error While Deleting");
         }
 

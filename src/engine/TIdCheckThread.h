@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/CheckHost.h"
+#include "engine/HostLookup.h"
 #include "engine/MailMessage.h"
 
 #include <chrono>
@@ -14,6 +15,7 @@ namespace tarn {
 class Session;
 class Pop3Client;
 class Imap4Client;
+class LineConnection;
 
 // The account's Host setting split into the server name and the port.
 struct HostAndPort {
@@ -23,13 +25,24 @@ struct HostAndPort {
 };
 HostAndPort splitHostSetting(const std::string& hostSetting);
 
-// Time limits of the worker's connection. The protocol port of IMAP4 is fixed; only tests
-// with a private server on another port change imapPort.
+// No check runs longer than this, whatever the server does: every wait on the server ends by
+// then and the check fails with a time-out. Generous on purpose (a first check of a large
+// mailbox over a slow line takes a while); it exists so that a server that keeps answering
+// just in time cannot hold an account busy for ever.
+inline constexpr std::chrono::minutes kCheckTimeLimit{30};
+
+// Time limits of the worker's connection: connectTimeout covers the name lookup and the
+// connect, readTimeout each answer from the command that asked for it, writeTimeout each
+// command. The protocol port of IMAP4 is fixed; only tests with a private server on another
+// port change imapPort. hostLookup: empty for the system's resolver.
 struct CheckOptions {
     std::chrono::milliseconds connectTimeout{30000};
     std::chrono::milliseconds readTimeout{60000};
+    std::chrono::milliseconds writeTimeout{60000};
+    std::chrono::milliseconds checkTimeLimit{kCheckTimeLimit};
     int imapPort = 143;
     std::chrono::milliseconds deletePause{10};
+    HostLookup hostLookup;
 };
 
 // One check of one account.
@@ -76,8 +89,8 @@ public:
     // a failure, clears Busy. Hosts call it on the main thread from TerminateCheck.
     static void terminationStep(Session& session, const CheckResult& result);
 
-    // Makes the check failed before it starts (as an empty host does).
-    void markFailed() { m_failed = true; }
+    // Makes the check failed before it starts (as an empty host does), with its reason.
+    void markFailed(ErrorKind kind, const std::string& text);
     bool failed() const { return m_failed; }
     const std::string& password() const { return m_password; }
     int port() const { return m_port; }
@@ -92,6 +105,16 @@ private:
     std::optional<std::string> fetchBody(int i);
     void disconnect();
     void report(int kind, const std::string& text);
+    // Marks the check failed; the first reason stays. A "Not Connected." goes back to what
+    // broke the connection.
+    void fail(const std::exception& e);
+    void fail(ErrorKind kind, const std::string& text);
+    // For a failure the pass may pass over (a size, a header, a body): rethrows the one in
+    // flight when it means the connection is lost, so the message fails and the pass ends;
+    // an answer over its budget fails the check but the pass goes on.
+    void passOver(const std::exception& e);
+    bool connectionLost(const std::exception& e) const;
+    LineConnection& connection();
     bool quitting() const;
     CheckResult result() const;
 
@@ -118,6 +141,8 @@ private:
     std::vector<std::string> m_uidListing;
 
     bool m_failed = false;
+    ErrorKind m_failureKind = ErrorKind::Other;
+    std::string m_failureText;
     bool m_unchanged = false;
     bool m_shutdownRequested = false;
     int m_deleted = 0;

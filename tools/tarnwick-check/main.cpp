@@ -3,6 +3,10 @@
 //
 //   tarnwick-check [-d FOLDER] [--account N] [--json]
 //
+// One line per account: number, name, shown, new, "ok" or "failed", and for a failed check
+// the reason ("kind: text"), separated by tabs. --json gives the same as an array of objects;
+// a failed check's object has "failure": {"kind": ..., "text": ...}.
+//
 // Exit status: 0 every check succeeded, 1 any failed, 2 usage error.
 
 #include "core/Settings.h"
@@ -108,6 +112,14 @@ std::string jsonString(const std::string& s) {
     return out + "\"";
 }
 
+// Tabs and line breaks of a server's text would break the columns.
+std::string oneLine(std::string s) {
+    for (char& c : s)
+        if (c == '\n' || c == '\r' || c == '\t')
+            c = ' ';
+    return s;
+}
+
 bool parseAccountNumber(const std::string& text, int& n) {
     if (text.empty() || text.size() > 6)
         return false;
@@ -184,6 +196,7 @@ int main(int argc, char** argv) {
         int account = 0;
         bool ok = false;
         long long newCount = 0;
+        CheckResult result{};
     };
     std::vector<Row> rows;
     std::vector<std::unique_ptr<TIdCheckThread>> workers;
@@ -195,7 +208,7 @@ int main(int argc, char** argv) {
         auto w = TIdCheckThread::forAccount(session, host, a);
         const AccountSettings& acc = session.settings().account(a);
         if (!acc.SavePwd && w->password().empty())
-            w->markFailed(); // nobody to ask, or nothing typed
+            w->markFailed(ErrorKind::LocalError, "No password was given."); // nobody to ask
         workers.push_back(std::move(w));
         rows.push_back({a});
     }
@@ -206,6 +219,7 @@ int main(int argc, char** argv) {
             const CheckResult r = workers[k]->run();
             rows[k].ok = !r.failed;
             rows[k].newCount = r.newCount;
+            rows[k].result = r;
         });
     }
     for (auto& t : threads)
@@ -231,10 +245,18 @@ int main(int argc, char** argv) {
             std::cout << (k ? "," : "") << "\n  {\"account\": " << r.account
                       << ", \"name\": " << jsonString(name) << ", \"shown\": " << shown
                       << ", \"new\": " << r.newCount
-                      << ", \"status\": " << (r.ok ? "\"ok\"" : "\"failed\"") << "}";
+                      << ", \"status\": " << (r.ok ? "\"ok\"" : "\"failed\"");
+            if (!r.ok)
+                std::cout << ", \"failure\": {\"kind\": "
+                          << jsonString(errorKindName(r.result.failureKind))
+                          << ", \"text\": " << jsonString(r.result.failureText) << "}";
+            std::cout << "}";
         } else {
             std::cout << r.account << '\t' << name << '\t' << shown << '\t' << r.newCount << '\t'
-                      << (r.ok ? "ok" : "failed") << '\n';
+                      << (r.ok ? "ok" : "failed");
+            if (!r.ok)
+                std::cout << '\t' << oneLine(r.result.failureReason());
+            std::cout << '\n';
         }
     }
     if (json)
