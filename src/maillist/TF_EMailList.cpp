@@ -437,6 +437,11 @@ void TF_EMailList::ReportStatus(int account, int kind, const std::string& text) 
     m_toMain->post([this, account, kind, text] { applyStatus(account, kind, uiText(text)); });
 }
 
+void TF_EMailList::showCheckFailure(int account, const std::string& reason) {
+    // The same rule as the worker's own activity texts: seen while its account is viewed.
+    applyStatus(account, 1, QString::fromLatin1(FailedPrefix) + uiText(reason));
+}
+
 void TF_EMailList::applyStatus(int account, int kind, const QString& text) {
     if (account == m_view) {
         if (kind == 1)
