@@ -445,6 +445,8 @@ void TF_CheckerWindow::EndOfCheckUpdate(const CheckResult& result) {
     if (result.failed)
         SetFieldHint(a, checkFieldHint(s.account(a).Name, timeOfDay(), result));
     if (m_mailList) {
+        if (result.failed)
+            m_mailList->showCheckFailure(a, result.failureReason());
         if ((result.listFlag && !result.unchanged) || result.deletedCount > 0) {
             const int view = m_mailList->viewAccount();
             if (view == a || view == 0)
