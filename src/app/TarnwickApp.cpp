@@ -18,6 +18,7 @@
 #include "platform/PowerOff.h"
 #include "platform/dbus/DesktopNotifications.h"
 #include "platform/dbus/SleepMonitor.h"
+#include "prefs/GeneralPage.h"
 #include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
 
@@ -231,6 +232,11 @@ void TarnwickApp::start() {
         }
     }
     m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, kHomePage);
+    // The tips window and the preferences show the same "at startup" choice.
+    m_dykt->setStartupChoiceHandler([this](bool on) {
+        if (auto* general = m_prefs->page<GeneralPage>())
+            general->setTipsAtStartup(on);
+    });
 
     // The mail list's commands that open the other windows.
     m_viewer = std::make_unique<EMailListViewerLink>(*m_session, *m_mailList, w);
