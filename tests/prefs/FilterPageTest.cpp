@@ -5,6 +5,8 @@
 #include "checker/TF_ShutdownForm.h"
 #include "core/IniFile.h"
 #include "core/PrefsLevel.h"
+#include "engine/TIdCheckThread.h"
+#include "fakes/ScriptedServer.h"
 #include "prefs/FilterListModel.h"
 #include "prefs/FilterPage.h"
 
@@ -17,6 +19,7 @@
 #include <QTest>
 
 #include <chrono>
+#include <memory>
 
 namespace tarn {
 namespace {
@@ -518,6 +521,81 @@ TEST_F(FilterPageTest, AShutdownFilterStartsTheCountdownThroughThePowerOffServic
         if (qobject_cast<TF_ShutdownForm*>(top))
             top->close();
     test::processUntil([&] { return formsOpen() == 0; }, 2s);
+}
+
+// POP3 with three messages whose ids name the server; the first one's subject is an offer. The
+// answers come a few bytes at a time, so the checks are still at work while the page acts.
+void serveSlowly(test::ScriptedServer& srv, char letter) {
+    using After = test::ScriptedServer::After;
+    const std::string l(1, letter);
+    srv.setGreeting("+OK ready\r\n");
+    srv.on("USER bob", "+OK\r\n");
+    srv.on("PASS secret", "+OK\r\n");
+    srv.on("STAT", "+OK 3 300\r\n");
+    srv.on("LIST", "+OK\r\n1 100\r\n2 100\r\n3 100\r\n.\r\n");
+    srv.on("UIDL", "+OK\r\n1 " + l + "-1\r\n2 " + l + "-2\r\n3 " + l + "-3\r\n.\r\n");
+    for (int i = 1; i <= 3; ++i) {
+        const std::string n = std::to_string(i);
+        const std::string subject = i == 1 ? "Special Offer " + l : "Note " + l + n;
+        srv.on("LIST " + n, "+OK " + n + " 100\r\n");
+        srv.on("TOP " + n + " 0", "+OK\r\nSubject: " + subject + "\r\n\r\n.\r\n");
+    }
+    srv.on("QUIT", "+OK\r\n", After::Close);
+    srv.setChunking(4, 10ms);
+}
+
+TEST_F(FilterPageTest, ApplyAndEditsWhileFourChecksRunLoseNothing) {
+    open(4, {rule(3, "Offer", 0, 1)});
+    std::vector<std::unique_ptr<test::ScriptedServer>> servers;
+    for (int a = 1; a <= 4; ++a) {
+        servers.push_back(std::make_unique<test::ScriptedServer>());
+        serveSlowly(*servers.back(), static_cast<char>('a' + a - 1));
+        AccountSettings& acc = session.settings().account(a);
+        acc.Host = "127.0.0.1:" + std::to_string(servers.back()->port());
+        acc.UserID = "bob";
+        acc.Password = "secret";
+    }
+    test::RecordingCheckHost host(session);
+    CheckOptions opt;
+    opt.readTimeout = 20s;
+    opt.deletePause = 0ms;
+    for (int a = 1; a <= 4; ++a) {
+        session.runtime()[a].Busy = true;
+        ASSERT_TRUE(TIdCheckThread::start(TIdCheckThread::forAccount(session, host, a, opt)));
+    }
+    // The page works on while the checks store their messages: passes over the whole table,
+    // a filter switched off and on, filters added and removed.
+    int passes = 0;
+    while (!host.waitForTerminations(4, 0ms) && passes < 2000) {
+        click("ApplyFilters");
+        clickCheck(0);
+        clickCheck(0);
+        compose(0, "nobody@", 0, 3);
+        click("ActivateFilterButton");
+        clickLine(1);
+        click("B_DeleteFilter");
+        ++passes;
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(host.waitForTerminations(4, 60s));
+    ASSERT_TRUE(session.waitForWorkers(10s));
+    click("ApplyFilters");
+    EXPECT_GT(passes, 0);
+    EXPECT_TRUE(errors.empty());
+    for (const CheckResult& r : host.terminations) {
+        EXPECT_FALSE(r.failed) << r.account << ": " << r.failureText;
+    }
+    // Every message is known, and every offer is hidden whichever pass met it first.
+    EXPECT_EQ(session.db().size(), 12u);
+    for (int a = 1; a <= 4; ++a) {
+        const std::string l(1, static_cast<char>('a' + a - 1));
+        EXPECT_TRUE(session.db().FindMessage(l + "-1", a)->Ignore.value_or(false)) << a;
+        EXPECT_EQ(session.db().CountShownMessages(a), 2) << a;
+        EXPECT_EQ(window->EShowVar(a)->text(), "2") << a;
+    }
+    ASSERT_EQ(table().size(), 1u);
+    EXPECT_EQ(table()[0], rule(3, "Offer", 0, 1));
+    expectPublished();
 }
 
 TEST_F(FilterPageTest, TenThousandFiltersStayUsable) {
