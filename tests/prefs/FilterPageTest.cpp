@@ -38,6 +38,7 @@ struct RecordingMailList : MailListPresenter {
     bool listVisible() const override { return false; }
     void RebuildList(int account) override { rebuilt.push_back(account); }
     void BuildAccountMenu() override {}
+    void showCheckFailure(int, const std::string&) override {}
     void help() override {}
     int shownAccount = 0;
     std::vector<int> rebuilt;
