@@ -185,12 +185,7 @@ void FilterPage::FitFilterList() {
 }
 
 void FilterPage::ClearFilterButtonClick() {
-    QListView* list = m_ui->FilterListBox;
-    {
-        const QSignalBlocker block(list->selectionModel());
-        list->selectionModel()->clear();
-    }
-    list->viewport()->update();
+    m_ui->FilterListBox->selectionModel()->clear();
     m_ui->UpdateFilterButton->setEnabled(false);
     m_ui->B_DeleteFilter->setEnabled(false);
     m_ui->Filter_If_ComboBox->setCurrentIndex(-1);
