@@ -73,11 +73,6 @@ void FloatingPage::TrackBar1Change() {
     m_ui->Label17->setText(QString::number(seconds) + QStringLiteral(" seconds."));
 }
 
-void FloatingPage::TabSheet7Show() {
-    // Every position already carries a tick mark, the steps at 3, 6, ..., 18 included.
-    m_ui->TrackBar1->setTickInterval(1);
-}
-
 void FloatingPage::Button1Click() {
     checker().placement().ResetWindowPositions1Click();
 }

@@ -19,13 +19,11 @@ public:
     ~FloatingPage() override;
 
     void formCreate() override;
-    void becameCurrent() override { TabSheet7Show(); }
 
     // "Reset Window Positions".
     void Button1Click();
     void CheckBox11Click();
     void TrackBar1Change();
-    void TabSheet7Show();
 
 private:
     std::unique_ptr<Ui::FloatingPage> m_ui;
