@@ -1,11 +1,13 @@
 # The Qt layers: one static library per UI folder, then the tarnwick program.
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Multimedia)
 set(CMAKE_AUTOMOC ON)
+set(CMAKE_AUTOUIC ON)
 
 function(tarn_qt_library name dir)
+  # Designer forms (.ui) are compiled by AUTOUIC for the sources that include ui_NAME.h.
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp
-       ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h)
-  list(FILTER _src INCLUDE REGEX "\\.cpp$|\\.h$")
+       ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.ui)
+  list(FILTER _src INCLUDE REGEX "\\.cpp$|\\.h$|\\.ui$")
   set(_cpp ${_src})
   list(FILTER _cpp INCLUDE REGEX "\\.cpp$")
   if(_cpp)
