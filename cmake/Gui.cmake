@@ -8,6 +8,9 @@ function(tarn_qt_library name dir)
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp
        ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.ui)
   list(FILTER _src INCLUDE REGEX "\\.cpp$|\\.h$|\\.ui$")
+  if(TARN_PLAIN_SOURCES)
+    list(REMOVE_ITEM _src ${TARN_PLAIN_SOURCES})
+  endif()
   set(_cpp ${_src})
   list(FILTER _cpp INCLUDE REGEX "\\.cpp$")
   if(_cpp)
@@ -22,7 +25,7 @@ function(tarn_qt_library name dir)
 endfunction()
 
 tarn_qt_library(tarn_checker src/checker tarn_engine Qt6::Multimedia)
-tarn_qt_library(tarn_maillist src/maillist tarn_checker)
+tarn_qt_library(tarn_maillist src/maillist tarn_checker tarn_messagetext)
 tarn_qt_library(tarn_prefs src/prefs tarn_maillist)
 tarn_qt_library(tarn_auxwin src/auxwin tarn_prefs)
 

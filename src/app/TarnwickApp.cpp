@@ -3,6 +3,7 @@
 #include "checker/CheckerPlacement.h"
 #include "checker/QtSoundPlayer.h"
 #include "checker/TF_CheckerWindow.h"
+#include "checker/UiText.h"
 #include "core/CheckerLayout.h"
 #include "core/CommandLine.h"
 #include "core/Settings.h"
@@ -126,7 +127,7 @@ void TarnwickApp::start() {
     load.ReleaseChanged = m_releaseChanged;
     load.ECount = settings.accountCount();
     load.errorBox = [](const std::string& text) {
-        QMessageBox::critical(nullptr, QStringLiteral("Tarnwick"), QString::fromStdString(text));
+        QMessageBox::critical(nullptr, QStringLiteral("Tarnwick"), uiText(text));
     };
     for (int a : MailStoreFiles::LoadStore(m_session->db(), load))
         w.UpdateFieldCount(a);

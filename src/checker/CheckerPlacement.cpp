@@ -1,5 +1,6 @@
 #include "checker/CheckerPlacement.h"
 
+#include "checker/UiText.h"
 #include "core/TarnError.h"
 #include "engine/Session.h"
 
@@ -54,7 +55,7 @@ void CheckerPlacement::runCommand(const std::function<void()>& command) {
         command();
     } catch (const std::exception& e) {
         // Errors of a command end it without a word to the user.
-        emit commandFailed(QString::fromStdString(e.what()));
+        emit commandFailed(uiText(e.what()));
     }
 }
 

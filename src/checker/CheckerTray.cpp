@@ -2,6 +2,7 @@
 
 #include "checker/TrayAnimation.h"
 #include "checker/TrayIcons.h"
+#include "checker/UiText.h"
 #include "core/TrayState.h"
 #include "engine/Session.h"
 #include "platform/NamedMutex.h"
@@ -25,7 +26,7 @@ CheckerTray::CheckerTray(Session& session, QMenu* popup, Hooks hooks, QObject* p
 
     m_tray = new QSystemTrayIcon(this);
     m_tray->setObjectName(QStringLiteral("CoolTrayIcon1"));
-    m_tray->setToolTip(QString::fromStdString(m_hint));
+    m_tray->setToolTip(uiText(m_hint));
     if (m_popup) {
         // The platform opens the context menu on a right-button press on the icon.
         m_tray->setContextMenu(m_popup);
@@ -67,7 +68,7 @@ void CheckerTray::activated(QSystemTrayIcon::ActivationReason reason) {
 
 void CheckerTray::setHint(const std::string& hint) {
     m_hint = limitTrayHint(hint);
-    m_tray->setToolTip(QString::fromStdString(m_hint));
+    m_tray->setToolTip(uiText(m_hint));
 }
 
 void CheckerTray::setIcon(const QIcon& icon) {

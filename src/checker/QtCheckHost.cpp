@@ -1,5 +1,6 @@
 #include "checker/QtCheckHost.h"
 
+#include "checker/UiText.h"
 #include "engine/Session.h"
 #include "engine/TIdCheckThread.h"
 
@@ -19,9 +20,8 @@ QtCheckHost::QtCheckHost(Session& session, QObject* parent)
 
 void QtCheckHost::ReportStatus(int account, int kind, const std::string& text) {
     // The text crosses as bytes; its QString is made on the main thread that uses it.
-    m_toMain.post([this, account, kind, text] {
-        emit statusReported(account, kind, QString::fromStdString(text));
-    });
+    m_toMain.post(
+        [this, account, kind, text] { emit statusReported(account, kind, uiText(text)); });
 }
 
 void QtCheckHost::EndOfCheckUpdate(const CheckResult& result) {
@@ -86,9 +86,8 @@ std::optional<std::string> QtCheckHost::PromptPassword(const std::string& prompt
     if (onPassword)
         return onPassword(prompt);
     bool ok = false;
-    const QString typed =
-        QInputDialog::getText(nullptr, QStringLiteral("Tarnwick"), QString::fromStdString(prompt),
-                              QLineEdit::Password, QString(), &ok);
+    const QString typed = QInputDialog::getText(nullptr, QStringLiteral("Tarnwick"), uiText(prompt),
+                                                QLineEdit::Password, QString(), &ok);
     if (!ok)
         return std::nullopt;
     return typed.toStdString();

@@ -8,6 +8,7 @@
 #include "checker/QtCheckTimer.h"
 #include "checker/ShutdownCountdown.h"
 #include "checker/TF_ShutdownForm.h"
+#include "checker/UiText.h"
 #include "core/IniFile.h"
 #include "engine/Session.h"
 #include "platform/MailClientLauncher.h"
@@ -25,14 +26,6 @@
 #include <cmath>
 
 namespace tarn {
-
-namespace {
-
-QString qs(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
-} // namespace
 
 TF_CheckerWindow::TF_CheckerWindow(Session& session, PowerOff& powerOff, CheckTimerFactory* timers,
                                    QWidget* parent)
@@ -163,7 +156,7 @@ void TF_CheckerWindow::setSoundPlayer(SoundPlayer* player) {
 void TF_CheckerWindow::createAccountObjects(int a) {
     const AccountSettings& acc = m_session.settings().account(a);
     auto* field = new CheckerField(a, m_panel);
-    field->setToolTip(qs(acc.Name));
+    field->setToolTip(uiText(acc.Name));
     field->setColor(Scheduler::normalColor(acc));
     connect(field, &CheckerField::doubleClicked, this, [this](int n) { m_scheduler->checkNow(n); });
     m_fields.push_back(field);
@@ -321,7 +314,7 @@ void TF_CheckerWindow::PaintField(int account, std::uint32_t color) {
 
 void TF_CheckerWindow::SetFieldHint(int account, const std::string& text) {
     if (CheckerField* f = EShowVar(account))
-        f->setToolTip(qs(text));
+        f->setToolTip(uiText(text));
 }
 
 void TF_CheckerWindow::UpdateFieldCount(int account) {
@@ -397,7 +390,7 @@ void TF_CheckerWindow::launchMailClient(int a) {
     MailClientLauncher launcher;
     launcher.launch(s.account(a).DefaultMailClient, s.account(a).CustomMailClientPath,
                     [this](const std::string& text) {
-                        QMessageBox::critical(this, QString::fromLatin1(Title), qs(text));
+                        QMessageBox::critical(this, QString::fromLatin1(Title), uiText(text));
                     });
 }
 
@@ -410,7 +403,7 @@ void TF_CheckerWindow::moveChecker(int x, int y) {
 }
 
 void TF_CheckerWindow::setOnlineCaption(const std::string& caption) {
-    m_online1->setText(qs(caption));
+    m_online1->setText(uiText(caption));
 }
 
 bool TF_CheckerWindow::checkerVisible() const {

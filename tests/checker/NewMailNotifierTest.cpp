@@ -107,8 +107,7 @@ TEST_F(NewMailNotifierTest, ChangedSettingsApplyToTheNextCheck) {
 }
 
 std::string defaultSound(const char* name) {
-    const std::string here = __FILE__;
-    return here.substr(0, here.rfind("/tests/")) + "/resources/defaults/" + name;
+    return std::string(TARN_SOURCE_DIR) + "/resources/defaults/" + name;
 }
 
 TEST_F(NewMailNotifierTest, PlaysRealFilesWithTheProgramsPlayer) {

@@ -18,8 +18,7 @@ using namespace std::chrono_literals;
 namespace {
 
 std::string defaultSound(const char* name) {
-    const std::string here = __FILE__;
-    return here.substr(0, here.rfind("/tests/")) + "/resources/defaults/" + name;
+    return std::string(TARN_SOURCE_DIR) + "/resources/defaults/" + name;
 }
 
 class QtSoundPlayerTest : public ::testing::Test {

@@ -13,13 +13,9 @@
 
 namespace {
 
-constexpr std::string_view thisFile = __FILE__;
-constexpr std::string_view supportFolder = "/support/";
-static_assert(thisFile.rfind(supportFolder) != std::string_view::npos,
-              "the suppression files are found from this file's absolute path");
-constexpr std::string_view testsFolder = thisFile.substr(0, thisFile.rfind(supportFolder));
+constexpr std::string_view testsFolder = TARN_SOURCE_DIR "/tests";
 
-using OptionText = std::array<char, sizeof(__FILE__) + 64>;
+using OptionText = std::array<char, sizeof(TARN_SOURCE_DIR) + 64>;
 
 constexpr OptionText suppressionsOption(std::string_view fileName) {
     OptionText out{};
