@@ -1,15 +1,19 @@
 #include "app/TarnwickApp.h"
 
+#include "auxwin/TF_About.h"
+#include "auxwin/TF_Update.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/QtSoundPlayer.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
 #include "core/CheckerLayout.h"
 #include "core/CommandLine.h"
+#include "core/ProgramAddresses.h"
 #include "core/Settings.h"
 #include "core/StartupDecisions.h"
 #include "engine/Session.h"
 #include "platform/PowerOff.h"
+#include "platform/ShippedFiles.h"
 #include "store/MailStoreFiles.h"
 
 #include <QCoreApplication>
@@ -20,6 +24,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -40,6 +45,10 @@ void onSignal(int) {
 TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {}
 
 TarnwickApp::~TarnwickApp() {
+    if (m_window)
+        m_window->setAuxCommands({});
+    m_about.reset();
+    m_update.reset();
     // The window holds references into the session.
     m_window.reset();
 }
@@ -53,6 +62,9 @@ void TarnwickApp::start() {
     m_session->setWorkingFolder(before.WorkingFolder);
     m_addMenu = before.AddMenu;
     m_prefsName = before.PrefsName;
+    if (m_options.programPath.empty())
+        m_options.programPath = ShippedFiles::ownProgramPath();
+    copyShippedFiles();
 
     PowerOff& powerOff = m_options.powerOff ? *m_options.powerOff : systemPowerOff();
     m_window = std::make_unique<TF_CheckerWindow>(*m_session, powerOff, m_options.timers);
@@ -121,6 +133,16 @@ void TarnwickApp::start() {
     if (settings.Main.Hidden && w.isVisible())
         w.CoolTrayIcon1Click();
 
+    // The start-menu entries of -addmenu come where the preferences window is created.
+    if (m_addMenu) {
+        try {
+            shortcuts().addStartmenuShortcuts();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tarnwick: -addmenu: %s\n", e.what());
+        }
+    }
+    createAuxWindows();
+
     StoreLoadOptions load;
     load.folder = m_session->workingFolder();
     load.KeepMailDB = settings.Main.KeepMailDB;
@@ -137,6 +159,33 @@ void TarnwickApp::start() {
     // A first start leaves a complete settings file at once.
     if (m_firstStart)
         saveSettings();
+}
+
+ShellShortcuts TarnwickApp::shortcuts() const {
+    return ShellShortcuts({m_session->workingFolder(), m_options.programPath, m_prefsName});
+}
+
+void TarnwickApp::copyShippedFiles() {
+    const std::string from = m_options.shippedFolder.empty()
+                                 ? ShippedFiles::folderFor(m_options.programPath)
+                                 : m_options.shippedFolder;
+    if (from.empty())
+        return;
+    std::vector<std::string> errors;
+    ShippedFiles::copyMissing(from, m_session->workingFolder(), errors);
+    for (const std::string& e : errors)
+        std::fprintf(stderr, "tarnwick: %s\n", e.c_str());
+}
+
+void TarnwickApp::createAuxWindows() {
+    m_about = std::make_unique<TF_About>(uiText(ProgramAddresses::homePage()),
+                                         [this] { m_update->LaunchHomePage(); });
+    m_update = std::make_unique<TF_Update>();
+    TF_CheckerWindow::AuxCommands aux;
+    aux.checkForUpdate = [this] { m_update->showCentred(); };
+    aux.about = [this] { m_about->showCentred(); };
+    aux.minimised = [this] { m_about->setGotcha(); };
+    m_window->setAuxCommands(std::move(aux));
 }
 
 void TarnwickApp::saveSettings() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/TIdCheckThread.h"
+#include "platform/ShellShortcuts.h"
 
 #include <QObject>
 
@@ -17,7 +18,9 @@ class CheckTimerFactory;
 class PowerOff;
 class Session;
 class SoundPlayer;
+class TF_About;
 class TF_CheckerWindow;
+class TF_Update;
 
 struct StartOptions {
     std::vector<std::string> args;       // the command line without the program name
@@ -27,6 +30,8 @@ struct StartOptions {
     std::string lockSuffix;              // tests keep their named locks apart
     SoundPlayer* soundPlayer = nullptr;  // null: the program's own media player
     CheckOptions checkOptions;
+    std::string programPath;   // the program's own file; empty: this process's
+    std::string shippedFolder; // the shipped default files; empty: found from programPath
 };
 
 // Runs the program's start-up and its exit procedure around the checker window.
@@ -49,6 +54,10 @@ public:
 
     Session& session() { return *m_session; }
     TF_CheckerWindow& window() { return *m_window; }
+    TF_About& about() { return *m_about; }
+    TF_Update& update() { return *m_update; }
+    // What the program's shortcuts start: this program, in the working folder, with -prefs.
+    ShellShortcuts shortcuts() const;
     bool firstStart() const { return m_firstStart; }
     bool releaseChanged() const { return m_releaseChanged; }
     bool addMenu() const { return m_addMenu; }
@@ -59,10 +68,14 @@ public:
 
 private:
     void saveSettings();
+    void copyShippedFiles();
+    void createAuxWindows();
 
     StartOptions m_options;
     std::unique_ptr<Session> m_session;
     std::unique_ptr<TF_CheckerWindow> m_window;
+    std::unique_ptr<TF_About> m_about;
+    std::unique_ptr<TF_Update> m_update;
     bool m_firstStart = false;
     bool m_releaseChanged = false;
     bool m_addMenu = false;

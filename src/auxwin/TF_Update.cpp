@@ -1,6 +1,7 @@
 #include "auxwin/TF_Update.h"
 
 #include "checker/CrossThreadQueue.h"
+#include "checker/UiText.h"
 #include "core/ProgramAddresses.h"
 #include "platform/BrowserLauncher.h"
 #include "ui_TF_Update.h"
@@ -40,7 +41,7 @@ TF_Update::TF_Update(QWidget* parent)
     m_queue = new CrossThreadQueue(this);
     m_relay->queue = m_queue;
     m_message = [this](const std::string& text) {
-        QMessageBox::information(this, QStringLiteral("Tarnwick"), QString::fromStdString(text));
+        QMessageBox::information(this, QStringLiteral("Tarnwick"), uiText(text));
     };
     connect(m_ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(m_ui->Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
@@ -106,12 +107,11 @@ void TF_Update::finished(int run, const UpdateHttpClient::Reply& reply) {
 
 QString TF_Update::replyText(const UpdateHttpClient::Reply& reply) {
     if (reply.failed)
-        return QString::fromLatin1(FailedText) + QLatin1Char('\n') +
-               QString::fromStdString(reply.reason);
+        return QString::fromLatin1(FailedText) + QLatin1Char('\n') + uiText(reply.reason);
     if (reply.status >= 400 && reply.body.empty())
         return QString::fromLatin1(FailedText) +
                QStringLiteral("\nThe server answered with status %1.").arg(reply.status);
-    QString text = QString::fromStdString(reply.body);
+    QString text = uiText(reply.body);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     // A text that ends with a line break has no empty last line.

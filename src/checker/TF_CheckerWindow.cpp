@@ -58,12 +58,15 @@ TF_CheckerWindow::TF_CheckerWindow(Session& session, PowerOff& powerOff, CheckTi
     m_shutdown = new ShutdownCountdown(powerOff, this);
 
     buildPopupMenu();
+    connectAuxCommands();
 
     CheckerPlacement::Hooks placementHooks;
     placementHooks.ApplyOpacity = [this] { ApplyOpacity(); };
     placementHooks.EShowTest = [this] { EShowTest(); };
-    // The about box's "Gotcha" goes here once the program has an about box.
-    placementHooks.minimised = [] {};
+    placementHooks.minimised = [this] {
+        if (m_aux.minimised)
+            m_aux.minimised();
+    };
     m_placement =
         new CheckerPlacement(*this, *m_panel, m_session, m_snap, std::move(placementHooks), this);
     m_placement->attachMenu(*m_popup);
@@ -142,6 +145,23 @@ void TF_CheckerWindow::buildPopupMenu() {
     connect(m_online1, &QAction::triggered, this, [this] { m_scheduler->online1xClick(); });
     connect(checkAll, &QAction::triggered, this, [this] { m_scheduler->CheckAll(); });
     connect(quit, &QAction::triggered, this, [this] { close(); });
+}
+
+void TF_CheckerWindow::connectAuxCommands() {
+    const struct {
+        const char* action;
+        std::function<void()> AuxCommands::*command;
+    } items[] = {{"CheckforUpdate2", &AuxCommands::checkForUpdate},
+                 {"About2", &AuxCommands::about}};
+    for (const auto& item : items) {
+        if (QAction* a = m_popup->findChild<QAction*>(QString::fromLatin1(item.action))) {
+            const auto command = item.command;
+            connect(a, &QAction::triggered, this, [this, command] {
+                if (m_aux.*command)
+                    (m_aux.*command)();
+            });
+        }
+    }
 }
 
 void TF_CheckerWindow::setAlwaysOnTop(bool on) {

@@ -51,6 +51,13 @@ public:
     void setCheckOptions(const CheckOptions& options) { m_checkOptions = options; }
     // Runs when the window is asked to close, before the close is granted (the exit).
     void setCloseHandler(std::function<void()> handler) { m_onClose = std::move(handler); }
+    // The windows above this one that its menu and its minimise reach.
+    struct AuxCommands {
+        std::function<void()> checkForUpdate; // "Check for Update..."
+        std::function<void()> about;          // "About..."
+        std::function<void()> minimised;      // after a minimise request hid the window
+    };
+    void setAuxCommands(AuxCommands commands) { m_aux = std::move(commands); }
 
     // --- operations of the checker window ---
     // Sizes the per-account objects to the accounts; moveForNewAccounts applies the
@@ -114,6 +121,7 @@ protected:
 
 private:
     void buildPopupMenu();
+    void connectAuxCommands();
     void createAccountObjects(int account);
     void launchMailClient(int account);
     void paintPanel();
@@ -145,6 +153,7 @@ private:
     bool m_activatedOnce = false;
     WindowSnap m_snap;
     std::function<void()> m_onClose;
+    AuxCommands m_aux;
 };
 
 } // namespace tarn
