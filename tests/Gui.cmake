@@ -17,3 +17,11 @@ if(TARGET tarn_app)
     endif()
   endif()
 endif()
+
+# The auxiliary windows: tips, update check, about box.
+if(TARGET tarn_app)
+  tarn_test(test_auxwin auxwin tarn_app)
+  if(TARGET test_auxwin)
+    target_link_libraries(test_auxwin PRIVATE Qt6::Test)
+  endif()
+endif()

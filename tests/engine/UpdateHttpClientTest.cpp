@@ -62,7 +62,7 @@ class UpdateReplies : public ::testing::TestWithParam<ReplyCase> {};
 
 TEST_P(UpdateReplies, AreReadAsTheyCome) {
     const ReplyCase& c = GetParam();
-    HttpTestServer srv([&](const std::string&) { return HttpTestServer::Reply{c.raw}; });
+    HttpTestServer srv([&](const std::string&) { return HttpTestServer::sends(c.raw); });
     const Reply r = UpdateHttpClient(quickLimits()).get(at(srv));
     EXPECT_EQ(r.failed, c.failed) << r.reason;
     if (!c.failed) {
@@ -159,9 +159,9 @@ TEST(UpdateHttpClient, RedirectsItCannotFetchFail) {
 
 TEST(UpdateHttpClient, HugeBodyIsCutAt1MB) {
     HttpTestServer srv([&](const std::string&) {
-        HttpTestServer::Reply r{std::string(1024 * 1024, 'z')};
-        r.repeat = 100; // 100 MB if anyone took it all
-        r.raw = "HTTP/1.0 200 OK\r\n\r\n" + r.raw;
+        HttpTestServer::Reply r = HttpTestServer::sends("HTTP/1.0 200 OK\r\n\r\n");
+        r.filler = std::string(1024 * 1024, 'z');
+        r.fillerRepeat = 100; // 100 MB if anyone took it all
         return r;
     });
     const Reply r = UpdateHttpClient(quickLimits()).get(at(srv));
@@ -169,6 +169,7 @@ TEST(UpdateHttpClient, HugeBodyIsCutAt1MB) {
     EXPECT_TRUE(r.bodyCut);
     EXPECT_EQ(r.body.size(), 1024u * 1024u);
     EXPECT_EQ(r.body.find_first_not_of('z'), std::string::npos);
+    EXPECT_LT(srv.bytesSent(), 20u * 1024 * 1024);
 }
 
 TEST(UpdateHttpClient, ServersThatStallOrCrawlEndAtTheDeadline) {
@@ -176,7 +177,8 @@ TEST(UpdateHttpClient, ServersThatStallOrCrawlEndAtTheDeadline) {
         const char* name;
         HttpTestServer::Reply reply;
     };
-    HttpTestServer::Reply crawl{"HTTP/1.0 200 OK\r\n\r\n" + std::string(1000, 'c')};
+    HttpTestServer::Reply crawl =
+        HttpTestServer::sends("HTTP/1.0 200 OK\r\n\r\n" + std::string(1000, 'c'));
     crawl.bytePause = 50ms; // 50 s for the whole reply, each byte in time for a read
     HttpTestServer::Reply silent;
     silent.silent = true;

@@ -139,17 +139,19 @@ void HttpTestServer::serve(int fd) {
         }
         return;
     }
-    for (std::size_t i = 0; i < reply.repeat && !m_stop; ++i) {
-        if (reply.bytePause.count() > 0) {
-            for (char c : reply.raw) {
-                if (!sendAll(fd, &c, 1))
-                    return;
-                pollfd p{m_wakeFd, POLLIN, 0};
-                ::poll(&p, 1, static_cast<int>(reply.bytePause.count()));
-            }
-        } else if (!sendAll(fd, reply.raw.data(), reply.raw.size())) {
-            return;
+    if (reply.bytePause.count() > 0) {
+        for (char c : reply.raw) {
+            if (!sendAll(fd, &c, 1))
+                return;
+            pollfd p{m_wakeFd, POLLIN, 0};
+            ::poll(&p, 1, static_cast<int>(reply.bytePause.count()));
         }
+    } else if (!sendAll(fd, reply.raw.data(), reply.raw.size())) {
+        return;
+    }
+    for (std::size_t i = 0; i < reply.fillerRepeat && !m_stop; ++i) {
+        if (!sendAll(fd, reply.filler.data(), reply.filler.size()))
+            return;
     }
     ::shutdown(fd, SHUT_WR);
     // Let the client read to the end before the socket goes.

@@ -18,8 +18,9 @@ namespace tarn::test {
 class HttpTestServer {
 public:
     struct Reply {
-        std::string raw;                       // sent as given (status line, header, body)
-        std::size_t repeat = 1;                // raw is sent this many times in a row
+        std::string raw;    // sent as given (status line, header, body)
+        std::string filler; // then this, fillerRepeat times (huge bodies)
+        std::size_t fillerRepeat = 0;
         std::chrono::milliseconds bytePause{}; // >0: one byte at a time with this pause
         bool silent = false;                   // sends nothing; waits for the client to go
     };
@@ -38,6 +39,12 @@ public:
     // Bytes of reply the clients took before they went away or the reply ended.
     std::size_t bytesSent() const { return m_sent; }
 
+    // A reply of exactly these bytes.
+    static Reply sends(std::string raw) {
+        Reply r;
+        r.raw = std::move(raw);
+        return r;
+    }
     // A reply with this status line, extra header lines and body (Content-Length added).
     static Reply answer(const std::string& statusLine, const std::vector<std::string>& headers,
                         const std::string& body);
