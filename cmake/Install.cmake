@@ -49,16 +49,15 @@ set(CPACK_PACKAGE_NAME tarnwick)
 set(CPACK_PACKAGE_VENDOR "Tarnwick developers")
 set(CPACK_PACKAGE_CONTACT "Tarnwick developers <tarnwick@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Small desktop mail checker for POP3 and IMAP4 accounts")
-set(CPACK_PACKAGE_DESCRIPTION
-    "A tiny always-on-top window with one coloured field per mail account, a tray icon, "
-    "message filters, a mail list and a message viewer.")
+set(CPACK_PACKAGE_DESCRIPTION "A tiny always-on-top window with one coloured field per mail \
+account, a tray icon, message filters, a mail list and a message viewer.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The sounds play through GStreamer; shortcuts to documents open with xdg-open.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-good, xdg-utils, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-good, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
 set(CPACK_STRIP_FILES ON)
 include(CPack)
