@@ -4,17 +4,18 @@ set(CMAKE_AUTOMOC ON)
 set(CMAKE_AUTOUIC ON)
 
 function(tarn_qt_library name dir)
-  # Designer forms (.ui) are compiled by AUTOUIC for the sources that include ui_NAME.h.
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp
-       ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.ui)
-  list(FILTER _src INCLUDE REGEX "\\.cpp$|\\.h$|\\.ui$")
+       ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h)
+  list(FILTER _src INCLUDE REGEX "\\.cpp$|\\.h$")
+  # Designer forms beside the classes that load them (compiled by AUTOUIC).
+  file(GLOB _forms CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.ui)
   if(TARN_PLAIN_SOURCES)
     list(REMOVE_ITEM _src ${TARN_PLAIN_SOURCES})
   endif()
   set(_cpp ${_src})
   list(FILTER _cpp INCLUDE REGEX "\\.cpp$")
   if(_cpp)
-    add_library(${name} STATIC ${_src})
+    add_library(${name} STATIC ${_src} ${_forms})
     target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
     target_link_libraries(${name} PUBLIC ${ARGN} Qt6::Core Qt6::Gui Qt6::Widgets)
   else()

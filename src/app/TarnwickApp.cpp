@@ -12,6 +12,7 @@
 #include "core/Settings.h"
 #include "core/StartupDecisions.h"
 #include "engine/Session.h"
+#include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
 #include "platform/ShippedFiles.h"
 #include "store/MailStoreFiles.h"
@@ -45,11 +46,14 @@ void onSignal(int) {
 TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {}
 
 TarnwickApp::~TarnwickApp() {
-    if (m_window)
+    // The windows hold references into the session; the mail list refers to the checker.
+    if (m_window) {
+        m_window->setMailList(nullptr);
         m_window->setAuxCommands({});
+    }
     m_about.reset();
     m_update.reset();
-    // The window holds references into the session.
+    m_mailList.reset();
     m_window.reset();
 }
 
@@ -155,6 +159,12 @@ void TarnwickApp::start() {
         w.UpdateFieldCount(a);
     if (m_session->Online)
         w.UpdateTrayState();
+    // The mail list window reads its section of tarn.ini and waits, hidden, for its callers.
+    m_mailList = std::make_unique<TF_EMailList>(*m_session, w);
+    w.setMailList(m_mailList.get());
+    TF_EMailList::Hooks listHooks;
+    listHooks.about = [this] { m_about->showCentred(); };
+    m_mailList->setHooks(std::move(listHooks));
 
     // A first start leaves a complete settings file at once.
     if (m_firstStart)
@@ -212,6 +222,12 @@ void TarnwickApp::exitProcedure() {
         } catch (const std::exception& e) {
             m_saveError = e.what();
         }
+    }
+    if (m_mailList) {
+        m_mailList->hide();
+        // The mail list window's section goes after the whole file, which keeps it as found.
+        if (!m_mailList->SaveWindowSettings() && m_saveError.empty())
+            m_saveError = "cannot write the mail list window's settings";
     }
     m_window->scheduler().activityTimer().stop();
     m_window->stopTrayAnimation();

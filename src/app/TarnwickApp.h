@@ -20,6 +20,7 @@ class Session;
 class SoundPlayer;
 class TF_About;
 class TF_CheckerWindow;
+class TF_EMailList;
 class TF_Update;
 
 struct StartOptions {
@@ -54,6 +55,7 @@ public:
 
     Session& session() { return *m_session; }
     TF_CheckerWindow& window() { return *m_window; }
+    TF_EMailList& mailList() { return *m_mailList; }
     TF_About& about() { return *m_about; }
     TF_Update& update() { return *m_update; }
     // What the program's shortcuts start: this program, in the working folder, with -prefs.
@@ -74,6 +76,7 @@ private:
     StartOptions m_options;
     std::unique_ptr<Session> m_session;
     std::unique_ptr<TF_CheckerWindow> m_window;
+    std::unique_ptr<TF_EMailList> m_mailList;
     std::unique_ptr<TF_About> m_about;
     std::unique_ptr<TF_Update> m_update;
     bool m_firstStart = false;

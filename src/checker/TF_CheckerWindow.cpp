@@ -3,6 +3,7 @@
 #include "checker/CheckerField.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/CheckerTray.h"
+#include "checker/MailListPresenter.h"
 #include "checker/NewMailNotifier.h"
 #include "checker/QtCheckHost.h"
 #include "checker/QtCheckTimer.h"
@@ -112,10 +113,10 @@ void TF_CheckerWindow::buildPopupMenu() {
         a->setObjectName(QString::fromLatin1(name));
     };
     add(m_popup, "Preferences1", "Preferences...");
-    add(m_popup, "MailList1", "Mail List...");
+    QAction* mailList1 = add(m_popup, "MailList1", "Mail List...");
     sep(m_popup, "N1");
     add(m_popup, "CheckforUpdate2", "Check for Update...");
-    add(m_popup, "Help1", "Help...");
+    QAction* help1 = add(m_popup, "Help1", "Help...");
     add(m_popup, "About2", "About...");
     sep(m_popup, "N5");
     m_floating2 = add(m_popup, "Floating2", "Floating");
@@ -144,6 +145,14 @@ void TF_CheckerWindow::buildPopupMenu() {
     // placement's; the tray keeps the check marks in step when the menu opens.
     connect(m_online1, &QAction::triggered, this, [this] { m_scheduler->online1xClick(); });
     connect(checkAll, &QAction::triggered, this, [this] { m_scheduler->CheckAll(); });
+    connect(mailList1, &QAction::triggered, this, [this] {
+        if (m_mailList)
+            m_mailList->showList(0);
+    });
+    connect(help1, &QAction::triggered, this, [this] {
+        if (m_mailList)
+            m_mailList->help();
+    });
     connect(quit, &QAction::triggered, this, [this] { close(); });
 }
 
@@ -197,6 +206,10 @@ void TF_CheckerWindow::createAccountObjects(int a) {
     connect(launch, &QAction::triggered, this, [this, a] { launchMailClient(a); });
     connect(reset, &QAction::triggered, this, [this, a] { m_scheduler->ResetConnection(a); });
     connect(hide, &QAction::triggered, this, [this, a] { HideMessages(a); });
+    connect(list, &QAction::triggered, this, [this, a] {
+        if (m_mailList)
+            m_mailList->showList(a);
+    });
     field->setFieldMenu(menu);
     m_fieldMenus.push_back(menu);
 }
@@ -225,6 +238,13 @@ void TF_CheckerWindow::E_Setlengths(bool moveForNewAccounts) {
     }
     m_scheduler->syncAccounts();
     EShowTest();
+    if (m_mailList)
+        m_mailList->BuildAccountMenu();
+}
+
+void TF_CheckerWindow::setMailList(MailListPresenter* list) {
+    m_mailList = list;
+    m_placement->setMailListWindow(dynamic_cast<QWidget*>(list));
 }
 
 int TF_CheckerWindow::ppi() const {
@@ -383,6 +403,8 @@ void TF_CheckerWindow::HideMessages(int account) {
         // An error ends the walk; what was hidden stays hidden.
     }
     UpdateFieldCount(account);
+    if (m_mailList)
+        m_mailList->RebuildList(m_mailList->viewAccount());
     if (!m_scheduler->activityTimer().isActive() && m_session.Online)
         UpdateTrayState();
 }
@@ -393,12 +415,23 @@ void TF_CheckerWindow::EndOfCheckUpdate(const CheckResult& result) {
     AccountRuntime* rt = m_session.runtimeOf(a);
     if (!rt || a > s.accountCount())
         return;
+    const int previousCount = rt->ShownCount;
     {
         NamedLock lock(m_session.db().mutex());
         rt->ShownCount = static_cast<int>(m_session.db().CountShownMessages(a));
     }
     PaintField(a, Scheduler::endOfCheckColor(s.account(a), s.Main.Colors, result.failed));
     ShowCheckResult(a, true);
+    if (m_mailList) {
+        if ((result.listFlag && !result.unchanged) || result.deletedCount > 0) {
+            const int view = m_mailList->viewAccount();
+            if (view == a || view == 0)
+                m_mailList->RebuildList(view);
+        }
+        if (rt->ShownCount > previousCount && s.Main.PopupMailList && !m_mailList->listVisible() &&
+            !result.failed)
+            m_mailList->popupList(a);
+    }
     if (result.shutdownRequested)
         m_shutdown->StartShutdownTimer();
 }

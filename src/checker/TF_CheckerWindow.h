@@ -22,6 +22,7 @@ namespace tarn {
 class CheckerField;
 class CheckerPlacement;
 class CheckerTray;
+class MailListPresenter;
 class NewMailNotifier;
 class PowerOff;
 class QtCheckHost;
@@ -49,6 +50,11 @@ public:
     // Replaces how a check worker is started (tests); the default starts TIdCheckThread.
     void setCheckStarter(CheckStarter starter) { m_starter = std::move(starter); }
     void setCheckOptions(const CheckOptions& options) { m_checkOptions = options; }
+    // The mail list window the checker's commands and the end of each check reach; none
+    // until it exists.
+    void setMailList(MailListPresenter* list);
+    MailListPresenter* mailList() const { return m_mailList; }
+    void launchMailClient(int account);
     // Runs when the window is asked to close, before the close is granted (the exit).
     void setCloseHandler(std::function<void()> handler) { m_onClose = std::move(handler); }
     // The windows above this one that its menu and its minimise reach.
@@ -123,7 +129,6 @@ private:
     void buildPopupMenu();
     void connectAuxCommands();
     void createAccountObjects(int account);
-    void launchMailClient(int account);
     void paintPanel();
     void startDefaultCheck(int account);
 
@@ -154,6 +159,7 @@ private:
     WindowSnap m_snap;
     std::function<void()> m_onClose;
     AuxCommands m_aux;
+    MailListPresenter* m_mailList = nullptr;
 };
 
 } // namespace tarn

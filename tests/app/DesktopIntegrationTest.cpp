@@ -6,6 +6,7 @@
 #include "checker/TestApp.h"
 #include "core/TempDir.h"
 #include "fakes/RecordingCheckHost.h"
+#include "maillist/TF_EMailList.h"
 #include "platform/NamedMutex.h"
 
 #include <QAction>
@@ -71,6 +72,13 @@ TEST_F(DesktopIntegration, MenuReachesUpdateAndAboutAndMinimiseSaysGotcha) {
     EXPECT_TRUE(a->update().isVisible());
     EXPECT_EQ(a->update().newsText(), "Not Connected");
     w.findChild<QAction*>("About2")->trigger();
+    EXPECT_TRUE(a->about().isVisible());
+    // The mail list window's "About..." opens the same box.
+    a->about().hide();
+    QAction* listAbout = a->mailList().findChild<QAction*>("A_About");
+    ASSERT_NE(listAbout, nullptr);
+    EXPECT_TRUE(listAbout->isEnabled());
+    listAbout->trigger();
     EXPECT_TRUE(a->about().isVisible());
     QLabel* notice = a->about().findChild<QLabel*>("Label1");
     ASSERT_NE(notice, nullptr);
