@@ -47,7 +47,6 @@ private:
 class UpdateWindow : public ::testing::Test {
 protected:
     UpdateWindow() {
-        test::app();
         UpdateHttpClient::Limits limits;
         limits.connectTimeout = 2s;
         limits.readTimeout = 2s;
@@ -66,6 +65,7 @@ protected:
         return window.newsText();
     }
 
+    QApplication& application = test::app(); // before any widget
     TF_Update window;
 };
 
