@@ -39,6 +39,10 @@ if(_app)
     add_library(tarn_app STATIC ${_applib})
     target_include_directories(tarn_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
     target_link_libraries(tarn_app PUBLIC tarn_auxwin)
+    # Default files the program installs into the working folder on its first run.
+    qt_add_resources(tarn_app tarn_defaults PREFIX "/defaults"
+                     BASE ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults
+                     FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults/dykt.ini)
   else()
     add_library(tarn_app INTERFACE)
     target_link_libraries(tarn_app INTERFACE tarn_auxwin)

@@ -1,6 +1,7 @@
 #include "app/TarnwickApp.h"
 
 #include "auxwin/TF_About.h"
+#include "auxwin/TF_DYKT.h"
 #include "auxwin/TF_Update.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/QtSoundPlayer.h"
@@ -12,12 +13,15 @@
 #include "core/Settings.h"
 #include "core/StartupDecisions.h"
 #include "engine/Session.h"
+#include "maillist/EMailListViewerLink.h"
 #include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
 #include "platform/ShippedFiles.h"
 #include "store/MailStoreFiles.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -47,6 +51,8 @@ TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {
 
 TarnwickApp::~TarnwickApp() {
     // The windows hold references into the session; the mail list refers to the checker.
+    m_viewer.reset();
+    m_dykt.reset();
     if (m_window) {
         m_window->setMailList(nullptr);
         m_window->setAuxCommands({});
@@ -162,13 +168,35 @@ void TarnwickApp::start() {
     // The mail list window reads its section of tarn.ini and waits, hidden, for its callers.
     m_mailList = std::make_unique<TF_EMailList>(*m_session, w);
     w.setMailList(m_mailList.get());
-    TF_EMailList::Hooks listHooks;
-    listHooks.about = [this] { m_about->showCentred(); };
-    m_mailList->setHooks(std::move(listHooks));
 
     // A first start leaves a complete settings file at once.
     if (m_firstStart)
         saveSettings();
+
+    // The tips file ships inside the program; a first start puts it into the working folder,
+    // where the user may edit it. The tips window is the last window created.
+    const std::string tipsPath = m_session->path("dykt.ini");
+    const QString tipsFile = QFile::decodeName(QByteArray::fromStdString(tipsPath));
+    if (m_firstStart && !QFileInfo::exists(tipsFile)) {
+        // The copy of a resource is read-only; the user's copy is not.
+        if (QFile::copy(QStringLiteral(":/defaults/dykt.ini"), tipsFile))
+            QFile::setPermissions(tipsFile, QFile::ReadOwner | QFile::WriteOwner |
+                                                QFile::ReadGroup | QFile::ReadOther);
+    }
+    m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, ProgramAddresses::homePage());
+
+    // The mail list's commands that open the other windows.
+    m_viewer = std::make_unique<EMailListViewerLink>(*m_session, *m_mailList, w);
+    TF_EMailList::Hooks hooks;
+    hooks.showHeaders = [this] { m_viewer->showHeaders(); };
+    hooks.showMessage = [this] { m_viewer->showMessages(); };
+    hooks.tips = [this] {
+        m_dykt->show();
+        m_dykt->raise();
+        m_dykt->activateWindow();
+    };
+    hooks.about = [this] { m_about->showCentred(); };
+    m_mailList->setHooks(std::move(hooks));
 }
 
 ShellShortcuts TarnwickApp::shortcuts() const {

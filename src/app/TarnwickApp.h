@@ -20,6 +20,8 @@ class Session;
 class SoundPlayer;
 class TF_About;
 class TF_CheckerWindow;
+class TF_DYKT;
+class EMailListViewerLink;
 class TF_EMailList;
 class TF_Update;
 
@@ -55,6 +57,7 @@ public:
 
     Session& session() { return *m_session; }
     TF_CheckerWindow& window() { return *m_window; }
+    TF_DYKT& tips() { return *m_dykt; }
     TF_EMailList& mailList() { return *m_mailList; }
     TF_About& about() { return *m_about; }
     TF_Update& update() { return *m_update; }
@@ -76,6 +79,8 @@ private:
     StartOptions m_options;
     std::unique_ptr<Session> m_session;
     std::unique_ptr<TF_CheckerWindow> m_window;
+    std::unique_ptr<TF_DYKT> m_dykt;
+    std::unique_ptr<EMailListViewerLink> m_viewer;
     std::unique_ptr<TF_EMailList> m_mailList;
     std::unique_ptr<TF_About> m_about;
     std::unique_ptr<TF_Update> m_update;

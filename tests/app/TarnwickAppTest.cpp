@@ -1,6 +1,7 @@
 #include "app/TarnwickApp.h"
 #include "AppTestSupport.h"
 #include "app/TarnApplication.h"
+#include "auxwin/TF_DYKT.h"
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
 #include "core/IniFile.h"
@@ -9,11 +10,13 @@
 #include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 #include "fakes/ScriptedServer.h"
+#include "maillist/TF_EMailList.h"
 #include "platform/NamedMutex.h"
 #include "platform/PowerOff.h"
 #include "store/MailStoreFiles.h"
 
 #include <QAction>
+#include <QPlainTextEdit>
 
 #include <gtest/gtest.h>
 
@@ -90,6 +93,31 @@ TEST_F(TarnwickAppTest, FirstStartWithoutSettingsFile) {
     EXPECT_EQ(ini.readString("1", "Name", ""), "Account 1");
     EXPECT_TRUE(ini.sectionExists("Filter 0"));
     EXPECT_TRUE(ini.sectionExists("BlueColorSet"));
+    a->exitProcedure();
+}
+
+// The tips file is installed by the first start only, and the tips window, created last, shows
+// its first tip when the setting says so.
+TEST_F(TarnwickAppTest, TipsAtStart) {
+    {
+        auto a = startApp();
+        ASSERT_TRUE(std::filesystem::exists(dir.file("dykt.ini")));
+        EXPECT_TRUE(a->tips().isVisible());
+        EXPECT_EQ(a->tips().tipNumber(), 1);
+        const QString tip = a->tips().findChild<QPlainTextEdit*>("mDYKT")->toPlainText();
+        EXPECT_TRUE(tip.startsWith(QStringLiteral("\nDouble-click"))) << tip.toStdString();
+        a->exitProcedure();
+    }
+    std::filesystem::remove(dir.file("dykt.ini"));
+    IniFile ini(dir.file("tarn.ini"));
+    ini.writeBool("Main", "DYKTStartup", false);
+    ini.save();
+    auto a = startApp();
+    EXPECT_FALSE(std::filesystem::exists(dir.file("dykt.ini")));
+    EXPECT_FALSE(a->tips().isVisible());
+    a->mailList().ips1Click(); // "Tips..."
+    EXPECT_TRUE(a->tips().isVisible());
+    EXPECT_EQ(a->tips().tipNumber(), 1);
     a->exitProcedure();
 }
 

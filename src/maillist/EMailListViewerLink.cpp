@@ -1,0 +1,95 @@
+#include "maillist/EMailListViewerLink.h"
+
+#include "checker/TF_CheckerWindow.h"
+#include "checker/UiText.h"
+#include "maillist/MailListModel.h"
+#include "maillist/MessageViewer.h"
+#include "maillist/TF_EMailList.h"
+#include "maillist/TF_HeaderWindow.h"
+#include "maillist/TF_MessageWindow.h"
+
+#include <QAction>
+#include <QItemSelectionModel>
+#include <QTreeView>
+
+#include <algorithm>
+
+namespace tarn {
+
+EMailListViewerLink::EMailListViewerLink(Session& session, TF_EMailList& list,
+                                         TF_CheckerWindow& checker)
+    : m_session(session), m_list(list), m_checker(checker) {}
+
+EMailListViewerLink::~EMailListViewerLink() {
+    for (const QPointer<QWidget>& w : m_open)
+        delete w.data();
+}
+
+void EMailListViewerLink::keep(QWidget* w) {
+    std::erase_if(m_open, [](const QPointer<QWidget>& p) { return p.isNull(); });
+    m_open.emplace_back(w);
+}
+
+void EMailListViewerLink::showHeaders() {
+    for (TF_HeaderWindow* w : tarn::ShowHeader1Click(m_session, m_list.selectedKeys()))
+        keep(w);
+}
+
+void EMailListViewerLink::A_ShowMessageExecute() {
+    m_list.A_ShowMessageExecute();
+}
+
+void EMailListViewerLink::showMessages() {
+    for (TF_MessageWindow* w : tarn::A_ShowMessageExecute(m_session, *this, m_list.selectedKeys()))
+        keep(w);
+}
+
+int EMailListViewerLink::ViewAccount() const {
+    return m_list.viewAccount();
+}
+
+void EMailListViewerLink::RebuildList(int account) {
+    m_list.RebuildList(account);
+}
+
+void EMailListViewerLink::ReportStatus(int account, int kind, const std::string& text) {
+    m_list.applyStatus(account, kind, uiText(text));
+}
+
+void EMailListViewerLink::UpdateFieldCount(int account) {
+    m_checker.UpdateFieldCount(account);
+}
+
+void EMailListViewerLink::UpdateTrayState() {
+    m_checker.UpdateTrayState();
+}
+
+void EMailListViewerLink::requestCheck(int account, int ms) {
+    m_list.actions().requestCheck(account, ms);
+}
+
+std::vector<std::string> EMailListViewerLink::rowUids() const {
+    const MailListRows& rows = m_list.model().rows();
+    std::vector<std::string> out;
+    out.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        out.emplace_back(rows.uid(i));
+    return out;
+}
+
+void EMailListViewerLink::clearSelection() {
+    m_list.listView()->selectionModel()->clearSelection();
+}
+
+void EMailListViewerLink::selectRow(int row) {
+    QTreeView* view = m_list.listView();
+    view->selectionModel()->select(view->model()->index(row, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+bool EMailListViewerLink::showMessageEnabled() const {
+    const QAction* a = m_list.findChild<QAction*>(QStringLiteral("A_ShowMessage"));
+    return a && a->isEnabled();
+}
+
+} // namespace tarn

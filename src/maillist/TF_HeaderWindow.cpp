@@ -1,0 +1,31 @@
+#include "maillist/TF_HeaderWindow.h"
+
+#include "engine/Session.h"
+#include "maillist/MessageTextArea.h"
+
+#include <QResizeEvent>
+
+namespace tarn {
+
+TF_HeaderWindow::TF_HeaderWindow(Session& session, const MailRecord& record, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_session(session) {
+    setObjectName(QStringLiteral("TF_HeaderWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Message Headers"));
+    m_text = new MessageTextArea(this);
+    m_text->setObjectName(QStringLiteral("Memo1"));
+    m_text->setAccessibleName(QStringLiteral("Message headers"));
+    m_text->setBytes(record.Header.value_or(std::string()));
+    const EMailListSettings& list = session.settings().EMailList;
+    resize(list.MailFormWidth, list.MailFormHeight);
+}
+
+void TF_HeaderWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_text->setGeometry(rect());
+    EMailListSettings& list = m_session.settings().EMailList;
+    list.MailFormWidth = width();
+    list.MailFormHeight = height();
+}
+
+} // namespace tarn

@@ -1,0 +1,149 @@
+#include "maillist/TF_MessageWindow.h"
+
+#include "checker/UiText.h"
+#include "engine/Session.h"
+#include "maillist/ConvertMessageText.h"
+#include "maillist/MessageTextArea.h"
+#include "maillist/MessageWindowHost.h"
+#include "platform/NamedMutex.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QResizeEvent>
+
+namespace tarn {
+
+TF_MessageWindow::TF_MessageWindow(Session& session, MessageWindowHost& host,
+                                   const MailRecord& record, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_session(session), m_host(host),
+      m_uid(record.UID.value_or(std::string())), m_account(record.Account.value_or(0)) {
+    setObjectName(QStringLiteral("TF_MessageWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(uiText(record.Subject.value_or(std::string())) + QStringLiteral(" from ") +
+                   uiText(record.Sender.value_or(std::string())));
+    const Settings& settings = session.settings();
+
+    m_strip = new QWidget(this);
+    m_strip->setObjectName(QStringLiteral("Panel1"));
+
+    m_convert = new QCheckBox(QStringLiteral("Convert HTML"), m_strip);
+    m_convert->setObjectName(QStringLiteral("ConvertHTMLBox"));
+    m_convert->setGeometry(16, 2, 100, 17);
+    m_wrap = new QCheckBox(QStringLiteral("Wrap Text"), m_strip);
+    m_wrap->setObjectName(QStringLiteral("WrapTextBox"));
+    m_wrap->setGeometry(16, 19, 100, 17);
+    for (QCheckBox* box : {m_convert, m_wrap}) {
+        box->setFocusPolicy(Qt::ClickFocus); // not on the Tab chain
+        QPalette p = box->palette();
+        p.setColor(QPalette::WindowText, p.color(QPalette::ButtonText));
+        box->setPalette(p);
+    }
+    m_convert->setChecked(settings.Main.ConvertHTML);
+    m_wrap->setChecked(settings.Main.WrapText);
+    // clicked: only the user's own clicks, never the initial state.
+    connect(m_convert, &QCheckBox::clicked, this, &TF_MessageWindow::ConvertHTMLClick);
+    connect(m_wrap, &QCheckBox::clicked, this, &TF_MessageWindow::WrapTextClick);
+
+    m_close = new QPushButton(QStringLiteral("Close"), m_strip);
+    m_close->setObjectName(QStringLiteral("CloseButton"));
+    m_hide = new QPushButton(QStringLiteral("Hide Message and Close"), m_strip);
+    m_hide->setObjectName(QStringLiteral("HideButton"));
+    m_delete = new QPushButton(QStringLiteral("Delete Message and Close"), m_strip);
+    m_delete->setObjectName(QStringLiteral("DeleteButton"));
+    connect(m_close, &QPushButton::clicked, this, &TF_MessageWindow::CloseButtonClick);
+    connect(m_hide, &QPushButton::clicked, this, &TF_MessageWindow::HideButtonClick);
+    connect(m_delete, &QPushButton::clicked, this, &TF_MessageWindow::DeleteButtonClick);
+
+    m_text = new MessageTextArea(this);
+    m_text->setObjectName(QStringLiteral("Memo1"));
+    m_text->setAccessibleName(QStringLiteral("Message"));
+    m_text->setBytes(ConvertMessageText(record.Body.value_or(std::string()),
+                                        settings.Main.ConvertHTML, settings.Main.WrapText));
+
+    resize(settings.EMailList.MailFormWidth, settings.EMailList.MailFormHeight);
+}
+
+void TF_MessageWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int w = width();
+    const int h = height();
+    m_text->setGeometry(0, 0, w, std::max(0, h - StripHeight));
+    m_strip->setGeometry(0, h - StripHeight, w, StripHeight);
+    // The buttons keep their distances from the right edge.
+    m_close->setGeometry(w - 82, 7, 65, 25);
+    m_hide->setGeometry(w - 245, 7, 155, 25);
+    m_delete->setGeometry(w - 410, 7, 155, 25);
+    // Every size the user gives a message window is the size of the next one.
+    EMailListSettings& list = m_session.settings().EMailList;
+    list.MailFormWidth = w;
+    list.MailFormHeight = h;
+}
+
+void TF_MessageWindow::ConvertHTMLClick(bool checked) {
+    m_session.settings().Main.ConvertHTML = checked;
+    reopen();
+}
+
+void TF_MessageWindow::WrapTextClick(bool checked) {
+    m_session.settings().Main.WrapText = checked;
+    reopen();
+}
+
+void TF_MessageWindow::reopen() {
+    // The list may have changed since this window opened: the message is found by its UID
+    // (any account) among the rows. Without it the window stays as it is.
+    m_host.clearSelection();
+    const std::vector<std::string> rows = m_host.rowUids();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i] != m_uid)
+            continue;
+        m_host.selectRow(static_cast<int>(i));
+        if (m_host.showMessageEnabled())
+            m_host.A_ShowMessageExecute();
+        close();
+    }
+}
+
+void TF_MessageWindow::CloseButtonClick() {
+    close();
+}
+
+void TF_MessageWindow::HideButtonClick() {
+    bool found = false;
+    {
+        NamedLock lock(m_session.db().mutex());
+        if (auto r = m_session.db().FindMessage(m_uid, m_account)) {
+            found = true;
+            if (!r->Ignore.value_or(false)) {
+                r->Ignore = true;
+                m_session.db().UpdateMessage(*r);
+            }
+        }
+    }
+    if (found)
+        m_host.UpdateFieldCount(m_account);
+    m_host.RebuildList(m_host.ViewAccount());
+    m_host.UpdateTrayState();
+    close();
+}
+
+void TF_MessageWindow::DeleteButtonClick() {
+    {
+        NamedLock lock(m_session.db().mutex());
+        if (auto r = m_session.db().FindMessage(m_uid, m_account)) {
+            // Unlike the list's Delete, this never takes a mark back.
+            if (!r->Delete.value_or(false)) {
+                r->Delete = true;
+                if (AccountRuntime* rt = m_session.runtimeOf(m_account))
+                    rt->LastMailboxTotal = -2;
+                m_session.db().UpdateMessage(*r);
+            }
+            m_host.requestCheck(m_account, DeleteCheckDelayMs);
+        }
+    }
+    m_host.ReportStatus(m_host.ViewAccount(), 1, DeletingText);
+    m_host.RebuildList(m_host.ViewAccount());
+    close();
+}
+
+} // namespace tarn
