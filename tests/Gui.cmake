@@ -22,14 +22,6 @@ if(TARGET tarn_app)
   endif()
 endif()
 
-# The auxiliary windows: tips, update check, about box.
-if(TARGET tarn_app)
-  tarn_test(test_auxwin auxwin tarn_app)
-  if(TARGET test_auxwin)
-    target_link_libraries(test_auxwin PRIVATE Qt6::Test)
-  endif()
-endif()
-
 # Installing into a temporary prefix, then starting the installed program.
 if(TARGET tarnwick)
   tarn_test(test_install install tarn_platform)
