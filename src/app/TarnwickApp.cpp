@@ -74,7 +74,6 @@ void TarnwickApp::start() {
     m_prefsName = before.PrefsName;
     if (m_options.programPath.empty())
         m_options.programPath = ShippedFiles::ownProgramPath();
-    copyShippedFiles();
 
     PowerOff& powerOff = m_options.powerOff ? *m_options.powerOff : systemPowerOff();
     m_window = std::make_unique<TF_CheckerWindow>(*m_session, powerOff, m_options.timers);
@@ -109,6 +108,10 @@ void TarnwickApp::start() {
         loadSettingsFile(m_session->path(kSettingsFileName), inputs, settings);
     m_releaseChanged = read.ReleaseChanged;
     m_firstStart = read.FirstStart;
+    // A first run gets the shipped sounds, tips, help, read-me and FAQ; later runs leave the
+    // working folder as the user keeps it.
+    if (m_firstStart)
+        copyShippedFiles();
 
     // The window starts online; the saved state and AlwaysOffline may take it offline.
     const StartOnlineDecision online = decideStartOnline(settings.Main);

@@ -110,15 +110,24 @@ TEST_F(DesktopIntegration, AddMenuCreatesTheStartMenuEntriesAtStart) {
     a->exitProcedure();
 }
 
-TEST_F(DesktopIntegration, ShippedFilesAreCopiedWithoutReplacingTheUsers) {
+TEST_F(DesktopIntegration, FirstRunCopiesTheShippedFilesWithoutReplacingTheUsers) {
     const fs::path shipped = dir.path() / "share/tarnwick";
     fs::create_directories(shipped);
     test::writeFile((shipped / "readme.txt").string(), "shipped read-me");
     test::writeFile((shipped / "bip.wav").string(), "RIFF");
     test::writeFile((work() / "readme.txt").string(), "the user's own notes");
+    {
+        auto a = startApp({}, shipped.string());
+        ASSERT_TRUE(a->firstStart());
+        EXPECT_EQ(test::readFile((work() / "bip.wav").string()), "RIFF");
+        EXPECT_EQ(test::readFile((work() / "readme.txt").string()), "the user's own notes");
+        a->exitProcedure();
+    }
+    // Later runs leave the working folder as the user keeps it.
+    fs::remove(work() / "bip.wav");
     auto a = startApp({}, shipped.string());
-    EXPECT_EQ(test::readFile((work() / "bip.wav").string()), "RIFF");
-    EXPECT_EQ(test::readFile((work() / "readme.txt").string()), "the user's own notes");
+    EXPECT_FALSE(a->firstStart());
+    EXPECT_FALSE(fs::exists(work() / "bip.wav"));
     a->exitProcedure();
 }
 
