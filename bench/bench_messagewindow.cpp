@@ -1,6 +1,7 @@
 // Opening a message window: the conversion, the bytes to text and the filled text area, for
 // a 1 MB HTML body and a 1 MB plain one, as Show Message does it (under the MailDB lock, the
 // text filled while the window is invisible, then shown).
+#include "engine/MailListActions.h"
 #include "engine/Session.h"
 #include "maillist/MessageViewer.h"
 #include "maillist/MessageWindowHost.h"
@@ -27,7 +28,8 @@ public:
     void ReportStatus(int, int, const std::string&) override {}
     void UpdateFieldCount(int) override {}
     void UpdateTrayState() override {}
-    void requestCheck(int, int) override {}
+    MailListActions& actions() override { return *m_actions; }
+    MailListActions* m_actions = nullptr;
     std::vector<std::string> rowUids() const override { return {}; }
     void clearSelection() override {}
     void selectRow(int) override {}
@@ -74,6 +76,8 @@ void openWindow(benchmark::State& state, bool html) {
     r.Body = body(html, 1 << 20);
     session.db().AppendMessage(r);
     NoList list;
+    MailListActions actions(session, {});
+    list.m_actions = &actions;
     for (auto _ : state) {
         auto windows = A_ShowMessageExecute(session, list, {{"m", 1}});
         QCoreApplication::processEvents();

@@ -42,7 +42,8 @@ if(_app)
     # Default files the program installs into the working folder on its first run.
     qt_add_resources(tarn_app tarn_defaults PREFIX "/defaults"
                      BASE ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults
-                     FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults/dykt.ini)
+                     FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults/dykt.ini
+                           ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults/help.html)
   else()
     add_library(tarn_app INTERFACE)
     target_link_libraries(tarn_app INTERFACE tarn_auxwin)

@@ -176,15 +176,20 @@ void TarnwickApp::start() {
     if (m_firstStart)
         saveSettings();
 
-    // The tips file ships inside the program; a first start puts it into the working folder,
-    // where the user may edit it. The tips window is the last window created.
+    // The tips file and the help ship inside the program; a first start puts them into the
+    // working folder, where the user may edit them. The tips window is the last window created.
     const std::string tipsPath = m_session->path("dykt.ini");
-    const QString tipsFile = QFile::decodeName(QByteArray::fromStdString(tipsPath));
-    if (m_firstStart && !QFileInfo::exists(tipsFile)) {
-        // The copy of a resource is read-only; the user's copy is not.
-        if (QFile::copy(QStringLiteral(":/defaults/dykt.ini"), tipsFile))
-            QFile::setPermissions(tipsFile, QFile::ReadOwner | QFile::WriteOwner |
-                                                QFile::ReadGroup | QFile::ReadOther);
+    if (m_firstStart) {
+        for (const char* name : {"dykt.ini", TF_EMailList::HelpFileName}) {
+            const QString target =
+                QFile::decodeName(QByteArray::fromStdString(m_session->path(name)));
+            if (QFileInfo::exists(target))
+                continue;
+            // The copy of a resource is read-only; the user's copy is not.
+            if (QFile::copy(QStringLiteral(":/defaults/") + QString::fromLatin1(name), target))
+                QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ReadGroup | QFile::ReadOther);
+        }
     }
     m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, ProgramAddresses::homePage());
 

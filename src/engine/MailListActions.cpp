@@ -56,6 +56,21 @@ int MailListActions::toggleDeleteMarks(const std::vector<MessageKey>& rows,
     return found;
 }
 
+int MailListActions::markForDeletion(const std::vector<MessageKey>& rows, int requestAfterMs) {
+    int found = 0;
+    forEachRecord(rows, [&](const MessageKey& key, MailRecord& rec) {
+        if (!rec.Delete.value_or(false)) {
+            rec.Delete = true;
+            if (AccountRuntime* rt = m_session.runtimeOf(key.Account))
+                rt->LastMailboxTotal = -2;
+            m_session.db().UpdateMessage(rec);
+        }
+        ++found;
+        requestCheck(key.Account, requestAfterMs);
+    });
+    return found;
+}
+
 std::set<int> MailListActions::undeleteAll() {
     try {
         NamedLock lock(m_session.db().mutex());

@@ -36,6 +36,11 @@ public:
     // read the whole mailbox. With requestAfterMs a check of each found row's account is
     // requested after that long. Returns the number of rows found.
     int toggleDeleteMarks(const std::vector<MessageKey>& rows, std::optional<int> requestAfterMs);
+    // Marks each row for deletion without ever taking a mark back (the message window's
+    // delete button); a newly marked record makes its account's next check read the whole
+    // mailbox. A check of each found row's account is requested after requestAfterMs. Returns
+    // the number of rows found.
+    int markForDeletion(const std::vector<MessageKey>& rows, int requestAfterMs);
     // Clears every mark of every account.
     std::set<int> undeleteAll();
 
@@ -47,7 +52,7 @@ public:
 
     struct RetrieveResult {
         int marked = 0;
-        int lastAccount = 0;          // account of the last marked row
+        int lastAccount = 0;            // account of the last marked row
         std::vector<MessageKey> tooBig; // rows too big to fetch, in list order
     };
     // Marks rows smaller than maxDownloadKB kB for fetching their bodies; tooBig runs for each

@@ -64,8 +64,8 @@ void EMailListViewerLink::UpdateTrayState() {
     m_checker.UpdateTrayState();
 }
 
-void EMailListViewerLink::requestCheck(int account, int ms) {
-    m_list.actions().requestCheck(account, ms);
+MailListActions& EMailListViewerLink::actions() {
+    return m_list.actions();
 }
 
 std::vector<std::string> EMailListViewerLink::rowUids() const {

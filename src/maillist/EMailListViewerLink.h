@@ -35,7 +35,7 @@ public:
     void ReportStatus(int account, int kind, const std::string& text) override;
     void UpdateFieldCount(int account) override;
     void UpdateTrayState() override;
-    void requestCheck(int account, int ms) override;
+    MailListActions& actions() override;
     std::vector<std::string> rowUids() const override;
     void clearSelection() override;
     void selectRow(int row) override;

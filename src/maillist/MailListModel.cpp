@@ -1,7 +1,7 @@
 #include "maillist/MailListModel.h"
 
-#include "maillist/MailListIcons.h"
 #include "checker/UiText.h"
+#include "maillist/MailListIcons.h"
 #include "store/MailListRules.h"
 
 namespace tarn {

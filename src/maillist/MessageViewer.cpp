@@ -17,6 +17,7 @@ std::vector<TF_HeaderWindow*> ShowHeader1Click(Session& session,
             continue;
         auto* w = new TF_HeaderWindow(session, *record);
         w->show();
+        w->activateWindow(); // asked for by the user
         opened.push_back(w);
     }
     return opened;
@@ -33,6 +34,7 @@ std::vector<TF_MessageWindow*> A_ShowMessageExecute(Session& session, MessageWin
         // Filled while still invisible, then shown: the whole message, however long.
         auto* w = new TF_MessageWindow(session, host, *record);
         w->show();
+        w->activateWindow(); // asked for by the user
         opened.push_back(w);
     }
     return opened;

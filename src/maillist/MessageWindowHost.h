@@ -5,6 +5,8 @@
 
 namespace tarn {
 
+class MailListActions;
+
 // What the message and header windows need of the mail list window and the checker window:
 // the list's view, rows and selection, its Show Message command, and the refresh steps that
 // follow a change of the mail list.
@@ -17,8 +19,8 @@ public:
     virtual void ReportStatus(int account, int kind, const std::string& text) = 0;
     virtual void UpdateFieldCount(int account) = 0;
     virtual void UpdateTrayState() = 0;
-    // A check of the account starts after ms, even when it is not checked automatically.
-    virtual void requestCheck(int account, int ms) = 0;
+    // The commands' changes to the mail list, with the list's check requests.
+    virtual MailListActions& actions() = 0;
 
     // The list's rows top to bottom, by the text of their "UID" column.
     virtual std::vector<std::string> rowUids() const = 0;

@@ -3,15 +3,16 @@
 #include "ui_TF_EMailList.h"
 
 #include "checker/CheckerTray.h"
+#include "checker/CrossThreadQueue.h"
 #include "checker/QtCheckHost.h"
 #include "checker/TF_CheckerWindow.h"
+#include "checker/UiText.h"
 #include "core/EMailListSettings.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
 #include "engine/DeletionLog.h"
 #include "engine/Session.h"
 #include "maillist/MailListModel.h"
-#include "checker/UiText.h"
 #include "store/MailListRows.h"
 #include "store/MailListRules.h"
 
@@ -21,7 +22,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollBar>
@@ -56,6 +56,7 @@ TF_EMailList::TF_EMailList(Session& session, TF_CheckerWindow& checker, QWidget*
     m_ui->setupUi(this);
     setAttribute(Qt::WA_QuitOnClose, false);
     m_viewer = launchDesktopViewer;
+    m_toMain = new CrossThreadQueue(this);
     m_errorBox = [this](const QString& text) {
         QMessageBox::critical(this, QString::fromLatin1(Title), text);
     };
@@ -151,7 +152,8 @@ void TF_EMailList::buildToolBar() {
         b->setToolTip(QString::fromLatin1(hint ? hint : caption));
         b->setEnabled(command->isEnabled());
         connect(b, &QAction::triggered, command, &QAction::trigger);
-        connect(command, &QAction::changed, b, [b, command] { b->setEnabled(command->isEnabled()); });
+        connect(command, &QAction::changed, b,
+                [b, command] { b->setEnabled(command->isEnabled()); });
         bar->addAction(b);
         if (!picture) {
             if (auto* tb = qobject_cast<QToolButton*>(bar->widgetForAction(b)))
@@ -178,8 +180,8 @@ void TF_EMailList::buildToolBar() {
            "Delete Selected Message", T::DeleteSelected);
     button(7, m_ui->DeleteAllMails1, "ToolButtonDeleteAll", "Delete All", "Delete All Messages",
            T::DeleteAll);
-    button(8, m_ui->A_UndeleteAll, "ToolButtonUndeleteAll", "Undelete All",
-           "Undelete All Messages", T::UndeleteAll);
+    button(8, m_ui->A_UndeleteAll, "ToolButtonUndeleteAll", "Undelete All", "Undelete All Messages",
+           T::UndeleteAll);
     separator(9);
     button(10, m_ui->A_HideMessage, "ToolButtonHideSelected", "Hide Selected",
            "Hide Selected Message", T::HideSelected);
@@ -195,11 +197,11 @@ void TF_EMailList::buildToolBar() {
 
     m_toolbarPopup = new QMenu(this);
     m_toolbarPopup->setObjectName(QStringLiteral("ToolbarPopup"));
-    for (QAction* t : {m_ui->ToolBar_CheckNewMails, m_ui->ToolBar_ShowHeaders,
-                       m_ui->ToolBar_DeleteSelected, m_ui->ToolBar_DeleteAll,
-                       m_ui->ToolBar_UndeleteAll, m_ui->ToolBar_HideSelected,
-                       m_ui->ToolBar_HideAll, m_ui->ToolBar_ShowAll,
-                       m_ui->ToolBar_LaunchMailClient, m_ui->ToolBar_PurgeMaillist}) {
+    for (QAction* t :
+         {m_ui->ToolBar_CheckNewMails, m_ui->ToolBar_ShowHeaders, m_ui->ToolBar_DeleteSelected,
+          m_ui->ToolBar_DeleteAll, m_ui->ToolBar_UndeleteAll, m_ui->ToolBar_HideSelected,
+          m_ui->ToolBar_HideAll, m_ui->ToolBar_ShowAll, m_ui->ToolBar_LaunchMailClient,
+          m_ui->ToolBar_PurgeMaillist}) {
         m_toolbarPopup->addAction(t);
         connect(t, &QAction::triggered, this, [this] { ToolBarUpdate(); });
     }
@@ -266,20 +268,43 @@ void TF_EMailList::connectCommands() {
     addActions(findChildren<QAction*>());
 
     QTreeView* list = m_ui->ListView1;
-    connect(list->header(), &QHeaderView::sectionClicked, this, &TF_EMailList::ListView1ColumnClick);
+    connect(list->header(), &QHeaderView::sectionClicked, this,
+            &TF_EMailList::ListView1ColumnClick);
     connect(list, &QTreeView::doubleClicked, this, [this] { ListView1DblClick(); });
     connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TF_EMailList::ListView1SelectItem);
-    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& p) {
-        m_rowPopup->popup(list->viewport()->mapToGlobal(p));
-    });
+    connect(list, &QWidget::customContextMenuRequested, this,
+            [this, list](const QPoint& p) { m_rowPopup->popup(list->viewport()->mapToGlobal(p)); });
+}
+
+void TF_EMailList::setHook(Hook which, std::function<void()> run) {
+    const bool present = static_cast<bool>(run);
+    m_hooks[static_cast<std::size_t>(which)] = std::move(run);
+    switch (which) {
+    case Hook::Preferences:
+        m_ui->A_Preferences->setEnabled(present);
+        break;
+    case Hook::Tips:
+        m_ui->ips1->setEnabled(present);
+        break;
+    case Hook::About:
+        m_ui->A_About->setEnabled(present);
+        break;
+    default:
+        break;
+    }
 }
 
 void TF_EMailList::setHooks(Hooks hooks) {
-    m_hooks = std::move(hooks);
-    m_ui->A_Preferences->setEnabled(static_cast<bool>(m_hooks.preferences));
-    m_ui->ips1->setEnabled(static_cast<bool>(m_hooks.tips));
-    m_ui->A_About->setEnabled(static_cast<bool>(m_hooks.about));
+    auto set = [this](Hook which, std::function<void()>& run) {
+        if (run)
+            setHook(which, std::move(run));
+    };
+    set(Hook::ShowHeaders, hooks.showHeaders);
+    set(Hook::ShowMessage, hooks.showMessage);
+    set(Hook::Preferences, hooks.preferences);
+    set(Hook::Tips, hooks.tips);
+    set(Hook::About, hooks.about);
 }
 
 void TF_EMailList::setViewerLauncher(std::function<bool(const std::string&)> launcher) {
@@ -401,14 +426,8 @@ void TF_EMailList::FormActivate() {
 // Status
 
 void TF_EMailList::ReportStatus(int account, int kind, const std::string& text) {
-    QPointer<TF_EMailList> self(this);
-    const QString t = uiText(text);
-    QMetaObject::invokeMethod(
-        this, [self, account, kind, t] {
-            if (self)
-                self->applyStatus(account, kind, t);
-        },
-        Qt::QueuedConnection);
+    // The text crosses as bytes; the queue drops what is left when the window goes.
+    m_toMain->post([this, account, kind, text] { applyStatus(account, kind, uiText(text)); });
 }
 
 void TF_EMailList::applyStatus(int account, int kind, const QString& text) {
@@ -582,19 +601,20 @@ void TF_EMailList::A_RetrieveBodyExecute() {
     const std::vector<MessageKey> keys = selectedKeys();
     if (keys.empty())
         return;
-    m_actions.retrieveBodies(keys, m_session.settings().Main.MaxDownloadSize,
-                             [this](const MessageKey&) { m_errorBox(QString::fromLatin1(TooBigText)); });
+    m_actions.retrieveBodies(
+        keys, m_session.settings().Main.MaxDownloadSize,
+        [this](const MessageKey&) { m_errorBox(QString::fromLatin1(TooBigText)); });
     RebuildList(m_view);
 }
 
 void TF_EMailList::ShowHeader1Click() {
-    if (m_ui->ShowHeader1->isEnabled() && m_hooks.showHeaders)
-        m_hooks.showHeaders();
+    if (m_ui->ShowHeader1->isEnabled() && m_hooks[static_cast<std::size_t>(Hook::ShowHeaders)])
+        m_hooks[static_cast<std::size_t>(Hook::ShowHeaders)]();
 }
 
 void TF_EMailList::A_ShowMessageExecute() {
-    if (m_ui->A_ShowMessage->isEnabled() && m_hooks.showMessage)
-        m_hooks.showMessage();
+    if (m_ui->A_ShowMessage->isEnabled() && m_hooks[static_cast<std::size_t>(Hook::ShowMessage)])
+        m_hooks[static_cast<std::size_t>(Hook::ShowMessage)]();
 }
 
 void TF_EMailList::IconsMenu1Click(int icon) {
@@ -636,14 +656,13 @@ void TF_EMailList::A_UndeleteAllExecute() {
 }
 
 void TF_EMailList::A_PreferencesExecute() {
-    if (m_hooks.preferences)
-        m_hooks.preferences();
+    if (m_hooks[static_cast<std::size_t>(Hook::Preferences)])
+        m_hooks[static_cast<std::size_t>(Hook::Preferences)]();
 }
 
 void TF_EMailList::A_ShowLogExecute() {
-    ShowDeletionLog(
-        m_session.workingFolder(), m_viewer,
-        [this](const std::string& text) { m_errorBox(qs(text)); });
+    ShowDeletionLog(m_session.workingFolder(), m_viewer,
+                    [this](const std::string& text) { m_errorBox(qs(text)); });
 }
 
 void TF_EMailList::A_PurgeMaillistExecute() {
@@ -664,7 +683,9 @@ void TF_EMailList::A_ToolBarExecute() {
 }
 
 void TF_EMailList::ToolBarUpdate() {
-    auto set = [this](int item, bool shown) { m_items[static_cast<std::size_t>(item)]->setVisible(shown); };
+    auto set = [this](int item, bool shown) {
+        m_items[static_cast<std::size_t>(item)]->setVisible(shown);
+    };
     set(0, m_ui->ToolBar_CheckNewMails->isChecked());
     set(2, m_ui->ToolBar_ShowHeaders->isChecked());
     set(6, m_ui->ToolBar_DeleteSelected->isChecked());
@@ -698,13 +719,13 @@ void TF_EMailList::A_HelpExecute() {
 }
 
 void TF_EMailList::ips1Click() {
-    if (m_hooks.tips)
-        m_hooks.tips();
+    if (m_hooks[static_cast<std::size_t>(Hook::Tips)])
+        m_hooks[static_cast<std::size_t>(Hook::Tips)]();
 }
 
 void TF_EMailList::A_AboutExecute() {
-    if (m_hooks.about)
-        m_hooks.about();
+    if (m_hooks[static_cast<std::size_t>(Hook::About)])
+        m_hooks[static_cast<std::size_t>(Hook::About)]();
 }
 
 // ---------------------------------------------------------------------------------------------

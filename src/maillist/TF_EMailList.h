@@ -20,6 +20,10 @@ class QProgressBar;
 class QTreeView;
 class QItemSelection;
 
+namespace tarn {
+class CrossThreadQueue;
+}
+
 namespace Ui {
 class TF_EMailList;
 }
@@ -67,8 +71,13 @@ public:
     bool SaveWindowSettings();
     void ToolBarUpdate();
 
-    // What the other windows connect: the message viewer, the preferences, the tips and the
-    // about box. Commands whose window is not there yet stay disabled.
+    // What the other windows connect, each on its own: the message viewer ("Show Headers",
+    // "Show Message", also reached by double click and Enter; they read selectedKeys()), the
+    // preferences, the tips and the about box. "Preferences...", "Tips..." and "About..." stay
+    // disabled until their window is connected.
+    enum class Hook { ShowHeaders, ShowMessage, Preferences, Tips, About };
+    void setHook(Hook which, std::function<void()> run);
+    // Several at once; the members left empty keep what is connected already.
     struct Hooks {
         std::function<void()> showHeaders;
         std::function<void()> showMessage;
@@ -153,9 +162,10 @@ private:
     MailListActions m_actions;
     int m_view = 0;
     int m_selectedCount = 0;
-    Hooks m_hooks;
+    std::array<std::function<void()>, 5> m_hooks;
     std::function<bool(const std::string&)> m_viewer;
     std::function<void(const QString&)> m_errorBox;
+    CrossThreadQueue* m_toMain = nullptr;
 
     QLabel* m_panels[3] = {nullptr, nullptr, nullptr};
     QProgressBar* m_progress = nullptr;

@@ -1,11 +1,11 @@
 #include "maillist/TF_MessageWindow.h"
 
 #include "checker/UiText.h"
+#include "engine/MailListActions.h"
 #include "engine/Session.h"
 #include "maillist/ConvertMessageText.h"
 #include "maillist/MessageTextArea.h"
 #include "maillist/MessageWindowHost.h"
-#include "platform/NamedMutex.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -109,38 +109,16 @@ void TF_MessageWindow::CloseButtonClick() {
 }
 
 void TF_MessageWindow::HideButtonClick() {
-    bool found = false;
-    {
-        NamedLock lock(m_session.db().mutex());
-        if (auto r = m_session.db().FindMessage(m_uid, m_account)) {
-            found = true;
-            if (!r->Ignore.value_or(false)) {
-                r->Ignore = true;
-                m_session.db().UpdateMessage(*r);
-            }
-        }
-    }
-    if (found)
-        m_host.UpdateFieldCount(m_account);
+    for (int account : m_host.actions().hideRows({{m_uid, m_account}}))
+        m_host.UpdateFieldCount(account);
     m_host.RebuildList(m_host.ViewAccount());
     m_host.UpdateTrayState();
     close();
 }
 
 void TF_MessageWindow::DeleteButtonClick() {
-    {
-        NamedLock lock(m_session.db().mutex());
-        if (auto r = m_session.db().FindMessage(m_uid, m_account)) {
-            // Unlike the list's Delete, this never takes a mark back.
-            if (!r->Delete.value_or(false)) {
-                r->Delete = true;
-                if (AccountRuntime* rt = m_session.runtimeOf(m_account))
-                    rt->LastMailboxTotal = -2;
-                m_session.db().UpdateMessage(*r);
-            }
-            m_host.requestCheck(m_account, DeleteCheckDelayMs);
-        }
-    }
+    // Unlike the list's Delete, this never takes a mark back.
+    m_host.actions().markForDeletion({{m_uid, m_account}}, DeleteCheckDelayMs);
     m_host.ReportStatus(m_host.ViewAccount(), 1, DeletingText);
     m_host.RebuildList(m_host.ViewAccount());
     close();

@@ -1,6 +1,7 @@
 #include "store/MailListDB.h"
 
 #include "core/TarnError.h"
+#include "core/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -48,24 +49,12 @@ std::size_t utf8Prefix(const std::string& s, std::size_t chars) {
     std::size_t n = 0;
     std::size_t cut = std::string::npos;
     while (i < s.size()) {
-        if (n == chars && cut == std::string::npos) {
+        if (n == chars && cut == std::string::npos)
             cut = i;
-        }
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t len = c < 0x80         ? 1
-                          : (c >> 5) == 6  ? 2
-                          : (c >> 4) == 14 ? 3
-                          : (c >> 3) == 30 ? 4
-                                           : 0;
-        if (len == 0 || i + len > s.size()) {
+        const Utf8Step step = utf8StepAt(s, i);
+        if (!step.valid)
             return std::string::npos;
-        }
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
-                return std::string::npos;
-            }
-        }
-        i += len;
+        i += step.length;
         ++n;
     }
     return cut == std::string::npos ? s.size() : cut;

@@ -14,7 +14,8 @@ std::uint16_t appendText(std::string& buffer, const std::optional<std::string>& 
     if (!text)
         return 0;
     // Stored texts are cut to their widths; anything longer is cut here, never carried.
-    const std::size_t n = std::min<std::size_t>(text->size(), std::numeric_limits<std::uint16_t>::max());
+    const std::size_t n =
+        std::min<std::size_t>(text->size(), std::numeric_limits<std::uint16_t>::max());
     buffer.append(*text, 0, n);
     return static_cast<std::uint16_t>(n);
 }
@@ -52,9 +53,11 @@ bool MailListRows::fill(const MailListDB& db, int account) {
     clear();
     try {
         NamedLock lock(db.mutex());
-        const long long shown =
-            account == MailListDB::AllAccounts ? db.CountAllShownMessages() : db.CountShownMessages(account);
+        const long long shown = account == MailListDB::AllAccounts ? db.CountAllShownMessages()
+                                                                   : db.CountShownMessages(account);
         m_rows.reserve(static_cast<std::size_t>(std::max(0LL, shown)));
+        // Room for typical texts; what is left over goes again below.
+        m_text.reserve(m_rows.capacity() * 96);
         db.walk(account, [this](const MailRecord& r) {
             if (!r.Ignore.value_or(false))
                 append(r);
@@ -81,7 +84,8 @@ std::string_view MailListRows::sender(std::size_t i) const {
 
 std::string_view MailListRows::uid(std::size_t i) const {
     const Row& r = m_rows[i];
-    return std::string_view(m_text).substr(std::size_t(r.text) + r.subjectLen + r.senderLen, r.uidLen);
+    return std::string_view(m_text).substr(std::size_t(r.text) + r.subjectLen + r.senderLen,
+                                           r.uidLen);
 }
 
 std::size_t MailListRows::memoryBytes() const {

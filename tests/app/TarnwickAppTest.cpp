@@ -121,6 +121,44 @@ TEST_F(TarnwickAppTest, TipsAtStart) {
     a->exitProcedure();
 }
 
+// The mail list window is created hidden at start with the saved list, keeps its settings
+// across a restart, and the first start installs the help it opens.
+TEST_F(TarnwickAppTest, MailListWindowAcrossARestart) {
+    std::vector<std::string> opened;
+    {
+        auto a = startApp();
+        TF_EMailList& list = a->mailList();
+        EXPECT_FALSE(list.isVisible());
+        EXPECT_TRUE(std::filesystem::exists(dir.file("help.html")));
+        list.setViewerLauncher([&](const std::string& p) {
+            opened.push_back(p);
+            return true;
+        });
+        list.A_HelpExecute();
+        EXPECT_EQ(opened, std::vector<std::string>{dir.file("help.html")});
+        list.resize(520, 280);
+        list.findChild<QAction*>("ToolBar_PurgeMaillist")->trigger();
+        list.findChild<QAction*>("A_StatusBar")->trigger();
+        a->exitProcedure();
+    }
+    IniFile ini(dir.file("tarn.ini"));
+    EXPECT_EQ(ini.readInteger("EMailList", "Width", 0), 520);
+    EXPECT_TRUE(ini.readBool("EMailList", "ToolBar_PurgeMaillist", false));
+    // The whole file is still there around the section.
+    EXPECT_EQ(ini.readInteger("Main", "ECount", -1), 1);
+
+    auto a = startApp();
+    TF_EMailList& list = a->mailList();
+    EXPECT_EQ(list.size(), QSize(520, 280));
+    EXPECT_TRUE(list.findChild<QAction*>("ToolBar_PurgeMaillist")->isChecked());
+    EXPECT_FALSE(list.findChild<QAction*>("A_StatusBar")->isChecked());
+    // "Mail List..." of the checker window shows it for all accounts.
+    a->window().findChild<QAction*>("MailList1")->trigger();
+    EXPECT_TRUE(list.isVisible());
+    EXPECT_EQ(plain(list.windowTitle()), "List of All Accounts");
+    a->exitProcedure();
+}
+
 TEST_F(TarnwickAppTest, SavedListIsUsedOnlyByThisRelease) {
     struct Case {
         const char* release;

@@ -2,6 +2,7 @@
 #include "core/EMailListSettings.h"
 #include "core/IniFile.h"
 #include "core/TempDir.h"
+#include "engine/MailListActions.h"
 #include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 #include "maillist/ConvertMessageText.h"
@@ -43,9 +44,7 @@ public:
         calls.push_back("UpdateFieldCount " + std::to_string(account));
     }
     void UpdateTrayState() override { calls.push_back("UpdateTrayState"); }
-    void requestCheck(int account, int ms) override {
-        calls.push_back("requestCheck " + std::to_string(account) + " " + std::to_string(ms));
-    }
+    MailListActions& actions() override { return m_actions; }
     std::vector<std::string> rowUids() const override {
         std::vector<std::string> out;
         for (const MessageKey& k : rows())
@@ -78,6 +77,10 @@ public:
     }
 
     Session& session;
+    MailListActions m_actions{session, [this](int account, int ms) {
+                                  calls.push_back("requestCheck " + std::to_string(account) + " " +
+                                                  std::to_string(ms));
+                              }};
     int view = 0;
     bool showEnabled = true;
     std::set<int> selected;

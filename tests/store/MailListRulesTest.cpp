@@ -1,7 +1,7 @@
+#include "store/MailListRules.h"
 #include "core/Clock.h"
 #include "core/DateFormat.h"
 #include "store/MailListRows.h"
-#include "store/MailListRules.h"
 #include "store/StoreTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -53,9 +53,14 @@ TEST(MailListRules, SizeTextRoundsTowardZero) {
     struct Case {
         long long bytes;
         const char* text;
-    } cases[] = {{0, "0 kB"},        {1023, "0 kB"},          {1024, "1 kB"},
-                 {2047, "1 kB"},     {2048, "2 kB"},          {51199, "49 kB"},
-                 {2147483648LL, "2097152 kB"}, {-1, "0 kB"}};
+    } cases[] = {{0, "0 kB"},
+                 {1023, "0 kB"},
+                 {1024, "1 kB"},
+                 {2047, "1 kB"},
+                 {2048, "2 kB"},
+                 {51199, "49 kB"},
+                 {2147483648LL, "2097152 kB"},
+                 {-1, "0 kB"}};
     for (const Case& c : cases)
         EXPECT_EQ(sizeText(c.bytes), c.text) << c.bytes;
 }
@@ -103,12 +108,9 @@ TEST(MailListRules, RowAccountIsTheViewOrTheRecordsOwnAccount) {
         const char* what;
         int view, recordAccount, count, expected;
     } cases[] = {
-        {"one-account view", 2, 2, 3, 2},
-        {"all accounts: the record's own", 0, 1, 3, 1},
-        {"all accounts: highest", 0, 3, 3, 3},
-        {"all accounts: account gone", 0, 4, 3, 0},
-        {"all accounts: no account", 0, 0, 3, 0},
-        {"view beyond the accounts", 5, 5, 3, 0},
+        {"one-account view", 2, 2, 3, 2},         {"all accounts: the record's own", 0, 1, 3, 1},
+        {"all accounts: highest", 0, 3, 3, 3},    {"all accounts: account gone", 0, 4, 3, 0},
+        {"all accounts: no account", 0, 0, 3, 0}, {"view beyond the accounts", 5, 5, 3, 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(rowAccount(c.view, c.recordAccount, c.count), c.expected) << c.what;
