@@ -4,6 +4,8 @@ if(TARGET tarn_app)
   if(TARGET test_checker)
     target_link_libraries(test_checker PRIVATE Qt6::Test)
   endif()
+  # The real sound player heard through a private sound server.
+  tarn_test(test_sound sound tarn_checker)
   tarn_test(test_maillist maillist tarn_app tarn_dovecot_fixture)
   if(TARGET test_maillist)
     target_link_libraries(test_maillist PRIVATE Qt6::Test)

@@ -1,12 +1,12 @@
 #include "checker/QtCheckHost.h"
 
+#include "checker/PasswordPrompt.h"
 #include "checker/UiText.h"
+
 #include "engine/Session.h"
 #include "engine/TIdCheckThread.h"
 
 #include <QCoreApplication>
-#include <QInputDialog>
-#include <QLineEdit>
 #include <QThread>
 
 #include <condition_variable>
@@ -85,12 +85,7 @@ void QtCheckHost::TerminateCheck(const CheckResult& result) {
 std::optional<std::string> QtCheckHost::PromptPassword(const std::string& prompt) {
     if (onPassword)
         return onPassword(prompt);
-    bool ok = false;
-    const QString typed = QInputDialog::getText(nullptr, QStringLiteral("Tarnwick"), uiText(prompt),
-                                                QLineEdit::Password, QString(), &ok);
-    if (!ok)
-        return std::nullopt;
-    return typed.toStdString();
+    return PasswordPrompt::ask(prompt);
 }
 
 } // namespace tarn

@@ -3,6 +3,8 @@
 #include "checker/CrossThreadQueue.h"
 #include "core/NewMailSounds.h"
 
+#include <QAudioFormat>
+#include <QByteArray>
 #include <QObject>
 #include <QTimer>
 
@@ -12,8 +14,9 @@
 #include <set>
 #include <string>
 
-class QAudioOutput;
-class QMediaPlayer;
+class QAudioDecoder;
+class QAudioSink;
+class QIODevice;
 
 namespace tarn {
 
@@ -21,16 +24,28 @@ namespace tarn {
 // from any thread: a worker thread waits until the file has finished, the main thread runs a
 // local event loop meanwhile. A file that cannot be opened or played, or that does not finish
 // in time, makes play() return false.
+//
+// A file is decoded whole first and then handed to the sound server as one stream, as fast as
+// the server takes it, and the play ends when the server has played it out. A media pipeline
+// that paces itself by its own clock loses pieces and the end of short sounds whenever the
+// server works in large blocks, and starts each file slowly.
 class QtSoundPlayer : public QObject, public SoundPlayer {
     Q_OBJECT
 public:
+    // Decoded sound kept at most; a longer file plays its beginning.
+    static constexpr qsizetype MaxDecodedBytes = 32 * 1024 * 1024;
+    // Silence played around each file, so that starting and stopping the stream never cut
+    // the sound itself.
+    static constexpr int LeadingSilenceMs = 50;
+    static constexpr int TrailingSilenceMs = 80;
+
     explicit QtSoundPlayer(QObject* parent = nullptr);
     ~QtSoundPlayer() override;
 
     bool play(const std::string& file) override;
 
-    // Time allowed for opening a file and starting it; once its length is known it may play
-    // for that long plus the same allowance.
+    // Time allowed for decoding a file and starting it; once decoded it may play for its
+    // length plus the same allowance.
     void setAllowanceMs(int ms) { m_allowanceMs = ms; }
     int allowanceMs() const { return m_allowanceMs; }
 
@@ -38,11 +53,19 @@ private:
     struct Request;
 
     void start(const std::shared_ptr<Request>& request);
+    void decoded();
+    void feed();
     void finish(bool ok);
-    void onDurationKnown(qint64 ms);
 
-    QMediaPlayer* m_player = nullptr;
-    QAudioOutput* m_output = nullptr;
+    QAudioDecoder* m_decoder = nullptr;
+    QAudioSink* m_sink = nullptr;
+    QIODevice* m_sinkInput = nullptr;
+    QAudioFormat m_format;
+    QByteArray m_pcm;
+    qsizetype m_written = 0;
+    QTimer m_feedTimer;
+    // Without any audio output the file "plays" silently for its length.
+    QTimer m_silentTimer;
     QTimer m_guard;
     std::shared_ptr<Request> m_current;
     std::atomic<int> m_allowanceMs{15000};

@@ -30,9 +30,14 @@ namespace tarn {
 
 TF_CheckerWindow::TF_CheckerWindow(Session& session, PowerOff& powerOff, CheckTimerFactory* timers,
                                    QWidget* parent)
-    : QWidget(parent, Qt::FramelessWindowHint | Qt::Tool), m_session(session),
-      m_powerOff(powerOff) {
+    : QWidget(parent, Qt::FramelessWindowHint | Qt::Tool | Qt::WindowDoesNotAcceptFocus),
+      m_session(session), m_powerOff(powerOff) {
     setObjectName(QStringLiteral("TF_CheckerWindow"));
+    // A tool that sits aside: showing, floating or returning it never takes the keyboard
+    // from the window the user works in, and its field hints show on hover although it is
+    // almost never the active window.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setWindowTitle(QString::fromLatin1(Title));
     QFont f(QStringLiteral("Arial"));
     f.setPointSize(8);

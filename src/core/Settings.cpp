@@ -192,11 +192,17 @@ SettingsReadResult readSettings(const IniFile& ini, const SettingsReadInputs& in
         out.Filters.push_back(readFilter(ini, k));
     m.FilterCount = filters;
 
-    m.CheckerWidth = ini.readInteger(kMetrics, "CheckerWidth", 26);
-    m.CheckerHeight = ini.readInteger(kMetrics, "CheckerHeight", 18);
+    // A field of no size or a font of no size would leave a window without visible fields:
+    // such values read as their defaults.
+    auto positive = [&](std::string_view key, int def) {
+        const int v = ini.readInteger(kMetrics, key, def);
+        return v > 0 ? v : def;
+    };
+    m.CheckerWidth = positive("CheckerWidth", 26);
+    m.CheckerHeight = positive("CheckerHeight", 18);
     m.VSpace = ini.readInteger(kMetrics, "VSpace", 8);
     m.HSpace = ini.readInteger(kMetrics, "HSpace", 9);
-    m.FontSize = ini.readInteger(kMetrics, "FontSize", 9);
+    m.FontSize = positive("FontSize", 9);
 
     const WindowSize window = in.layout ? in.layout(out) : in.window;
     const WindowPositions d = defaultWindowPositions(in.screen, window);

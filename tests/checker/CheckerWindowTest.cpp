@@ -20,16 +20,20 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace tarn {
 namespace {
+
+using namespace std::chrono_literals;
 
 struct RecordingPowerOff : PowerOff {
     int calls = 0;
@@ -335,6 +339,69 @@ TEST_F(CheckerWindowTest, TrayMenuPlacementItemsRunOnce) {
     EXPECT_EQ(m.defaultX, screen.width() - window->width());
     EXPECT_EQ(m.alternativeX, 1);
     EXPECT_EQ(window->pos(), QPoint(m.currentX, m.currentY));
+}
+
+// The window the user works in, active before the checker window appears.
+class OtherWindow : public QWidget {
+public:
+    OtherWindow() {
+        setWindowTitle(QStringLiteral("work"));
+        setGeometry(10, 10, 200, 100);
+        show();
+        activateWindow();
+        test::processUntil([this] { return QApplication::activeWindow() == this; }, 2s);
+    }
+};
+
+// The offscreen platform activates every window it shows, so what is checked is what keeps
+// a window manager from activating it.
+TEST_F(CheckerWindowTest, NeverAsksToTakeTheFocus) {
+    makeWindow(1);
+    MainSettings& m = session.settings().Main;
+    m.SnapWindow = false;
+    m.defaultX = 300;
+    m.defaultY = 300;
+    m.alternativeX = 20;
+    m.alternativeY = 300;
+    const struct {
+        const char* step;
+        std::function<void()> run;
+    } steps[] = {
+        {"shown at start", [&] { window->show(); }},
+        {"floats away", [&] { window->placement().floatingJump(); }},
+        {"floats back", [&] { window->placement().Timer7Timer(); }},
+        {"hidden and shown again",
+         [&] {
+             window->CoolTrayIcon1Click();
+             window->CoolTrayIcon1Click();
+         }},
+        {"stays on top toggled", [&] { window->placement().AlwaysonTop2Click(); }},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.step);
+        s.run();
+        test::processUntil([] { return false; }, 50ms);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_TRUE(window->testAttribute(Qt::WA_ShowWithoutActivating));
+        EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    }
+}
+
+TEST_F(CheckerWindowTest, FieldHintShowsOnHoverWhileAnotherWindowIsActive) {
+    makeWindow(1);
+    session.settings().Main.SnapWindow = false;
+    window->moveChecker(400, 400);
+    window->show();
+    OtherWindow work;
+    ASSERT_NE(QApplication::activeWindow(), window.get());
+    window->ShowCheckResult(1, true);
+    const QString hint = QString::fromStdString("Account 1 " + window->timeOfDay());
+    ASSERT_EQ(field(1)->toolTip(), hint);
+
+    QTest::mouseMove(field(1), field(1)->rect().center());
+    EXPECT_TRUE(test::processUntil([] { return QToolTip::isVisible(); }, 3s));
+    EXPECT_EQ(QToolTip::text(), hint);
+    QToolTip::hideText();
 }
 
 TEST_F(CheckerWindowTest, DraggingTheBackgroundMovesTheWindowOnce) {

@@ -123,6 +123,34 @@ TEST(SettingsReaderTest, AccountValuesFollowTheTypedRules) {
     EXPECT_EQ(s.account(4).IdleColor, CheckerColors::systemColor(5));
 }
 
+TEST(SettingsReaderTest, FieldSizesAndFontSizeBelowOneReadAsTheirDefaults) {
+    const struct {
+        const char* line;
+        int MainSettings::*field;
+        int expected;
+    } rows[] = {
+        {"CheckerWidth=-5", &MainSettings::CheckerWidth, 26},
+        {"CheckerWidth=0", &MainSettings::CheckerWidth, 26},
+        {"CheckerWidth=1", &MainSettings::CheckerWidth, 1},
+        {"CheckerWidth=40", &MainSettings::CheckerWidth, 40},
+        {"CheckerHeight=-1", &MainSettings::CheckerHeight, 18},
+        {"CheckerHeight=0", &MainSettings::CheckerHeight, 18},
+        {"CheckerHeight=30", &MainSettings::CheckerHeight, 30},
+        {"FontSize=0", &MainSettings::FontSize, 9},
+        {"FontSize=-12", &MainSettings::FontSize, 9},
+        {"FontSize=14", &MainSettings::FontSize, 14},
+        // The spaces may be zero or below: the fields stay visible.
+        {"VSpace=0", &MainSettings::VSpace, 0},
+        {"VSpace=-3", &MainSettings::VSpace, -3},
+        {"HSpace=0", &MainSettings::HSpace, 0},
+        {"HSpace=-2", &MainSettings::HSpace, -2},
+    };
+    for (const auto& row : rows) {
+        const Settings s = readText(std::string("[Metrics]\n") + row.line + "\n");
+        EXPECT_EQ(s.Main.*row.field, row.expected) << row.line;
+    }
+}
+
 TEST(SettingsReaderTest, KeepMailDBIsReadWhateverItsCase) {
     for (const char* key : {"keepMailDB", "KeepMailDB", "KEEPMAILDB"}) {
         const Settings s = readText(std::string("[Main]\n") + key + "=0\n");
