@@ -24,9 +24,10 @@
 
 namespace {
 
+// The program built with the measuring hooks (tarnwick_measured.cpp) beside the benchmarks.
 std::string programPath() {
     return (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() /
-            "tarnwick")
+            "tarnwick-measured")
         .string();
 }
 

@@ -2,16 +2,22 @@
 """First check of a large mailbox: tarnwick-check against minimal poplib / imaplib clients.
 
 Starts a private Dovecot on 127.0.0.1 (POP3 on a free port, IMAP4 on 143, which the worker
-always uses: run as root, with nothing else on port 143), fills one Maildir with N messages
-and prints:
+always uses without TLS: run as root, with nothing else on port 143; POP3 and IMAP4 over TLS
+on two more free ports with a certificate made here by the openssl command), fills one
+Maildir with N messages and prints:
   - POP3 first check: tarnwick-check vs. poplib sending USER, PASS, STAT, LIST, UIDL, then
     LIST n and TOP n 0 for each message, QUIT; and the ratio;
   - IMAP4 first check: tarnwick-check vs. imaplib sending LOGIN, SELECT, FETCH 1:n
     (RFC822.SIZE), then FETCH i (ENVELOPE) and FETCH i (RFC822.SIZE) for each, LOGOUT;
   - peak memory (max RSS) of tarnwick-check for that mailbox;
+  - the same two first checks over TLS (Security=1), against poplib.POP3_SSL and
+    imaplib.IMAP4_SSL with the same commands;
+  - the TLS handshake's cost per check: a check of an empty mailbox over TLS minus the same
+    check in clear, for tarnwick-check and for poplib;
   - the unchanged re-check, measured in one process by bench_check.
 
 Usage: python3 bench/check_vs_python.py [--build build-i] [--messages 5000] [--runs 3]
+           [--tls-only]
 """
 
 import argparse
@@ -22,6 +28,7 @@ import pwd
 import shutil
 import signal
 import socket
+import ssl
 import statistics
 import subprocess
 import sys
@@ -48,18 +55,45 @@ def wait_port(port, proc, seconds=20):
     raise SystemExit(f"port {port} not accepting")
 
 
-def start_dovecot(root, pop3_port, imap_port):
+def make_certificates(root):
+    """A CA and a server certificate for 127.0.0.1 signed by it; returns (ca, cert, key)."""
+    d = os.path.join(root, "pki")
+    os.makedirs(d, exist_ok=True)
+    ca, ca_key = os.path.join(d, "ca.crt"), os.path.join(d, "ca.key")
+    crt, key, csr = (os.path.join(d, n) for n in ("server.crt", "server.key", "server.csr"))
+    ext = os.path.join(d, "server.ext")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=critical,CA:FALSE\n")
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
+    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    subprocess.run(["openssl", "req", "-x509", *ec, "-keyout", ca_key, "-out", ca, "-days", "2",
+                    "-subj", "/CN=Tarnwick bench CA",
+                    "-addext", "basicConstraints=critical,CA:TRUE",
+                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"], **quiet)
+    subprocess.run(["openssl", "req", *ec, "-keyout", key, "-out", csr, "-subj", "/CN=127.0.0.1"],
+                   **quiet)
+    subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key,
+                    "-CAcreateserial", "-out", crt, "-days", "2", "-extfile", ext], **quiet)
+    for p in (ca, crt, key):
+        os.chmod(p, 0o644)
+    return ca, crt, key
+
+
+def start_dovecot(root, pop3_port, imap_port, tls=None):
+    """tls: None, or (cert, key, pop3s port, imaps port)."""
     for d in ("run", "state", "users", "mail"):
         os.makedirs(os.path.join(root, d), exist_ok=True)
     os.chmod(root, 0o755)
     conf = os.path.join(root, "dovecot.conf")
+    ssl_lines = ("ssl = no" if tls is None
+                 else "ssl = yes\nssl_cert = <" + tls[0] + "\nssl_key = <" + tls[1])
     with open(conf, "w") as f:
         f.write(f"""base_dir = {root}/run
 state_dir = {root}/state
 log_path = {root}/dovecot.log
 protocols = pop3 imap
 listen = 127.0.0.1
-ssl = no
+{ssl_lines}
 disable_plaintext_auth = no
 auth_mechanisms = plain login
 auth_username_format = %u
@@ -80,7 +114,7 @@ service pop3-login {{
     port = {pop3_port}
   }}
   inet_listener pop3s {{
-    port = 0
+    port = {0 if tls is None else tls[2]}
   }}
 }}
 service imap-login {{
@@ -88,7 +122,7 @@ service imap-login {{
     port = {imap_port}
   }}
   inet_listener imaps {{
-    port = 0
+    port = {0 if tls is None else tls[3]}
   }}
 }}
 """)
@@ -97,6 +131,9 @@ service imap-login {{
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_port(pop3_port, proc)
     wait_port(imap_port, proc)
+    if tls is not None:
+        wait_port(tls[2], proc)
+        wait_port(tls[3], proc)
     return proc
 
 
@@ -128,7 +165,7 @@ def scramble(pw):
     return "".join(chr((ord(c) + i) % 256) for i, c in enumerate(pw, 1))
 
 
-def write_ini(folder, user, password, server_type, port):
+def write_ini(folder, user, password, server_type, port, security=0):
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "tarn.ini"), "w") as f:
         f.write(f"""[Main]
@@ -145,10 +182,11 @@ SavePwd=1
 MailServerType={server_type}
 List=1
 RetrieveAllBodies=0
+Security={security}
 """)
 
 
-def run_tool(tool, folder):
+def run_tool(tool, folder, env=None):
     """Runs one first check (no saved list); returns (seconds, max RSS in MB, stdout)."""
     for name in ("MailDB.tdb",):
         try:
@@ -156,7 +194,8 @@ def run_tool(tool, folder):
         except FileNotFoundError:
             pass
     t0 = time.perf_counter()
-    p = subprocess.Popen([tool, "-d", folder], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    p = subprocess.Popen([tool, "-d", folder], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                         env=env)
     out = p.stdout.read().decode()
     _, status, usage = os.wait4(p.pid, 0)
     dt = time.perf_counter() - t0
@@ -165,9 +204,12 @@ def run_tool(tool, folder):
     return dt, usage.ru_maxrss / 1024.0, out
 
 
-def run_poplib(port, user, password):
+def run_poplib(port, user, password, context=None):
     t0 = time.perf_counter()
-    c = poplib.POP3("127.0.0.1", port, timeout=60)
+    if context is None:
+        c = poplib.POP3("127.0.0.1", port, timeout=60)
+    else:
+        c = poplib.POP3_SSL("127.0.0.1", port, timeout=60, context=context)
     c.user(user)
     c.pass_(password)
     n, _ = c.stat()
@@ -180,9 +222,12 @@ def run_poplib(port, user, password):
     return time.perf_counter() - t0, n
 
 
-def run_imaplib(port, user, password):
+def run_imaplib(port, user, password, context=None):
     t0 = time.perf_counter()
-    c = imaplib.IMAP4("127.0.0.1", port)
+    if context is None:
+        c = imaplib.IMAP4("127.0.0.1", port)
+    else:
+        c = imaplib.IMAP4_SSL("127.0.0.1", port, ssl_context=context)
     c.login(user, password)
     _, data = c.select('"INBOX"')
     n = int(data[0])
@@ -199,46 +244,93 @@ def median_of(f, runs):
     return statistics.median(v[0] for v in vals), vals
 
 
+def compare(label, tool_run, py_run, runs, target=1.3):
+    t_tool, tool_runs = median_of(tool_run, runs)
+    t_py, _ = median_of(py_run, runs)
+    print(f"{label}: tarnwick-check {t_tool * 1000:.0f} ms, python {t_py * 1000:.0f} ms,"
+          f" ratio {t_tool / t_py:.2f} (target <= {target})")
+    return tool_runs
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(os.path.dirname(__file__), "..", "build-i"))
     ap.add_argument("--messages", type=int, default=5000)
     ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--tls-only", action="store_true",
+                    help="only the TLS comparisons (no plain IMAP4 on port 143)")
     args = ap.parse_args()
     tool = os.path.abspath(os.path.join(args.build, "tarnwick-check"))
     bench = os.path.abspath(os.path.join(args.build, "bench", "bench_check"))
 
     root = tempfile.mkdtemp(prefix="tarn-bench-dovecot-")
     work = tempfile.mkdtemp(prefix="tarn-bench-work-")
-    pop3_port = free_port()
-    proc = start_dovecot(root, pop3_port, 143)
+    os.chmod(root, 0o755)
+    ca, cert, key = make_certificates(root)
+    pop3_port, pop3s_port, imaps_port = free_port(), free_port(), free_port()
+    imap_port = free_port() if args.tls_only else 143
+    proc = start_dovecot(root, pop3_port, imap_port, (cert, key, pop3s_port, imaps_port))
+    # The test CA is trusted by both sides, and only here.
+    tls_env = dict(os.environ, SSL_CERT_FILE=ca, SSL_CERT_DIR=os.path.join(root, "pki"))
+    context = ssl.create_default_context(cafile=ca)
     try:
         user, password = "bench", "benchpw"
         add_user(root, user, password, args.messages)
+        add_user(root, "empty", password, 0)
         run_poplib(pop3_port, user, password)  # warms Dovecot's index for both sides
-        run_imaplib(143, user, password)
+        run_imaplib(imap_port, user, password)
         print(f"mailbox: {args.messages} messages, loopback Dovecot, median of {args.runs} runs")
+        rss = 0.0
 
-        pop_dir = os.path.join(work, "pop3")
-        write_ini(pop_dir, user, password, 0, pop3_port)
-        t_tool, tool_runs = median_of(lambda: run_tool(tool, pop_dir), args.runs)
-        t_py, _ = median_of(lambda: run_poplib(pop3_port, user, password), args.runs)
-        rss = max(r[1] for r in tool_runs)
-        print(f"POP3 first check: tarnwick-check {t_tool * 1000:.0f} ms, poplib {t_py * 1000:.0f} ms,"
-              f" ratio {t_tool / t_py:.2f} (target <= 1.3)")
-        print(f"  tarnwick-check output: {tool_runs[0][2].strip()}")
+        if not args.tls_only:
+            pop_dir = os.path.join(work, "pop3")
+            write_ini(pop_dir, user, password, 0, pop3_port)
+            runs = compare("POP3 first check (poplib)", lambda: run_tool(tool, pop_dir),
+                           lambda: run_poplib(pop3_port, user, password), args.runs)
+            rss = max(r[1] for r in runs)
+            print(f"  tarnwick-check output: {runs[0][2].strip()}")
 
-        imap_dir = os.path.join(work, "imap")
-        write_ini(imap_dir, user, password, 1, 143)
-        t_tool_i, tool_runs_i = median_of(lambda: run_tool(tool, imap_dir), args.runs)
-        t_py_i, _ = median_of(lambda: run_imaplib(143, user, password), args.runs)
-        rss = max(rss, max(r[1] for r in tool_runs_i))
-        print(f"IMAP4 first check: tarnwick-check {t_tool_i * 1000:.0f} ms, imaplib {t_py_i * 1000:.0f} ms,"
-              f" ratio {t_tool_i / t_py_i:.2f} (target <= 1.3)")
+            imap_dir = os.path.join(work, "imap")
+            write_ini(imap_dir, user, password, 1, imap_port)
+            runs = compare("IMAP4 first check (imaplib)", lambda: run_tool(tool, imap_dir),
+                           lambda: run_imaplib(imap_port, user, password), args.runs)
+            rss = max(rss, max(r[1] for r in runs))
+
+        pops_dir = os.path.join(work, "pop3s")
+        write_ini(pops_dir, user, password, 0, pop3s_port, security=1)
+        runs = compare("POP3 over TLS first check (poplib.POP3_SSL)",
+                       lambda: run_tool(tool, pops_dir, tls_env),
+                       lambda: run_poplib(pop3s_port, user, password, context), args.runs)
+        rss = max([rss] + [r[1] for r in runs])
+        print(f"  tarnwick-check output: {runs[0][2].strip()}")
+
+        imaps_dir = os.path.join(work, "imaps")
+        write_ini(imaps_dir, user, password, 1, imaps_port, security=1)
+        runs = compare("IMAP4 over TLS first check (imaplib.IMAP4_SSL)",
+                       lambda: run_tool(tool, imaps_dir, tls_env),
+                       lambda: run_imaplib(imaps_port, user, password, context), args.runs)
+        rss = max([rss] + [r[1] for r in runs])
         print(f"peak memory of tarnwick-check: {rss:.1f} MB (target < 60 MB)")
 
-        if os.path.exists(bench):
-            for server_type, port in ((0, pop3_port), (1, 143)):
+        # The handshake's cost: a whole check of an empty mailbox, over TLS and in clear.
+        n = max(20, args.runs)
+        plain_dir, tls_dir = os.path.join(work, "empty"), os.path.join(work, "empty-tls")
+        write_ini(plain_dir, "empty", password, 0, pop3_port)
+        write_ini(tls_dir, "empty", password, 0, pop3s_port, security=1)
+        t_plain, _ = median_of(lambda: run_tool(tool, plain_dir), n)
+        t_tls, _ = median_of(lambda: run_tool(tool, tls_dir, tls_env), n)
+        p_plain, _ = median_of(lambda: run_poplib(pop3_port, "empty", password), n)
+        p_tls, _ = median_of(lambda: run_poplib(pop3s_port, "empty", password, context), n)
+        print(f"TLS handshake cost per check (empty POP3 mailbox, median of {n}): "
+              f"tarnwick-check {(t_tls - t_plain) * 1000:.1f} ms "
+              f"({t_tls * 1000:.1f} ms over TLS, {t_plain * 1000:.1f} ms in clear), "
+              f"poplib {(p_tls - p_plain) * 1000:.1f} ms "
+              f"({p_tls * 1000:.1f} ms over TLS, {p_plain * 1000:.1f} ms in clear)")
+
+        if args.tls_only:
+            pass
+        elif os.path.exists(bench):
+            for server_type, port in ((0, pop3_port), (1, imap_port)):
                 env = dict(os.environ, TARN_BENCH_HOST="127.0.0.1", TARN_BENCH_PORT=str(port),
                            TARN_BENCH_USER=user, TARN_BENCH_PASS=password,
                            TARN_BENCH_TYPE=str(server_type))

@@ -1,20 +1,6 @@
-# Installing: the two programs, the shipped default files under share/tarnwick, the desktop
-# entry and the icon. The shipped files are also staged in the build folder's share/tarnwick,
-# where the program finds them when it runs from the build folder.
+# Installing: the two programs, the desktop entry and the icon. The default files the
+# program copies into its working folder are built into the program itself.
 include(GNUInstallDirs)
-
-file(GLOB TARN_SHIPPED_FILES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults/*)
-set(TARN_STAGED_SHARE ${CMAKE_BINARY_DIR}/share/tarnwick)
-set(_staged)
-foreach(_f ${TARN_SHIPPED_FILES})
-  get_filename_component(_name ${_f} NAME)
-  add_custom_command(OUTPUT ${TARN_STAGED_SHARE}/${_name}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${TARN_STAGED_SHARE}
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_f} ${TARN_STAGED_SHARE}/${_name}
-    DEPENDS ${_f} VERBATIM)
-  list(APPEND _staged ${TARN_STAGED_SHARE}/${_name})
-endforeach()
-add_custom_target(tarn_shipped ALL DEPENDS ${_staged})
 
 set(TARN_ICON_SVG ${CMAKE_CURRENT_SOURCE_DIR}/resources/icons/tarnwick.svg)
 set(TARN_ICON_SIZES 16 22 24 32 48 64 128 256)
@@ -35,12 +21,9 @@ if(TARGET Qt6::Gui)
 endif()
 
 if(TARGET tarnwick)
-  add_dependencies(tarnwick tarn_shipped)
   install(TARGETS tarnwick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 install(TARGETS tarnwick-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The program looks for PREFIX/share/tarnwick beside its PREFIX/bin.
-install(FILES ${TARN_SHIPPED_FILES} DESTINATION share/tarnwick)
 install(FILES resources/tarnwick.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${TARN_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

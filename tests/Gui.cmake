@@ -20,7 +20,16 @@ if(TARGET tarn_app)
     # Some tests run the built program itself.
     if(TARGET tarnwick)
       add_dependencies(test_app tarnwick)
+      target_compile_definitions(test_app PRIVATE TARNWICK_BIN="$<TARGET_FILE:tarnwick>")
     endif()
+  endif()
+endif()
+
+# The preferences dialog (offscreen), with the private Dovecot for the mailbox list.
+if(TARGET tarn_app)
+  tarn_test(test_prefs prefs tarn_app tarn_dovecot_fixture)
+  if(TARGET test_prefs)
+    target_link_libraries(test_prefs PRIVATE Qt6::Test)
   endif()
 endif()
 
@@ -28,11 +37,12 @@ endif()
 if(TARGET tarnwick)
   tarn_test(test_install install tarn_platform)
   if(TARGET test_install)
-    add_dependencies(test_install tarnwick tarnwick-check tarn_shipped)
+    add_dependencies(test_install tarnwick tarnwick-check)
     if(TARGET tarn_icons)
       add_dependencies(test_install tarn_icons)
     endif()
     target_compile_definitions(test_install PRIVATE TARN_CMAKE_COMMAND="${CMAKE_COMMAND}"
-                               TARN_BINARY_DIR="${CMAKE_BINARY_DIR}")
+                               TARN_BINARY_DIR="${CMAKE_BINARY_DIR}"
+                               TARN_DEFAULTS_DIR="${CMAKE_SOURCE_DIR}/resources/defaults")
   endif()
 endif()

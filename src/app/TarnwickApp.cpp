@@ -16,13 +16,16 @@
 #include "maillist/EMailListViewerLink.h"
 #include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
-#include "platform/ShippedFiles.h"
+#include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
 
+#include <QAction>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -50,7 +53,9 @@ void onSignal(int) {
 TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {}
 
 TarnwickApp::~TarnwickApp() {
-    // The windows hold references into the session; the mail list refers to the checker.
+    // The windows hold references into the session; the dialog refers to the mail list and
+    // the checker, the mail list to the checker.
+    m_prefs.reset();
     m_viewer.reset();
     m_dykt.reset();
     if (m_window) {
@@ -73,7 +78,7 @@ void TarnwickApp::start() {
     m_addMenu = before.AddMenu;
     m_prefsName = before.PrefsName;
     if (m_options.programPath.empty())
-        m_options.programPath = ShippedFiles::ownProgramPath();
+        m_options.programPath = QCoreApplication::applicationFilePath().toStdString();
 
     PowerOff& powerOff = m_options.powerOff ? *m_options.powerOff : systemPowerOff();
     m_window = std::make_unique<TF_CheckerWindow>(*m_session, powerOff, m_options.timers);
@@ -143,17 +148,26 @@ void TarnwickApp::start() {
         m_session->syncWithSettings();
     }
     w.EShowTest();
-    if (settings.Main.Hidden && w.isVisible())
-        w.CoolTrayIcon1Click();
 
+    // The preferences dialog's creation hides the checker window when it should start hidden.
+    PrefsOptions prefsOptions;
+    prefsOptions.addMenu = m_addMenu;
     // The start-menu entries of -addmenu come where the preferences window is created.
-    if (m_addMenu) {
+    prefsOptions.StartmenuButton1Click = [this] {
         try {
             shortcuts().addStartmenuShortcuts();
         } catch (const std::exception& e) {
             std::fprintf(stderr, "tarnwick: -addmenu: %s\n", e.what());
         }
-    }
+    };
+    prefsOptions.imapPort = m_options.checkOptions.imapPort;
+    m_prefs = std::make_unique<TF_Prefs>(*m_session, w, std::move(prefsOptions));
+    m_prefs->setFirstStart(m_firstStart);
+    w.placement().setPreferencesWindow(m_prefs.get());
+    if (auto* preferences = w.popupMenu()->findChild<QAction*>(QStringLiteral("Preferences1")))
+        connect(preferences, &QAction::triggered, m_prefs.get(),
+                [this] { m_prefs->openPreferences(); });
+
     createAuxWindows();
 
     StoreLoadOptions load;
@@ -171,40 +185,37 @@ void TarnwickApp::start() {
     // The mail list window reads its section of tarn.ini and waits, hidden, for its callers.
     m_mailList = std::make_unique<TF_EMailList>(*m_session, w);
     w.setMailList(m_mailList.get());
+    TF_EMailList& list = *m_mailList;
+    MailListHooks prefsHooks;
+    prefsHooks.show = [&list] { list.showList(list.viewAccount()); };
+    prefsHooks.BuildAccountMenu = [&list] { list.BuildAccountMenu(); };
+    prefsHooks.PurgeMaillist = [&list] { list.A_PurgeMaillistExecute(); };
+    m_prefs->setMailListHooks(std::move(prefsHooks));
 
-    // A first start leaves a complete settings file at once.
-    if (m_firstStart)
-        saveSettings();
-
-    // The tips file and the help ship inside the program; a first start puts them into the
-    // working folder, where the user may edit them. The tips window is the last window created.
-    const std::string tipsPath = m_session->path("dykt.ini");
+    // A first start opens the dialog on the first account and leaves a complete settings
+    // file at once.
     if (m_firstStart) {
-        for (const char* name : {"dykt.ini", TF_EMailList::HelpFileName}) {
-            const QString target =
-                QFile::decodeName(QByteArray::fromStdString(m_session->path(name)));
-            if (QFileInfo::exists(target))
-                continue;
-            // The copy of a resource is read-only; the user's copy is not.
-            if (QFile::copy(QStringLiteral(":/defaults/") + QString::fromLatin1(name), target))
-                QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner |
-                                                  QFile::ReadGroup | QFile::ReadOther);
+        try {
+            m_prefs->showAtFirstStart();
+        } catch (const std::exception& e) {
+            m_saveError = e.what();
         }
     }
+
+    // The tips window is the last window created.
+    const std::string tipsPath = m_session->path("dykt.ini");
     m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, ProgramAddresses::homePage());
 
     // The mail list's commands that open the other windows.
     m_viewer = std::make_unique<EMailListViewerLink>(*m_session, *m_mailList, w);
-    TF_EMailList::Hooks hooks;
-    hooks.showHeaders = [this] { m_viewer->showHeaders(); };
-    hooks.showMessage = [this] { m_viewer->showMessages(); };
-    hooks.tips = [this] {
+    m_mailList->setHook(TF_EMailList::Hook::ShowHeaders, [this] { m_viewer->showHeaders(); });
+    m_mailList->setHook(TF_EMailList::Hook::ShowMessage, [this] { m_viewer->showMessages(); });
+    m_mailList->setHook(TF_EMailList::Hook::Preferences, [this] { m_prefs->openPreferences(); });
+    m_mailList->setHook(TF_EMailList::Hook::Tips, [this] {
         m_dykt->show();
         m_dykt->raise();
         m_dykt->activateWindow();
-    };
-    hooks.about = [this] { m_about->showCentred(); };
-    m_mailList->setHooks(std::move(hooks));
+    });
 }
 
 ShellShortcuts TarnwickApp::shortcuts() const {
@@ -212,15 +223,25 @@ ShellShortcuts TarnwickApp::shortcuts() const {
 }
 
 void TarnwickApp::copyShippedFiles() {
-    const std::string from = m_options.shippedFolder.empty()
-                                 ? ShippedFiles::folderFor(m_options.programPath)
-                                 : m_options.shippedFolder;
-    if (from.empty())
-        return;
-    std::vector<std::string> errors;
-    ShippedFiles::copyMissing(from, m_session->workingFolder(), errors);
-    for (const std::string& e : errors)
-        std::fprintf(stderr, "tarnwick: %s\n", e.c_str());
+    // The default files ship inside the program, so no installation layout can lose them;
+    // the working folder gets an editable copy of each it lacks, never replacing the user's.
+    const QDir shipped(QStringLiteral(":/defaults"));
+    for (const QString& name : shipped.entryList(QDir::Files, QDir::Name)) {
+        const QString target =
+            QFile::decodeName(QByteArray::fromStdString(m_session->path(name.toStdString())));
+        const QFileInfo info(target);
+        if (info.exists() || info.isSymLink())
+            continue;
+        QFile source(shipped.filePath(name));
+        if (!source.copy(target)) {
+            std::fprintf(stderr, "tarnwick: cannot copy %s into %s: %s\n", qPrintable(name),
+                         m_session->workingFolder().c_str(), qPrintable(source.errorString()));
+            continue;
+        }
+        // The copy of a resource is read-only; the user's copy is not.
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                          QFile::ReadOther);
+    }
 }
 
 void TarnwickApp::createAuxWindows() {
@@ -237,8 +258,11 @@ void TarnwickApp::createAuxWindows() {
 void TarnwickApp::saveSettings() {
     TF_CheckerWindow& w = *m_window;
     try {
-        saveSettingsFile(m_session->path(kSettingsFileName), m_session->settings(),
-                         {m_session->Online.load(), !w.isVisible(), w.x(), w.y()});
+        if (m_prefs)
+            m_prefs->Save();
+        else
+            saveSettingsFile(m_session->path(kSettingsFileName), m_session->settings(),
+                             {m_session->Online.load(), !w.isVisible(), w.x(), w.y()});
     } catch (const std::exception& e) {
         m_saveError = e.what();
     }
@@ -252,6 +276,11 @@ void TarnwickApp::exitProcedure() {
     // A failed write must not stop the exit.
     saveSettings();
     m_window->hide();
+    if (m_prefs) {
+        // Hiding now is part of the end, not the user closing the dialog.
+        m_prefs->setFirstStart(false);
+        m_prefs->hide();
+    }
     if (m_session->settings().Main.KeepMailDB) {
         try {
             MailStoreFiles::SaveStore(m_session->db(), m_session->workingFolder(), true);

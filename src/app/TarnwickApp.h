@@ -20,6 +20,7 @@ class Session;
 class SoundPlayer;
 class TF_About;
 class TF_CheckerWindow;
+class TF_Prefs;
 class TF_DYKT;
 class EMailListViewerLink;
 class TF_EMailList;
@@ -33,8 +34,7 @@ struct StartOptions {
     std::string lockSuffix;              // tests keep their named locks apart
     SoundPlayer* soundPlayer = nullptr;  // null: the program's own media player
     CheckOptions checkOptions;
-    std::string programPath;   // the program's own file; empty: this process's
-    std::string shippedFolder; // the shipped default files; empty: found from programPath
+    std::string programPath; // the program's own file; empty: this process's
 };
 
 // Runs the program's start-up and its exit procedure around the checker window.
@@ -57,6 +57,7 @@ public:
 
     Session& session() { return *m_session; }
     TF_CheckerWindow& window() { return *m_window; }
+    TF_Prefs& prefs() { return *m_prefs; }
     TF_DYKT& tips() { return *m_dykt; }
     TF_EMailList& mailList() { return *m_mailList; }
     TF_About& about() { return *m_about; }
@@ -79,6 +80,7 @@ private:
     StartOptions m_options;
     std::unique_ptr<Session> m_session;
     std::unique_ptr<TF_CheckerWindow> m_window;
+    std::unique_ptr<TF_Prefs> m_prefs;
     std::unique_ptr<TF_DYKT> m_dykt;
     std::unique_ptr<EMailListViewerLink> m_viewer;
     std::unique_ptr<TF_EMailList> m_mailList;

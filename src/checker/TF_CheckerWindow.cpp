@@ -28,6 +28,29 @@
 
 namespace tarn {
 
+namespace {
+
+// A menu item that can tell whether anything answers it: the menu itself listens to every
+// item, so it counts the listeners it had when it joined the menu and compares.
+class MenuItem : public QAction {
+public:
+    using QAction::QAction;
+    void joinedMenu() { m_menuListeners = listeners(); }
+    bool answered() const { return listeners() > m_menuListeners; }
+
+private:
+    int listeners() const {
+        return receivers(SIGNAL(triggered())) + receivers(SIGNAL(triggered(bool)));
+    }
+    int m_menuListeners = 0;
+};
+
+// The items that open a window: one the program does not have yet is shown disabled.
+constexpr const char* kWindowItems[] = {"Preferences1", "MailList1", "CheckforUpdate2", "Help1",
+                                        "About2"};
+
+} // namespace
+
 TF_CheckerWindow::TF_CheckerWindow(Session& session, PowerOff& powerOff, CheckTimerFactory* timers,
                                    QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint | Qt::Tool | Qt::WindowDoesNotAcceptFocus),
@@ -64,8 +87,6 @@ TF_CheckerWindow::TF_CheckerWindow(Session& session, PowerOff& powerOff, CheckTi
     m_shutdown = new ShutdownCountdown(powerOff, this);
 
     buildPopupMenu();
-    connectAuxCommands();
-
     CheckerPlacement::Hooks placementHooks;
     placementHooks.ApplyOpacity = [this] { ApplyOpacity(); };
     placementHooks.EShowTest = [this] { EShowTest(); };
@@ -108,10 +129,12 @@ void TF_CheckerWindow::startDefaultCheck(int a) {
 void TF_CheckerWindow::buildPopupMenu() {
     m_popup = new QMenu(this);
     m_popup->setObjectName(QStringLiteral("PopupMenu1"));
-    auto add = [this](QMenu* menu, const char* name, const char* caption) {
-        QAction* a = menu->addAction(QString::fromLatin1(caption));
+    auto add = [](QMenu* menu, const char* name, const char* caption) {
+        auto* a = new MenuItem(QString::fromLatin1(caption), menu);
         a->setObjectName(QString::fromLatin1(name));
-        return a;
+        menu->addAction(a);
+        a->joinedMenu();
+        return static_cast<QAction*>(a);
     };
     auto sep = [](QMenu* menu, const char* name) {
         QAction* a = menu->addSeparator();
@@ -159,22 +182,35 @@ void TF_CheckerWindow::buildPopupMenu() {
             m_mailList->help();
     });
     connect(quit, &QAction::triggered, this, [this] { close(); });
+    connect(m_popup, &QMenu::aboutToShow, this, [this] { updateWindowItems(); });
 }
 
-void TF_CheckerWindow::connectAuxCommands() {
+void TF_CheckerWindow::updateWindowItems() {
+    for (const char* name : kWindowItems) {
+        if (auto* item = static_cast<MenuItem*>(m_popup->findChild<QAction*>(name)))
+            item->setEnabled(item->answered());
+    }
+}
+
+void TF_CheckerWindow::setAuxCommands(AuxCommands commands) {
+    for (const QMetaObject::Connection& c : m_auxConnections)
+        disconnect(c);
+    m_auxConnections.clear();
+    m_aux = std::move(commands);
     const struct {
         const char* action;
         std::function<void()> AuxCommands::*command;
     } items[] = {{"CheckforUpdate2", &AuxCommands::checkForUpdate},
                  {"About2", &AuxCommands::about}};
     for (const auto& item : items) {
-        if (QAction* a = m_popup->findChild<QAction*>(QString::fromLatin1(item.action))) {
-            const auto command = item.command;
-            connect(a, &QAction::triggered, this, [this, command] {
-                if (m_aux.*command)
-                    (m_aux.*command)();
-            });
-        }
+        QAction* a = m_popup->findChild<QAction*>(QString::fromLatin1(item.action));
+        if (!a || !(m_aux.*item.command))
+            continue;
+        const auto command = item.command;
+        m_auxConnections.push_back(connect(a, &QAction::triggered, this, [this, command] {
+            if (m_aux.*command)
+                (m_aux.*command)();
+        }));
     }
 }
 
@@ -401,32 +437,28 @@ void TF_CheckerWindow::ApplyOpacity() {
 }
 
 void TF_CheckerWindow::HideMessages(int account) {
-    try {
-        NamedLock lock(m_session.db().mutex());
-        m_session.db().HideMessages(account);
-    } catch (const std::exception&) {
-        // An error ends the walk; what was hidden stays hidden.
-    }
+    const bool trayNow = m_session.HideMessages(account, m_scheduler->activityTimer().isActive());
     UpdateFieldCount(account);
     if (m_mailList)
         m_mailList->RebuildList(m_mailList->viewAccount());
-    if (!m_scheduler->activityTimer().isActive() && m_session.Online)
+    if (trayNow)
         UpdateTrayState();
 }
 
 void TF_CheckerWindow::EndOfCheckUpdate(const CheckResult& result) {
-    const int a = result.account;
+    // The account's number now: accounts may have been deleted while it was checked.
+    const int a = result.currentAccount();
     const Settings& s = m_session.settings();
     AccountRuntime* rt = m_session.runtimeOf(a);
     if (!rt || a > s.accountCount())
         return;
     const int previousCount = rt->ShownCount;
-    {
-        NamedLock lock(m_session.db().mutex());
-        rt->ShownCount = static_cast<int>(m_session.db().CountShownMessages(a));
-    }
+    m_session.RecountShown(a);
     PaintField(a, Scheduler::endOfCheckColor(s.account(a), s.Main.Colors, result.failed));
     ShowCheckResult(a, true);
+    // The reason of a failure goes beside the time.
+    if (result.failed)
+        SetFieldHint(a, checkFieldHint(s.account(a).Name, timeOfDay(), result));
     if (m_mailList) {
         if ((result.listFlag && !result.unchanged) || result.deletedCount > 0) {
             const int view = m_mailList->viewAccount();
@@ -505,8 +537,7 @@ int TF_CheckerWindow::trayImage() const {
 }
 
 bool TF_CheckerWindow::anyShownMessage() {
-    NamedLock lock(m_session.db().mutex());
-    return m_session.db().CountAllShownMessages() > 0;
+    return m_session.AnyShownMessage();
 }
 
 bool TF_CheckerWindow::eventFilter(QObject* watched, QEvent* event) {

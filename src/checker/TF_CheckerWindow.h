@@ -63,7 +63,8 @@ public:
         std::function<void()> about;          // "About..."
         std::function<void()> minimised;      // after a minimise request hid the window
     };
-    void setAuxCommands(AuxCommands commands) { m_aux = std::move(commands); }
+    // The menu items answer the commands that are set; the others show disabled.
+    void setAuxCommands(AuxCommands commands);
 
     // --- operations of the checker window ---
     // Sizes the per-account objects to the accounts; moveForNewAccounts applies the
@@ -127,7 +128,8 @@ protected:
 
 private:
     void buildPopupMenu();
-    void connectAuxCommands();
+    // Enables the items that open a window when something answers them (when the menu opens).
+    void updateWindowItems();
     void createAccountObjects(int account);
     void paintPanel();
     void startDefaultCheck(int account);
@@ -159,6 +161,7 @@ private:
     WindowSnap m_snap;
     std::function<void()> m_onClose;
     AuxCommands m_aux;
+    std::vector<QMetaObject::Connection> m_auxConnections;
     MailListPresenter* m_mailList = nullptr;
 };
 

@@ -5,6 +5,9 @@
 
 namespace tarn {
 
+// How an account's connection is protected: the values of its Security key.
+enum class ConnectionSecurity { None = 0, Tls = 1, StartTls = 2 };
+
 // One account's saved settings. Accounts are numbered from 1; the section is the number.
 struct AccountSettings {
     std::string Name;
@@ -23,7 +26,9 @@ struct AccountSettings {
     bool List = true;
     bool RetrieveAllBodies = false;
     std::string CustomMailClientPath;
-    int DefaultMailClient = 0; // 0 system mail handler, 1 CustomMailClientPath
+    int DefaultMailClient = 0;  // 0 system mail handler, 1 CustomMailClientPath
+    int Security = 0;           // a ConnectionSecurity; other values fail the account's checks
+    std::string TLSFingerprint; // SHA-256 pin of the server certificate (hex, colons allowed)
 
     bool operator==(const AccountSettings&) const = default;
 };

@@ -3,6 +3,7 @@
 #include "core/AccountSettings.h"
 #include "core/EMailListSettings.h"
 #include "core/MainSettings.h"
+#include "core/SettingKeys.h"
 #include "core/TFilter.h"
 
 #include <functional>
@@ -33,11 +34,6 @@ struct Settings {
         return Accounts.at(static_cast<std::size_t>(n - 1));
     }
     int accountCount() const { return static_cast<int>(Accounts.size()); }
-};
-
-struct WindowSize {
-    int width = 0;
-    int height = 0;
 };
 
 // The six default positions for a screen and the checker window's laid-out size W x H:

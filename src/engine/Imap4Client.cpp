@@ -6,6 +6,7 @@
 
 #include "core/AsciiText.h"
 #include "core/TarnError.h"
+#include "engine/TlsTransport.h"
 
 namespace tarn {
 
@@ -156,7 +157,8 @@ void Imap4Client::requireState(State a, State b) const {
 void Imap4Client::checkArgument(const std::string& value, const char* what) {
     // A line break would end the command early and smuggle in another one.
     if (value.find_first_of("\r\n") != std::string::npos || value.find('\0') != std::string::npos) {
-        throw TarnError(std::string("The IMAP4 ") + what + " contains a line break.");
+        throw TarnError(ErrorKind::LocalError,
+                        std::string("The IMAP4 ") + what + " contains a line break.");
     }
 }
 
@@ -179,6 +181,7 @@ void Imap4Client::Connect() {
     }
     checkArgument(m_user, "user name");
     checkArgument(m_password, "password");
+    checkSecuritySettings(m_security, m_pin);
     m_state = State::NotAuthenticated;
     m_mailbox = {};
     m_reply = {};
@@ -187,6 +190,9 @@ void Imap4Client::Connect() {
 
     bool greeted = false;
     try {
+        if (m_security == ConnectionSecurity::Tls) {
+            m_conn->StartTls(m_pin);
+        }
         std::size_t budget = kMaxReplyBytes;
         const std::string greeting = readLogicalLine(kMaxSmallLiteral, budget);
         const std::string head =
@@ -198,13 +204,18 @@ void Imap4Client::Connect() {
             m_reply.status = "OK";
         } else if (head == "* NO") {
             m_reply.status = "NO";
-            throw TarnError(text.empty() ? "The IMAP4 server refused the connection." : text);
+            throw TarnError(ErrorKind::ServerError,
+                            text.empty() ? "The IMAP4 server refused the connection." : text);
         } else {
-            throw TarnError("Unrecognized IMAP4 Response Header.");
+            throw TarnError(ErrorKind::ProtocolError, "Unrecognized IMAP4 Response Header.");
         }
         greeted = true;
         m_tagCounter = 0;
-        sendCommand("LOGIN " + m_user + " " + m_password);
+        if (m_security == ConnectionSecurity::StartTls) {
+            startTls();
+        }
+        sendCommand("LOGIN " + m_user + " " + m_password, true, kMaxSmallLiteral,
+                    ErrorKind::LoginRejected);
         m_state = State::Authenticated;
     } catch (...) {
         if (greeted && m_conn->Connected()) {
@@ -217,6 +228,32 @@ void Imap4Client::Connect() {
         closeQuietly();
         throw;
     }
+}
+
+void Imap4Client::startTls() {
+    // The capability list comes in clear and proves nothing, but a server that does not name
+    // STARTTLS there will not switch, and then no password may follow.
+    sendCommand("CAPABILITY");
+    bool offered = false;
+    for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
+        const std::vector<std::string_view> words = splitSpaces(m_reply.lines[k]);
+        if (words.empty() || upperAsciiCopy(words[0]) != "CAPABILITY") {
+            continue;
+        }
+        for (std::string_view w : words) {
+            offered = offered || upperAsciiCopy(w) == "STARTTLS";
+        }
+    }
+    if (!offered) {
+        throw TarnError(ErrorKind::TlsError, kNoStartTls + ".");
+    }
+    sendCommand("STARTTLS", false);
+    if (m_reply.status != "OK") {
+        const std::string text = m_reply.text();
+        throw TarnError(ErrorKind::TlsError,
+                        kNoStartTls + (text.empty() ? "." : " (" + text + ")."));
+    }
+    m_conn->StartTls(m_pin);
 }
 
 const ImapMailboxData& Imap4Client::SelectMailbox(const std::string& mailbox) {
@@ -340,7 +377,8 @@ ImapEnvelope Imap4Client::FetchEnvelope(int i) {
             return ImapResponseParser::parseEnvelope(*v);
         }
     }
-    throw TarnError("The IMAP4 server sent no envelope for message " + std::to_string(i) + ".");
+    throw TarnError(ErrorKind::ProtocolError,
+                    "The IMAP4 server sent no envelope for message " + std::to_string(i) + ".");
 }
 
 ImapFetchedMessage Imap4Client::FetchMessage(int i) {
@@ -348,7 +386,7 @@ ImapFetchedMessage Imap4Client::FetchMessage(int i) {
     if (i < 1) {
         throw TarnError("Message number " + std::to_string(i) + " is out of range.");
     }
-    sendCommand("FETCH " + std::to_string(i) + " (RFC822)", true, kMaxLiteral);
+    sendCommand("FETCH " + std::to_string(i) + " (RFC822)", true, m_maxMessageBytes);
     ImapFetchedMessage msg;
     bool found = false;
     std::string raw;
@@ -365,8 +403,9 @@ ImapFetchedMessage Imap4Client::FetchMessage(int i) {
         }
         if (const ImapValue* v = f->find("RFC822")) {
             if (v->kind != ImapValue::Kind::String && !v->isNil()) {
-                throw TarnError("The IMAP4 server sent message " + std::to_string(i) +
-                                " in an unreadable form.");
+                throw TarnError(ErrorKind::ProtocolError, "The IMAP4 server sent message " +
+                                                              std::to_string(i) +
+                                                              " in an unreadable form.");
             }
             raw = v->text;
             found = true;
@@ -375,8 +414,9 @@ ImapFetchedMessage Imap4Client::FetchMessage(int i) {
     // The literal is no longer needed; do not keep a second copy of a large message.
     m_reply.lines.erase(m_reply.lines.begin(), m_reply.lines.end() - 1);
     if (!found) {
-        throw TarnError("The IMAP4 server sent no message data for message " + std::to_string(i) +
-                        ".");
+        throw TarnError(ErrorKind::ProtocolError,
+                        "The IMAP4 server sent no message data for message " + std::to_string(i) +
+                            ".");
     }
 
     // Lines end at LF, a CR before it is dropped; the first empty line ends the header.
@@ -439,7 +479,9 @@ std::vector<std::string> Imap4Client::ListMailboxes(const std::vector<std::strin
     std::vector<std::string> names;
     for (const std::string& parent : parents) {
         checkArgument(parent, "mailbox name");
-        sendCommand("LIST \"\" " + quote(parent + kSeparator + "%"));
+        // An empty parent asks for the top level.
+        sendCommand("LIST \"\" " +
+                    quote(parent.empty() ? std::string("%") : parent + kSeparator + "%"));
         for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
             const std::string& line = m_reply.lines[k];
             if (!startsWithNoCase(line, "LIST ")) {
@@ -449,10 +491,11 @@ std::vector<std::string> Imap4Client::ListMailboxes(const std::vector<std::strin
             try {
                 v = ImapResponseParser::parseValues(line);
             } catch (const TarnError& e) {
-                throw TarnError(std::string("Malformed IMAP4 LIST response: ") + e.what());
+                throw TarnError(ErrorKind::ProtocolError,
+                                std::string("Malformed IMAP4 LIST response: ") + e.what());
             }
             if (v.size() != 4 || !v[1].isList() || v[3].isList() || v[3].isNil()) {
-                throw TarnError("Malformed IMAP4 LIST response.");
+                throw TarnError(ErrorKind::ProtocolError, "Malformed IMAP4 LIST response.");
             }
             if (!v[3].text.empty()) {
                 names.push_back(v[3].text);
@@ -465,7 +508,7 @@ std::vector<std::string> Imap4Client::ListMailboxes(const std::vector<std::strin
 void Imap4Client::Disconnect() {
     if (!m_conn->Connected()) {
         m_state = State::NotAuthenticated;
-        throw TarnError("Not connected.");
+        throw TarnError(ErrorKind::NotConnected, "Not connected.");
     }
     try {
         sendCommand("LOGOUT");
@@ -482,9 +525,9 @@ void Imap4Client::Disconnect() {
 }
 
 const ImapReply& Imap4Client::sendCommand(const std::string& command, bool expectOk,
-                                          std::size_t maxLiteral) {
+                                          std::size_t maxLiteral, ErrorKind refused) {
     if (!m_conn->Connected()) {
-        throw TarnError("Not connected.");
+        throw TarnError(ErrorKind::NotConnected, "Not connected.");
     }
     const std::string tag = nextTag();
     try {
@@ -498,7 +541,8 @@ const ImapReply& Imap4Client::sendCommand(const std::string& command, bool expec
     }
     if (expectOk && m_reply.status != "OK") {
         const std::string text = m_reply.text();
-        throw TarnError(text.empty() ? "The IMAP4 server answered " + m_reply.status + "." : text);
+        throw TarnError(refused,
+                        text.empty() ? "The IMAP4 server answered " + m_reply.status + "." : text);
     }
     return m_reply;
 }
@@ -519,7 +563,8 @@ void Imap4Client::readReply(const std::string& tag, std::size_t maxLiteral) {
         }
         if (line[0] == '+') {
             // We never send literals, so the server waits for data that will not come.
-            throw TarnError("Unexpected IMAP4 continuation request: " + line);
+            throw TarnError(ErrorKind::ProtocolError,
+                            "Unexpected IMAP4 continuation request: " + line);
         }
         if (line.size() > tag.size() && line[tag.size()] == ' ' && startsWithNoCase(line, tag)) {
             const std::string_view rest = std::string_view(line).substr(tag.size() + 1);
@@ -527,7 +572,7 @@ void Imap4Client::readReply(const std::string& tag, std::size_t maxLiteral) {
             const std::string status = upperAsciiCopy(trimSpaceTab(rest.substr(0, sp)));
             if (status != "OK" && status != "NO" && status != "BAD" && status != "PREAUTH" &&
                 status != "BYE") {
-                throw TarnError("Unrecognized IMAP4 Response Header.");
+                throw TarnError(ErrorKind::ProtocolError, "Unrecognized IMAP4 Response Header.");
             }
             m_reply.status = status;
             m_reply.lines.push_back(sp == std::string_view::npos
@@ -535,14 +580,14 @@ void Imap4Client::readReply(const std::string& tag, std::size_t maxLiteral) {
                                         : std::string(trimLeftSpaceTab(rest.substr(sp + 1))));
             return;
         }
-        throw TarnError("Unrecognized IMAP4 Response Header.");
+        throw TarnError(ErrorKind::ProtocolError, "Unrecognized IMAP4 Response Header.");
     }
 }
 
 std::string Imap4Client::readLogicalLine(std::size_t maxLiteral, std::size_t& budget) {
     auto charge = [&budget](std::size_t n) {
         if (n > budget) {
-            throw TarnError("The IMAP4 reply is too large.");
+            throw TarnError(ErrorKind::OverBudget, "The IMAP4 reply is too large.");
         }
         budget -= n;
     };
@@ -559,10 +604,11 @@ std::string Imap4Client::readLogicalLine(std::size_t maxLiteral, std::size_t& bu
     while (const std::optional<std::size_t> size =
                ImapResponseParser::trailingLiteralSize(line, scanFrom)) {
         if (*size > maxLiteral) {
-            throw TarnError("The IMAP4 server announced a literal of " +
-                            (*size == SIZE_MAX ? std::string("unbounded size")
-                                               : std::to_string(*size) + " bytes") +
-                            ", more than the " + std::to_string(maxLiteral) + " allowed.");
+            throw TarnError(ErrorKind::OverBudget,
+                            "The IMAP4 server announced a literal of " +
+                                (*size == SIZE_MAX ? std::string("unbounded size")
+                                                   : std::to_string(*size) + " bytes") +
+                                ", more than the " + std::to_string(maxLiteral) + " allowed.");
         }
         charge(*size + 2);
         line += "\r\n";

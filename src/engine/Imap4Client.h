@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AccountSettings.h"
 #include "engine/ImapResponseParser.h"
 #include "engine/LineConnection.h"
 
@@ -49,6 +50,7 @@ public:
     enum class State { Any = 0, NotAuthenticated = 1, Authenticated = 2, Selected = 3 };
 
     static constexpr int kDefaultPort = 143;
+    static constexpr int kDefaultTlsPort = 993;
     // Upper bounds on what one reply may make us hold in memory: a whole message, and any
     // other string the server sends.
     static constexpr std::size_t kMaxLiteral = 64 * 1024 * 1024;
@@ -67,11 +69,23 @@ public:
     void setPort(int port) { m_port = port; }
     void setUser(std::string user) { m_user = std::move(user); }
     void setPassword(std::string password) { m_password = std::move(password); }
+    // TLS from the first byte, or STARTTLS after the greeting; pin: see TlsTransport.
+    void setSecurity(ConnectionSecurity security, std::string pin = {}) {
+        m_security = security;
+        m_pin = std::move(pin);
+    }
     void setConnectTimeout(std::chrono::milliseconds t);
     void setReadTimeout(std::chrono::milliseconds t);
+    // Budget of one message as FETCH i (RFC822) delivers it; a larger one closes the
+    // connection (kind OverBudget).
+    void setMaxMessageBytes(std::size_t bytes) { m_maxMessageBytes = bytes; }
+    std::size_t maxMessageBytes() const { return m_maxMessageBytes; }
+    LineConnection& connection() { return *m_conn; }
 
-    // Greeting, then LOGIN. On failure after the TCP connection opened, the connection is
-    // closed before the error is raised.
+    // Greeting, then LOGIN. With STARTTLS, CAPABILITY and STARTTLS come first: a server that
+    // does not list STARTTLS or refuses it fails the connection before LOGIN is sent. On
+    // failure after the TCP connection opened, the connection is closed before the error is
+    // raised.
     void Connect();
     // SELECT "mailbox"; needs the authenticated or selected state.
     const ImapMailboxData& SelectMailbox(const std::string& mailbox);
@@ -91,7 +105,8 @@ public:
     // Marks message i for deletion: flag \Seen, then \Deleted. Takes effect at Expunge.
     void DeleteMessage(int i);
     void Expunge();
-    // LIST "" "p/%" for each parent p; the names found, in order.
+    // LIST "" "p/%" for each parent p ("%" for an empty p: the top level); the names found,
+    // in order.
     std::vector<std::string> ListMailboxes(const std::vector<std::string>& parents);
     // LOGOUT, then close. Fails when the connection is not open; closes it in any case.
     void Disconnect();
@@ -105,10 +120,13 @@ public:
 
 private:
     void requireState(State a, State b = State::Any) const;
+    // CAPABILITY, STARTTLS and the handshake.
+    void startTls();
     std::string nextTag();
     // Sends "tag command" and reads the reply; throws on any status but OK when expectOk.
     const ImapReply& sendCommand(const std::string& command, bool expectOk = true,
-                                 std::size_t maxLiteral = 1024 * 1024);
+                                 std::size_t maxLiteral = kMaxSmallLiteral,
+                                 ErrorKind refused = ErrorKind::ServerError);
     void readReply(const std::string& tag, std::size_t maxLiteral);
     // One trimmed, non-empty line with the literals it announces appended in wire form.
     std::string readLogicalLine(std::size_t maxLiteral, std::size_t& budget);
@@ -120,11 +138,14 @@ private:
     int m_port = kDefaultPort;
     std::string m_user;
     std::string m_password;
+    ConnectionSecurity m_security = ConnectionSecurity::None;
+    std::string m_pin;
     long long m_tagCounter = 0;
     State m_state = State::NotAuthenticated;
     ImapMailboxData m_mailbox;
     ImapReply m_reply;
     bool m_sawBye = false;
+    std::size_t m_maxMessageBytes = kMaxLiteral;
 };
 
 } // namespace tarn

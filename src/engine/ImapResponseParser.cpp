@@ -78,8 +78,8 @@ public:
 
 private:
     [[noreturn]] void fail(const std::string& why) {
-        throw TarnError("Malformed IMAP4 response: " + why + " at offset " + std::to_string(m_pos) +
-                        ".");
+        throw TarnError(ErrorKind::ProtocolError, "Malformed IMAP4 response: " + why +
+                                                      " at offset " + std::to_string(m_pos) + ".");
     }
 
     void skipSpaces() {
@@ -197,7 +197,7 @@ private:
 };
 
 [[noreturn]] void badEnvelope(const std::string& why) {
-    throw TarnError("Malformed IMAP4 envelope: " + why + ".");
+    throw TarnError(ErrorKind::ProtocolError, "Malformed IMAP4 envelope: " + why + ".");
 }
 
 // nstring: a string or NIL (empty).
@@ -291,22 +291,24 @@ std::optional<ImapFetchResponse> ImapResponseParser::parseFetch(std::string_view
 
     const std::vector<ImapValue> values = parseValues(untagged);
     if (values.size() != 3 || values[0].kind != ImapValue::Kind::Atom || !values[2].isList()) {
-        throw TarnError("Malformed IMAP4 FETCH response.");
+        throw TarnError(ErrorKind::ProtocolError, "Malformed IMAP4 FETCH response.");
     }
     ImapFetchResponse resp;
     std::size_t number = 0;
     if (!parseSize(values[0].text, number) ||
         number > static_cast<std::size_t>(std::numeric_limits<long long>::max())) {
-        throw TarnError("Malformed IMAP4 FETCH response.");
+        throw TarnError(ErrorKind::ProtocolError, "Malformed IMAP4 FETCH response.");
     }
     resp.number = static_cast<long long>(number);
     const std::vector<ImapValue>& items = values[2].items;
     if (items.size() % 2 != 0) {
-        throw TarnError("Malformed IMAP4 FETCH response: an item has no value.");
+        throw TarnError(ErrorKind::ProtocolError,
+                        "Malformed IMAP4 FETCH response: an item has no value.");
     }
     for (std::size_t i = 0; i < items.size(); i += 2) {
         if (items[i].kind != ImapValue::Kind::Atom) {
-            throw TarnError("Malformed IMAP4 FETCH response: an item name is not an atom.");
+            throw TarnError(ErrorKind::ProtocolError,
+                            "Malformed IMAP4 FETCH response: an item name is not an atom.");
         }
         resp.items.emplace_back(items[i].text, items[i + 1]);
     }

@@ -1,5 +1,7 @@
 #include "engine/Pop3Client.h"
 
+#include "engine/TlsTransport.h"
+
 #include <charconv>
 #include <limits>
 #include <strings.h>
@@ -79,7 +81,7 @@ std::string Pop3Client::readTrimmedNonEmpty() {
     }
 }
 
-const Pop3Reply& Pop3Client::readReply(bool requireOk) {
+const Pop3Reply& Pop3Client::readReply(bool requireOk, ErrorKind refused) {
     m_reply = Pop3Reply{};
     std::vector<std::string> lines{readTrimmedNonEmpty()};
     const std::string first = lines.front();
@@ -100,37 +102,77 @@ const Pop3Reply& Pop3Client::readReply(bool requireOk) {
     else if (strcasecmp(m_reply.statusWord.c_str(), "-ERR") == 0)
         m_reply.status = Pop3Reply::Status::Error;
     else
-        throw TarnError("Unrecognized POP3 Response Header:\n\"" + m_reply.text() + "\"");
+        throw TarnError(ErrorKind::ProtocolError,
+                        "Unrecognized POP3 Response Header:\n\"" + m_reply.text() + "\"");
 
     if (requireOk && m_reply.status != Pop3Reply::Status::Ok) {
         // "-ERR text" leaves a leading space on the text lines; the error is clearer without.
         std::string text = trim(m_reply.text());
-        throw TarnError(text.empty() ? m_reply.statusWord : text);
+        throw TarnError(refused, text.empty() ? m_reply.statusWord : text);
     }
     return m_reply;
 }
 
-const Pop3Reply& Pop3Client::sendCmd(const std::string& command, bool requireOk) {
+const Pop3Reply& Pop3Client::sendCmd(const std::string& command, bool requireOk,
+                                     ErrorKind refused) {
     m_connection->WriteLn(command);
-    return readReply(requireOk);
+    return readReply(requireOk, refused);
 }
 
-std::vector<std::string> Pop3Client::readListing(bool unstuff) {
+void Pop3Client::charge(Budget& budget, std::size_t lineLength) {
+    const std::size_t cost = lineLength + 2;
+    if (budget.lines > 0 && cost <= budget.bytes) {
+        --budget.lines;
+        budget.bytes -= cost;
+        return;
+    }
+    const TarnError error(ErrorKind::OverBudget,
+                          budget.lines == 0
+                              ? budget.what + " has more than the " +
+                                    std::to_string(budget.maxLines) + " lines allowed."
+                              : budget.what + " is larger than the " +
+                                    std::to_string(budget.maxBytes) + " bytes allowed.");
+    if (budget.closeWhenExceeded) {
+        m_connection->Abandon(error);
+        throw error;
+    }
+    // Read on to the "." line without keeping anything, so the next command gets its own
+    // answer; the answer's deadline bounds how long that can take.
+    for (;;) {
+        if (m_connection->ReadLn() == ".")
+            throw error;
+    }
+}
+
+std::vector<std::string> Pop3Client::readListing(bool unstuff, Budget& budget) {
     std::vector<std::string> out;
     for (;;) {
         std::string line = m_connection->ReadLn();
         if (line == ".")
             return out;
+        charge(budget, line.size());
         out.push_back(unstuff ? dotUnstuffed(std::move(line)) : std::move(line));
     }
 }
 
 void Pop3Client::Connect() {
+    checkSecuritySettings(m_security, m_pin);
     m_connection->Connect(m_host, m_port);
     try {
+        if (m_security == ConnectionSecurity::Tls)
+            m_connection->StartTls(m_pin);
         readReply(true);
-        sendCmd("USER " + m_user, true);
-        sendCmd("PASS " + m_password, true);
+        if (m_security == ConnectionSecurity::StartTls) {
+            const Pop3Reply& r = sendCmd("STLS", false);
+            if (r.status != Pop3Reply::Status::Ok) {
+                const std::string text = trim(r.text());
+                throw TarnError(ErrorKind::TlsError,
+                                kNoStartTls + (text.empty() ? "." : " (" + text + ")."));
+            }
+            m_connection->StartTls(m_pin);
+        }
+        sendCmd("USER " + m_user, true, ErrorKind::LoginRejected);
+        sendCmd("PASS " + m_password, true, ErrorKind::LoginRejected);
     } catch (...) {
         try {
             Disconnect();
@@ -150,7 +192,7 @@ int Pop3Client::MessageCount() {
     std::string head = sp == std::string::npos ? text : text.substr(0, sp);
     auto n = parseNumber(head);
     if (sp == std::string::npos || !n || *n > std::numeric_limits<int>::max())
-        throw TarnError("'" + text + "' is not a valid message count.");
+        throw TarnError(ErrorKind::ProtocolError, "'" + text + "' is not a valid message count.");
     return static_cast<int>(*n);
 }
 
@@ -158,10 +200,12 @@ std::int64_t Pop3Client::MailboxTotal() {
     try {
         sendCmd("LIST", true);
         std::int64_t total = 0;
+        Budget budget{kMaxListingBytes, kMaxListingLines, true, "The size listing"};
         for (;;) {
             std::string line = m_connection->ReadLn();
             if (line == "." || line.empty())
                 break;
+            charge(budget, line.size());
             auto size = parseNumber(wordAfterFirstSpace(line)).value_or(0);
             // Saturate rather than wrap on absurd sizes.
             total = size > std::numeric_limits<std::int64_t>::max() - total
@@ -177,7 +221,8 @@ std::int64_t Pop3Client::MailboxTotal() {
 std::vector<std::string> Pop3Client::UniqueIdListing() {
     if (sendCmd("UIDL", false).status != Pop3Reply::Status::Ok)
         return {};
-    return readListing(true);
+    Budget budget{kMaxListingBytes, kMaxListingLines, true, "The unique-id listing"};
+    return readListing(true, budget);
 }
 
 std::int64_t Pop3Client::MessageSize(int n) {
@@ -189,8 +234,10 @@ std::int64_t Pop3Client::MessageSize(int n) {
 
 std::vector<std::string> Pop3Client::FetchHeader(int n) {
     sendCmd("TOP " + std::to_string(n) + " 0", true);
+    Budget budget{kMaxHeaderBytes, kMaxHeaderBytes, false,
+                  "The header of message " + std::to_string(n)};
     std::vector<std::string> header;
-    for (auto& line : readListing(false))
+    for (auto& line : readListing(false, budget))
         if (!line.empty())
             header.push_back(std::move(line));
     return header;
@@ -199,17 +246,19 @@ std::vector<std::string> Pop3Client::FetchHeader(int n) {
 std::optional<Pop3Message> Pop3Client::FetchMessage(int n) {
     if (sendCmd("RETR " + std::to_string(n), false).status != Pop3Reply::Status::Ok)
         return std::nullopt;
+    Budget budget{m_maxMessageBytes, m_maxMessageBytes, false, "Message " + std::to_string(n)};
     Pop3Message msg;
     for (;;) {
         std::string line = m_connection->ReadLn();
         if (line == ".")
             return msg;
+        charge(budget, line.size());
         if (line.empty())
             break;
         msg.headerLines.push_back(std::move(line));
     }
     msg.hasBody = true;
-    msg.bodyLines = readListing(true);
+    msg.bodyLines = readListing(true, budget);
     return msg;
 }
 

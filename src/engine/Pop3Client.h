@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AccountSettings.h"
 #include "engine/LineConnection.h"
 
 namespace tarn {
@@ -31,9 +32,20 @@ struct Pop3Message {
 // thread. Every failure is a TarnError whose text is the server's reply text where there is
 // one. Header and body come back as raw lines; turning them into fields and body text is
 // the message decoder's job.
+//
+// What a server sends is budgeted: a header ("TOP") up to kMaxHeaderBytes, a message ("RETR")
+// up to maxMessageBytes(), the size and unique-id listings up to kMaxListingLines lines and
+// kMaxListingBytes bytes. A header or message over its budget is read to its end and thrown
+// away, so the dialogue stays in step and only that fetch fails; a listing over its budget
+// closes the connection. Either way the error's kind is OverBudget.
 class Pop3Client {
 public:
     static constexpr int kDefaultPort = 110;
+    static constexpr int kDefaultTlsPort = 995;
+    static constexpr std::size_t kMaxHeaderBytes = 1024 * 1024;
+    static constexpr std::size_t kMaxMessageBytes = 64 * 1024 * 1024;
+    static constexpr std::size_t kMaxListingLines = 250000;
+    static constexpr std::size_t kMaxListingBytes = 32 * 1024 * 1024;
 
     explicit Pop3Client(std::unique_ptr<LineConnection> connection = nullptr);
     ~Pop3Client(); // closes without "QUIT": deletions take effect only through Disconnect
@@ -44,11 +56,20 @@ public:
     void setPort(int port) { m_port = port; }
     void setUser(std::string user) { m_user = std::move(user); }
     void setPassword(std::string password) { m_password = std::move(password); }
+    // TLS from the first byte, or STLS after the greeting; pin: see TlsTransport.
+    void setSecurity(ConnectionSecurity security, std::string pin = {}) {
+        m_security = security;
+        m_pin = std::move(pin);
+    }
     const std::string& host() const { return m_host; }
     int port() const { return m_port; }
+    // Budget of one message as "RETR" delivers it, line ends included.
+    void setMaxMessageBytes(std::size_t bytes) { m_maxMessageBytes = bytes; }
+    std::size_t maxMessageBytes() const { return m_maxMessageBytes; }
 
-    // Greeting, "USER", "PASS". On a failure after the TCP connection was opened it runs
-    // Disconnect and rethrows.
+    // Greeting, "USER", "PASS"; with STARTTLS "STLS" and the handshake come before "USER",
+    // and a server that refuses "STLS" fails the connection before any credential is sent.
+    // On a failure after the TCP connection was opened it runs Disconnect and rethrows.
     void Connect();
     // "STAT": the count before the first space of the text; 0 when there is no text.
     int MessageCount();
@@ -73,12 +94,27 @@ public:
     LineConnection& connection() { return *m_connection; }
 
 private:
-    // Writes the command and reads one reply; throws on "-ERR" when ok is required.
-    const Pop3Reply& sendCmd(const std::string& command, bool requireOk);
-    const Pop3Reply& readReply(bool requireOk);
+    // Writes the command and reads one reply; throws on "-ERR" when ok is required, with
+    // the kind given.
+    const Pop3Reply& sendCmd(const std::string& command, bool requireOk,
+                             ErrorKind refused = ErrorKind::ServerError);
+    const Pop3Reply& readReply(bool requireOk, ErrorKind refused = ErrorKind::ServerError);
     std::string readTrimmedNonEmpty();
-    // Lines up to the "." line.
-    std::vector<std::string> readListing(bool unstuff);
+    // Lines up to the "." line, charged to budget (bytes, line ends included) and at most
+    // maxLines of them; what tells the error what was too large.
+    struct Budget {
+        Budget(std::size_t bytes, std::size_t lines, bool close, std::string what)
+            : maxBytes(bytes), maxLines(lines), bytes(bytes), lines(lines),
+              closeWhenExceeded(close), what(std::move(what)) {}
+        std::size_t maxBytes;
+        std::size_t maxLines;
+        std::size_t bytes;      // left
+        std::size_t lines;      // left
+        bool closeWhenExceeded; // a listing: close; a message: read on to its end
+        std::string what;
+    };
+    std::vector<std::string> readListing(bool unstuff, Budget& budget);
+    void charge(Budget& budget, std::size_t lineLength);
 
     std::unique_ptr<LineConnection> m_connection;
     Pop3Reply m_reply;
@@ -86,6 +122,9 @@ private:
     int m_port = kDefaultPort;
     std::string m_user;
     std::string m_password;
+    ConnectionSecurity m_security = ConnectionSecurity::None;
+    std::string m_pin;
+    std::size_t m_maxMessageBytes = kMaxMessageBytes;
 };
 
 } // namespace tarn

@@ -10,11 +10,16 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
 
 namespace tarn {
+
+// A new account n as the preferences create it (not the reader's defaults: the password is
+// not saved), coloured with the colour set in use.
+AccountSettings newAccountDefaults(int n, const CheckerColors& colors);
 
 // The program's running state below the windows: settings, per-account run-time state, the
 // filter snapshot, the mail list and the named locks. The checker window, tarnwick-check and
@@ -41,8 +46,38 @@ public:
     // Brings the run-time table and the filter snapshot in line with the settings (after
     // reading tarn.ini, or after the preferences changed accounts or filters).
     void syncWithSettings();
-    // The run-time record of account n, or null outside 1..ECount.
+    // The run-time record of account n, or null outside 1..ECount. Any thread may ask; the
+    // record stays valid for the session's life, also after the account is deleted (see
+    // AccountRuntimeTable).
     AccountRuntime* runtimeOf(int n);
+    // The preferences' "Create New Account": account ECount + 1 with the editor's defaults
+    // (named "Account " + the new count whatever names exist), idle run-time state. Returns
+    // its number.
+    int createAccount();
+    // The preferences' "Delete Account" for account d (1..ECount, at least two accounts):
+    // the accounts above d move down one place with their settings and whole run-time
+    // records, the mail list's records of d go and later ones follow their account, and so
+    // do the filters. Throws TarnError when d is not an account or is the only one.
+    void deleteAccount(int d);
+
+    // --- start-up, shared by the program and tarnwick-check ---
+    // Reads tarn.ini of the working folder into the settings (the working folder is filled
+    // into inputs) and brings the run-time state in line.
+    SettingsReadResult LoadSettings(SettingsReadInputs inputs);
+    // Loads the saved mail list as the settings ask; errorBox shows what the user must know.
+    // Returns the accounts whose records changed.
+    std::set<int> LoadStore(bool releaseChanged, std::function<void(const std::string&)> errorBox);
+
+    // --- rules the windows trigger, reachable without a window ---
+    // Counts account n's messages that are not hidden (under the MailDB lock) into its
+    // ShownCount, as the end of a check does; returns the count.
+    long long RecountShown(int account);
+    // Whether the mail list holds any message, of any account, that is not hidden.
+    bool AnyShownMessage();
+    // "Hide Messages" of account n (0: all); a failure ends the walk and what was hidden
+    // stays hidden. True when the tray must be brought up to date now: the program is online
+    // and no check runs (while one runs, the activity timer does it at the end).
+    bool HideMessages(int account, bool checksRunning);
     // Path of a file in the working folder.
     std::string path(std::string_view name) const;
 

@@ -1,38 +1,54 @@
 #pragma once
 
 #include "engine/CheckHost.h"
+#include "engine/CheckPass.h"
+#include "engine/HostLookup.h"
 #include "engine/MailMessage.h"
 
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace tarn {
 
 class Session;
-class Pop3Client;
-class Imap4Client;
+class MailboxClient;
+struct AccountRuntime;
 
 // The account's Host setting split into the server name and the port.
 struct HostAndPort {
     std::string host;        // text before the first ":", or the whole setting
     std::string portText;    // text after the last ":", or "110"
     std::optional<int> port; // empty when portText is not a port number
+    bool hasPort = false;    // the setting has a ":"
 };
 HostAndPort splitHostSetting(const std::string& hostSetting);
 
-// Time limits of the worker's connection. The protocol port of IMAP4 is fixed; only tests
-// with a private server on another port change imapPort.
+// The port a check of the account connects to; nullopt when a port the setting names is
+// not a port number. POP3: the setting's port, else 110, or 995 with TLS from the first
+// byte. IMAP4 without security: always the fixed port; with security the setting's port,
+// else 993 for TLS and 143 for STARTTLS.
+std::optional<int> checkPort(int serverType, int security, const HostAndPort& hp,
+                             int fixedImapPort);
+
+// Time limits of the worker's connection: connectTimeout covers the name lookup and the
+// connect, readTimeout each answer from the command that asked for it, writeTimeout each
+// command, checkTimeLimit the whole check. The protocol port of IMAP4 without security is
+// fixed; only tests with a private server on another port change imapPort. hostLookup: empty
+// for the system's resolver.
 struct CheckOptions {
     std::chrono::milliseconds connectTimeout{30000};
     std::chrono::milliseconds readTimeout{60000};
+    std::chrono::milliseconds writeTimeout{60000};
+    std::chrono::milliseconds checkTimeLimit{kCheckTimeLimit};
     int imapPort = 143;
     std::chrono::milliseconds deletePause{10};
+    HostLookup hostLookup;
 };
 
-// One check of one account.
+// One check of one account: the thread and the conversation with the rest of the program
+// around a CheckPass, which does the work.
 //
 // Threading contract:
 //  - Construct on the main thread (the scheduler has set Busy). The constructor may call
@@ -49,6 +65,7 @@ struct CheckOptions {
 //  Session::Quitting, after which workers stop at the next message, make no further host call
 //  and end; Session::waitForWorkers bounds the wait. A process that cannot wait for them leaves
 //  the Session alive and ends with quick_exit, so no running worker sees a destroyed object.
+//  The account may be deleted or renumbered while its check runs (see CheckPass).
 class TIdCheckThread {
 public:
     TIdCheckThread(std::string host, int port, std::string user, std::string password, bool list,
@@ -73,55 +90,35 @@ public:
     CheckResult run();
 
     // The termination step: clears the account's New marks, sets LastMailboxTotal to -1 after
-    // a failure, clears Busy. Hosts call it on the main thread from TerminateCheck.
+    // a failure, clears Busy. Hosts call it on the main thread from TerminateCheck. It follows
+    // the account to its present number; a deleted account's step touches no other account.
     static void terminationStep(Session& session, const CheckResult& result);
 
-    // Makes the check failed before it starts (as an empty host does).
-    void markFailed() { m_failed = true; }
-    bool failed() const { return m_failed; }
+    // Makes the check failed before it starts (as an empty host does), with its reason.
+    void markFailed(ErrorKind kind, const std::string& text);
+    bool failed() const { return m_pass->failed(); }
     const std::string& password() const { return m_password; }
     int port() const { return m_port; }
 
 private:
     void check();
-    void connectAndCount(int& n);
-    void perMessagePass(int n);
-    void processMessage(int i, int n);
-    void deletionStep(int n);
-    // Fetches message i whole; nullopt when the server has none or the fetch failed.
-    std::optional<std::string> fetchBody(int i);
-    void disconnect();
-    void report(int kind, const std::string& text);
-    bool quitting() const;
     CheckResult result() const;
+    bool quitting() const;
 
     Session& m_session;
     CheckHost& m_host;
     CheckOptions m_options;
     std::string m_hostName;
     int m_port = 110;
-    std::string m_user;
     std::string m_password;
-    bool m_list = true;
-    bool m_allBodies = false;
     int m_account = 0;
-    int m_serverType = 0;
-    std::string m_mailbox;
-    // Settings read once at creation on the main thread, so the worker never reads the model
-    // while the preferences may change it.
-    std::string m_accountName;
-    long long m_maxDownloadBytes = 50 * 1024;
-    bool m_keepLogFile = true;
+    AccountRuntime* m_runtime = nullptr;
+    bool m_list = true;
+    int m_security = 0; // a ConnectionSecurity
+    std::string m_pin;
 
-    std::unique_ptr<Pop3Client> m_pop;
-    std::unique_ptr<Imap4Client> m_imap;
-    std::vector<std::string> m_uidListing;
-
-    bool m_failed = false;
-    bool m_unchanged = false;
-    bool m_shutdownRequested = false;
-    int m_deleted = 0;
-    long long m_newCount = 0;
+    std::unique_ptr<MailboxClient> m_client;
+    std::unique_ptr<CheckPass> m_pass;
 };
 
 } // namespace tarn

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,7 +39,7 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
         if (rc == 0)
             return false;
         if (errno != EINTR)
-            throw TarnError("Socket error: " + errnoText(errno));
+            throw TarnError(ErrorKind::NetworkError, "Socket error: " + errnoText(errno));
     }
 }
 
@@ -50,6 +49,9 @@ std::unique_ptr<Transport> makeTcpTransport() {
     return std::make_unique<TcpTransport>();
 }
 
+TcpTransport::TcpTransport(HostLookup lookup)
+    : m_lookup(lookup ? std::move(lookup) : systemHostLookup()) {}
+
 TcpTransport::~TcpTransport() {
     close();
 }
@@ -57,29 +59,27 @@ TcpTransport::~TcpTransport() {
 void TcpTransport::connect(const std::string& host, int port, std::chrono::milliseconds timeout) {
     close();
     if (port <= 0 || port > 65535)
-        throw TarnError("Invalid port " + std::to_string(port) + ".");
+        throw TarnError(ErrorKind::LocalError, "Invalid port " + std::to_string(port) + ".");
     const auto deadline = Clock::now() + timeout;
 
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo* list = nullptr;
     const std::string service = std::to_string(port);
-    int gai = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-    if (gai != 0)
-        throw TarnError("Host " + host + " not found: " + ::gai_strerror(gai));
+    const std::vector<ResolvedAddress> addresses = resolveWithin(m_lookup, host, port, timeout);
 
     std::string lastError = "no address";
+    int lastErrno = 0;
     bool timedOut = false;
-    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                          ai->ai_protocol);
+    for (const ResolvedAddress& ai : addresses) {
+        if (remainingMs(deadline) == 0) {
+            timedOut = true;
+            break;
+        }
+        int fd = ::socket(ai.family, ai.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai.protocol);
         if (fd < 0) {
+            lastErrno = errno;
             lastError = errnoText(errno);
             continue;
         }
-        int rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
+        int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&ai.addr), ai.length);
         int err = rc == 0 ? 0 : errno;
         if (err == EINPROGRESS) {
             if (!waitFor(fd, POLLOUT, deadline)) {
@@ -95,6 +95,7 @@ void TcpTransport::connect(const std::string& host, int port, std::chrono::milli
             m_fd = fd;
             break;
         }
+        lastErrno = err;
         lastError = errnoText(err);
         ::close(fd);
         if (remainingMs(deadline) == 0) {
@@ -102,18 +103,20 @@ void TcpTransport::connect(const std::string& host, int port, std::chrono::milli
             break;
         }
     }
-    ::freeaddrinfo(list);
     if (m_fd >= 0)
         return;
     if (timedOut)
-        throw TarnError("Connect to " + host + ":" + service + " timed out after " +
-                        std::to_string(timeout.count()) + " ms.");
-    throw TarnError("Could not connect to " + host + ":" + service + ": " + lastError);
+        throw TarnError(ErrorKind::TimedOut, "Connect to " + host + ":" + service +
+                                                 " timed out after " +
+                                                 std::to_string(timeout.count()) + " ms.");
+    throw TarnError(lastErrno == ECONNREFUSED ? ErrorKind::ConnectionRefused
+                                              : ErrorKind::NetworkError,
+                    "Could not connect to " + host + ":" + service + ": " + lastError);
 }
 
 std::size_t TcpTransport::read(char* buf, std::size_t n, std::chrono::milliseconds timeout) {
     if (m_fd < 0)
-        throw TarnError("Not Connected.");
+        throw TarnError(ErrorKind::NotConnected, "Not Connected.");
     const auto deadline = Clock::now() + timeout;
     for (;;) {
         ssize_t got = ::recv(m_fd, buf, n, 0);
@@ -122,15 +125,16 @@ std::size_t TcpTransport::read(char* buf, std::size_t n, std::chrono::millisecon
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
-            throw TarnError("Read failed: " + errnoText(errno));
+            throw TarnError(ErrorKind::NetworkError, "Read failed: " + errnoText(errno));
         if (!waitFor(m_fd, POLLIN, deadline))
-            throw TarnError("Read timed out after " + std::to_string(timeout.count()) + " ms.");
+            throw TarnError(ErrorKind::TimedOut,
+                            "Read timed out after " + std::to_string(timeout.count()) + " ms.");
     }
 }
 
 void TcpTransport::writeAll(std::string_view data, std::chrono::milliseconds timeout) {
     if (m_fd < 0)
-        throw TarnError("Not Connected.");
+        throw TarnError(ErrorKind::NotConnected, "Not Connected.");
     const auto deadline = Clock::now() + timeout;
     while (!data.empty()) {
         // MSG_NOSIGNAL: a peer that went away must give an error here, not kill the process.
@@ -142,9 +146,10 @@ void TcpTransport::writeAll(std::string_view data, std::chrono::milliseconds tim
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            throw TarnError("Write failed: " + errnoText(errno));
+            throw TarnError(ErrorKind::NetworkError, "Write failed: " + errnoText(errno));
         if (!waitFor(m_fd, POLLOUT, deadline))
-            throw TarnError("Write timed out after " + std::to_string(timeout.count()) + " ms.");
+            throw TarnError(ErrorKind::TimedOut,
+                            "Write timed out after " + std::to_string(timeout.count()) + " ms.");
     }
 }
 

@@ -5,20 +5,22 @@
 #include <string>
 #include <string_view>
 
+#include "engine/HostLookup.h"
 #include "engine/LineConnection.h"
 
 namespace tarn {
 
-// Plain TCP over a non-blocking socket: every wait (connect, read, write) is bounded by
-// poll() with the caller's time-out, so a stalled peer can never hang a check.
+// Plain TCP over a non-blocking socket: every wait (name lookup, connect, read, write) is
+// bounded by the caller's time-out, so a stalled peer or resolver can never hang a check.
 class TcpTransport : public Transport {
 public:
-    TcpTransport() = default;
+    // lookup: how server names become addresses (empty: the system's resolver).
+    explicit TcpTransport(HostLookup lookup = HostLookup());
     ~TcpTransport() override;
     TcpTransport(const TcpTransport&) = delete;
     TcpTransport& operator=(const TcpTransport&) = delete;
 
-    // Tries every address getaddrinfo() gives (IPv4 and IPv6) within one overall time-out.
+    // Looks the name up and tries every address (IPv4 and IPv6), all within one time-out.
     void connect(const std::string& host, int port, std::chrono::milliseconds timeout) override;
     std::size_t read(char* buf, std::size_t n, std::chrono::milliseconds timeout) override;
     void writeAll(std::string_view data, std::chrono::milliseconds timeout) override;
@@ -26,6 +28,7 @@ public:
     bool isOpen() const override { return m_fd >= 0; }
 
 private:
+    HostLookup m_lookup;
     int m_fd = -1;
 };
 

@@ -3,6 +3,7 @@
 #include "core/AsciiText.h"
 #include "core/Utf8.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace tarn {
@@ -43,6 +44,15 @@ bool isBreakChar(char c) {
     return c == ' ' || c == '\t' || c == '-' || c == '.';
 }
 
+bool isHtmlSpecial(char c) {
+    return c == '\r' || c == ' ' || c == '&' || c == '<';
+}
+
+// Not CR, not a break character, not part of a multi-byte character: one column, one step.
+bool isPlainAscii(char c) {
+    return static_cast<unsigned char>(c) < 0x80 && c != '\r' && !isBreakChar(c);
+}
+
 } // namespace
 
 std::string convertHtmlParts(std::string_view b) {
@@ -76,7 +86,14 @@ std::string convertHtmlParts(std::string_view b) {
             continue;
         }
         const char c = b[p];
-        if (c == '\r' && p + 1 < n && b[p + 1] == '\n') {
+        if (!isHtmlSpecial(c)) {
+            // A run of characters that no row of the table treats specially.
+            std::size_t end = p + 1;
+            while (end < n && !isHtmlSpecial(b[end]))
+                ++end;
+            out.append(b.substr(p, end - p));
+            p = end;
+        } else if (c == '\r' && p + 1 < n && b[p + 1] == '\n') {
             p += 2;
         } else if (c == ' ' && p + 1 < n && b[p + 1] == ' ') {
             p += 1;
@@ -130,8 +147,43 @@ std::string wrapLines(std::string_view t) {
     int col = 1;               // column of the next character to read
     int widthAfterBreak = 0;   // columns read since the break position
     bool lineBreak = false;    // an existing CR LF ended the line
+    // Ends the line after the break position.
+    const auto cutLine = [&] {
+        col = 1 + widthAfterBreak;
+        out.append(t.substr(lineStart, brk - lineStart));
+        while (pos < n) {
+            if (isBreakChar(t[pos]))
+                pos += 1;
+            else if (t[pos] == '\r' && pos + 1 < n && t[pos + 1] == '\n')
+                pos += 2;
+            else
+                break;
+        }
+        // No break is inserted when fewer than two characters remain to be read.
+        if (!lineBreak && pos < n && pos + utf8StepAt(t, pos).length < n)
+            out.append(kCrLf);
+        lineStart = brk;
+        brk = lineStart;
+        lineBreak = false;
+    };
     while (pos < n) {
         const char c = t[pos];
+        if (isPlainAscii(c)) {
+            // A run of plain characters in one go, up to the column where a cut can happen.
+            const bool canCut = brk > lineStart + 1 && col <= kColumns;
+            const std::size_t limit =
+                canCut ? std::min(n, pos + static_cast<std::size_t>(kColumns + 1 - col)) : n;
+            std::size_t end = pos + 1;
+            while (end < limit && isPlainAscii(t[end]))
+                ++end;
+            const int run = static_cast<int>(end - pos);
+            pos = end;
+            col += run;
+            widthAfterBreak += run;
+            if (col > kColumns && brk > lineStart + 1)
+                cutLine();
+            continue;
+        }
         int width = 1;
         std::size_t length = 1;
         bool setsBreak = false;
@@ -158,24 +210,8 @@ std::string wrapLines(std::string_view t) {
         }
         col += width;
         // A break position counts only after the line's first character.
-        if (lineBreak || (col > kColumns && brk > lineStart + 1)) {
-            col = 1 + widthAfterBreak;
-            out.append(t.substr(lineStart, brk - lineStart));
-            while (pos < n) {
-                if (isBreakChar(t[pos]))
-                    pos += 1;
-                else if (t[pos] == '\r' && pos + 1 < n && t[pos + 1] == '\n')
-                    pos += 2;
-                else
-                    break;
-            }
-            // No break is inserted when fewer than two characters remain to be read.
-            if (!lineBreak && pos < n && pos + utf8StepAt(t, pos).length < n)
-                out.append(kCrLf);
-            lineStart = brk;
-            brk = lineStart;
-            lineBreak = false;
-        }
+        if (lineBreak || (col > kColumns && brk > lineStart + 1))
+            cutLine();
     }
     out.append(t.substr(lineStart));
     return out;

@@ -44,16 +44,13 @@ protected:
         setenv(name.c_str(), value.c_str(), 1);
     }
     fs::path work() const { return dir.path() / "work"; }
-    std::unique_ptr<TarnwickApp> startApp(std::vector<std::string> args,
-                                          const std::string& shipped = "") {
+    std::unique_ptr<TarnwickApp> startApp(std::vector<std::string> args) {
         StartOptions o;
         o.args = std::move(args);
         o.currentFolder = work().string();
         o.powerOff = &powerOff;
         o.lockSuffix = test::uniqueLockSuffix();
         o.programPath = "/opt/tarnwick/bin/tarnwick";
-        fs::create_directories(dir.path() / "nothing-shipped");
-        o.shippedFolder = shipped.empty() ? (dir.path() / "nothing-shipped").string() : shipped;
         auto a = std::make_unique<TarnwickApp>(std::move(o));
         a->start();
         return a;
@@ -111,21 +108,24 @@ TEST_F(DesktopIntegration, AddMenuCreatesTheStartMenuEntriesAtStart) {
 }
 
 TEST_F(DesktopIntegration, FirstRunCopiesTheShippedFilesWithoutReplacingTheUsers) {
-    const fs::path shipped = dir.path() / "share/tarnwick";
-    fs::create_directories(shipped);
-    test::writeFile((shipped / "readme.txt").string(), "shipped read-me");
-    test::writeFile((shipped / "bip.wav").string(), "RIFF");
     test::writeFile((work() / "readme.txt").string(), "the user's own notes");
     {
-        auto a = startApp({}, shipped.string());
+        auto a = startApp({});
         ASSERT_TRUE(a->firstStart());
-        EXPECT_EQ(test::readFile((work() / "bip.wav").string()), "RIFF");
+        for (const char* name : {"bip.wav", "incoming.wav", "dykt.ini", "help.html", "faq.txt"}) {
+            const fs::path copy = work() / name;
+            ASSERT_TRUE(fs::is_regular_file(copy)) << name;
+            EXPECT_GT(fs::file_size(copy), 0u) << name;
+            // The user may edit the copies.
+            EXPECT_NE(fs::status(copy).permissions() & fs::perms::owner_write, fs::perms::none)
+                << name;
+        }
         EXPECT_EQ(test::readFile((work() / "readme.txt").string()), "the user's own notes");
         a->exitProcedure();
     }
     // Later runs leave the working folder as the user keeps it.
     fs::remove(work() / "bip.wav");
-    auto a = startApp({}, shipped.string());
+    auto a = startApp({});
     EXPECT_FALSE(a->firstStart());
     EXPECT_FALSE(fs::exists(work() / "bip.wav"));
     a->exitProcedure();

@@ -58,7 +58,10 @@ std::vector<QAction*> items(QMenu* menu) {
 
 class CheckerWindowTest : public ::testing::Test {
 protected:
-    CheckerWindowTest() : session(dir.path().string(), systemClock(), test::uniqueLockSuffix()) {
+    // A fixed clock at 09:05 UTC, so the time in a field's hint is known in advance.
+    CheckerWindowTest()
+        : clock(Clock::TimePoint(std::chrono::seconds(86400LL * 20000 + 9 * 3600 + 5 * 60)), 0),
+          session(dir.path().string(), clock, test::uniqueLockSuffix()) {
         test::app();
     }
 
@@ -86,6 +89,7 @@ protected:
     }
 
     test::TempDir dir;
+    FixedClock clock;
     Session session;
     RecordingPowerOff powerOff;
     test::FakeCheckTimers timers;
@@ -159,7 +163,39 @@ TEST_F(CheckerWindowTest, BlinkingWhileBusyThenResultOnTheField) {
     EXPECT_EQ(field(1)->text(), "3");
     EXPECT_EQ(session.runtime()[1].ShownCount, 3);
     EXPECT_EQ(field(1)->color(), session.settings().account(1).ActiveColor);
-    EXPECT_EQ(field(1)->toolTip().toStdString(), "Account 1 " + window->timeOfDay());
+    EXPECT_EQ(field(1)->toolTip().toStdString(), "Account 1 09:05");
+}
+
+TEST_F(CheckerWindowTest, ItemsOfWindowsThatNobodyOpensAreDisabledWhenTheMenuOpens) {
+    makeWindow(1);
+    QMenu* popup = window->popupMenu();
+    auto item = [&](const char* name) { return popup->findChild<QAction*>(name); };
+    emit popup->aboutToShow();
+    for (const char* name : {"Preferences1", "CheckforUpdate2", "About2"})
+        EXPECT_FALSE(item(name)->isEnabled()) << name;
+    for (const char* name : {"MailList1", "Help1", "CheckAll1", "Quit2"})
+        EXPECT_TRUE(item(name)->isEnabled()) << name;
+    // Once a window answers the item, it is offered.
+    int opened = 0;
+    QObject::connect(item("About2"), &QAction::triggered, [&] { ++opened; });
+    emit popup->aboutToShow();
+    EXPECT_TRUE(item("About2")->isEnabled());
+    item("About2")->trigger();
+    EXPECT_EQ(opened, 1);
+}
+
+TEST_F(CheckerWindowTest, FailedCheckShowsItsReasonBesideTheTime) {
+    makeWindow(2);
+    CheckResult failed{2, true};
+    failed.failureKind = ErrorKind::LoginRejected;
+    failed.failureText = "[AUTH] Authentication failed.";
+    window->EndOfCheckUpdate(failed);
+    EXPECT_EQ(field(2)->toolTip().toStdString(),
+              "Account 2 09:05 (login rejected: [AUTH] Authentication failed.)");
+    EXPECT_EQ(field(2)->color(), session.settings().Main.Colors.Error);
+    // The next check that succeeds shows the time alone again.
+    window->EndOfCheckUpdate({2, false});
+    EXPECT_EQ(field(2)->toolTip().toStdString(), "Account 2 09:05");
 }
 
 TEST_F(CheckerWindowTest, GoingOfflineWhileBusyShowsErrorThenTheLateResult) {

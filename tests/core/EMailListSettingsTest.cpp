@@ -90,4 +90,47 @@ TEST(EMailListSettingsTest, SectionRoundTripsThroughTheFile) {
     EXPECT_TRUE(readMain.ConvertHTML);
 }
 
+TEST(EMailListSettingsTest, SectionIsWrittenInItsFixedOrder) {
+    EMailListSettings s;
+    s.X = -3;
+    s.Column_Action_Width = 4;
+    s.Column_Account_Width = 5;
+    s.ToolBar_Body = false;
+    MainSettings main;
+    main.ConvertHTML = false;
+    IniFile ini = IniFile::fromText("[Main]\nECount=1\n");
+    writeEMailListSection(ini, s, main);
+    EXPECT_EQ(ini.text(), "[Main]\n"
+                          "ECount=1\n"
+                          "[EMailList]\n"
+                          "Width=600\n"
+                          "Height=300\n"
+                          "X=-3\n"
+                          "Y=0\n"
+                          "ShowStatusBar=1\n"
+                          "ShowToolBar=1\n"
+                          "Column_Subject_Width=0\n"
+                          "Column_Sender_Width=0\n"
+                          "Column_Size_Width=0\n"
+                          "Column_Action_Width=4\n"
+                          "Column_Account_Width=5\n"
+                          "Column_Date_Width=0\n"
+                          "MailFormHeight=400\n"
+                          "MailFormWidth=600\n"
+                          "ConvertHTML=0\n"
+                          "WrapText=1\n"
+                          "SortType=CountIndex\n"
+                          "ToolBar_HideSelected=1\n"
+                          "ToolBar_HideAll=1\n"
+                          "ToolBar_ShowAll=1\n"
+                          "ToolBar_DeleteSelected=1\n"
+                          "ToolBar_DeleteAll=0\n"
+                          "ToolBar_UndeleteAll=1\n"
+                          "ToolBar_LaunchMailClient=0\n"
+                          "ToolBar_PurgeMaillist=0\n"
+                          "ToolBar_Body=0\n"
+                          "ToolBar_ShowHeaders=1\n"
+                          "ToolBar_CheckNewMails=1\n");
+}
+
 } // namespace

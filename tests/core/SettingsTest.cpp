@@ -123,6 +123,19 @@ TEST(SettingsReaderTest, AccountValuesFollowTheTypedRules) {
     EXPECT_EQ(s.account(4).IdleColor, CheckerColors::systemColor(5));
 }
 
+// Files written before accounts had a Security key keep their meaning: no encryption.
+TEST(SettingsReaderTest, SecurityAndPinAreReadAndAbsentOnesMeanNone) {
+    const Settings s = readText("[Main]\nECount=3\n"
+                                "[1]\nName=Old\n"
+                                "[2]\nSecurity=1\nTLSFingerprint= 01:AB \n"
+                                "[3]\nSecurity=starttls\n");
+    EXPECT_EQ(s.account(1).Security, 0);
+    EXPECT_EQ(s.account(1).TLSFingerprint, "");
+    EXPECT_EQ(s.account(2).Security, 1);
+    EXPECT_EQ(s.account(2).TLSFingerprint, "01:AB");
+    EXPECT_EQ(s.account(3).Security, 0);
+}
+
 TEST(SettingsReaderTest, FieldSizesAndFontSizeBelowOneReadAsTheirDefaults) {
     const struct {
         const char* line;
@@ -260,6 +273,8 @@ Settings sampleModel() {
     a.RetrieveAllBodies = true;
     a.CustomMailClientPath = "/usr/bin/mutt";
     a.DefaultMailClient = 1;
+    a.Security = 2;
+    a.TLSFingerprint = "AB:CD:EF";
     s.Accounts.push_back(a);
     AccountSettings b = defaultAccount(2, CheckerColors::blueDefaults());
     b.Password = "secret";
@@ -327,6 +342,8 @@ const char* const kSampleFile = "[Main]\n"
                                 "RetrieveAllBodies=1\n"
                                 "CustomMailClientPath=/usr/bin/mutt\n"
                                 "DefaultMailClient=1\n"
+                                "Security=2\n"
+                                "TLSFingerprint=AB:CD:EF\n"
                                 "[2]\n"
                                 "Name=Account 2\n"
                                 "MailServerType=0\n"
@@ -345,6 +362,8 @@ const char* const kSampleFile = "[Main]\n"
                                 "RetrieveAllBodies=0\n"
                                 "CustomMailClientPath=\n"
                                 "DefaultMailClient=0\n"
+                                "Security=0\n"
+                                "TLSFingerprint=\n"
                                 "[Filter 0]\n"
                                 "IfCondition=8\n"
                                 "Active=1\n"

@@ -1,4 +1,5 @@
 #include "engine/LineConnection.h"
+#include "engine/TcpTransport.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -176,7 +177,17 @@ TEST(LineConnection, ConnectFailures) {
     std::string refused = errorOf([&] { conn.Connect("127.0.0.1", unusedPort()); });
     EXPECT_NE(refused.find("Could not connect"), std::string::npos) << refused;
     EXPECT_FALSE(conn.Connected());
-    std::string unknown = errorOf([&] { conn.Connect("no-such-host.invalid", 110); });
+    // A name the local hosts file knows goes through the system's resolver without any
+    // traffic; the refusal shows the address was found.
+    std::string viaResolver = errorOf([&] { conn.Connect("localhost", unusedPort()); });
+    EXPECT_NE(viaResolver.find("Could not connect to localhost:"), std::string::npos)
+        << viaResolver;
+    // An unknown name, from a resolver that knows none, without asking any name server.
+    LineConnection noNames(std::make_unique<tarn::TcpTransport>(
+        [](const std::string& host, int) -> std::vector<tarn::ResolvedAddress> {
+            throw TarnError(tarn::ErrorKind::HostNotFound, "Host " + host + " not found.");
+        }));
+    std::string unknown = errorOf([&] { noNames.Connect("no-such-host.invalid", 110); });
     EXPECT_NE(unknown.find("not found"), std::string::npos) << unknown;
     EXPECT_NE(errorOf([&] { conn.Connect("127.0.0.1", 0); }), "<no error>");
     EXPECT_EQ(errorOf([&] { conn.ReadLn(); }), "Not Connected.");

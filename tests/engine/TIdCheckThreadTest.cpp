@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "fakes/CheckSessionSupport.h"
 #include "fakes/ScriptedServer.h"
@@ -104,6 +105,7 @@ protected:
         opt.connectTimeout = 5s;
         opt.readTimeout = readTimeout;
         opt.deletePause = 0ms;
+        opt.hostLookup = lookup;
         auto worker = TIdCheckThread::forAccount(session, host, 1, opt);
         return worker->run();
     }
@@ -136,6 +138,7 @@ protected:
     ScriptedServer srv;
     Pop3Mailbox box;
     std::chrono::milliseconds readTimeout = 5s;
+    tarn::HostLookup lookup; // empty: the system's resolver
 };
 
 TEST_F(CheckWorker, FullCheckReportsEveryStepAndStoresNewMessages) {
@@ -514,6 +517,123 @@ TEST_F(CheckWorker, QuittingStopsTheWorkerWithoutFurtherHostCalls) {
     EXPECT_FALSE(rt().Busy);
 }
 
+// Every way a check can fail leaves its kind and its words in the result.
+TEST_F(CheckWorker, FailedCheckCarriesItsReason) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        tarn::ErrorKind kind;
+        std::string text; // the start of the failure text
+    };
+    const std::string server = "127.0.0.1:" + std::to_string(srv.port());
+    const auto stallAt = [this](const std::string& command, const std::string& answer,
+                                After after) {
+        srv.clearRules();
+        srv.setGreeting("+OK ready\r\n");
+        srv.on(command, answer, after);
+        srv.on("USER bob", "+OK\r\n");
+        srv.on("PASS secret", "+OK\r\n");
+        srv.on("STAT", "+OK 1 100\r\n");
+        srv.on("LIST", "+OK\r\n1 100\r\n.\r\n");
+        srv.on("QUIT", "+OK\r\n", After::Close);
+    };
+    const std::vector<Case> cases = {
+        {"refused",
+         [&] {
+             account().Host = "127.0.0.1:" + std::to_string([] {
+                                  ScriptedServer gone;
+                                  return gone.port();
+                              }());
+         },
+         tarn::ErrorKind::ConnectionRefused, "Could not connect to 127.0.0.1:"},
+        {"unknown host",
+         [&] {
+             account().Host = "mail.example.test:110";
+             lookup = [](const std::string& h, int) -> std::vector<tarn::ResolvedAddress> {
+                 throw tarn::TarnError(tarn::ErrorKind::HostNotFound, "Host " + h + " not found.");
+             };
+         },
+         tarn::ErrorKind::HostNotFound, "Host mail.example.test not found."},
+        {"login", [&] { account().Password = "wrong"; }, tarn::ErrorKind::LoginRejected,
+         "[AUTH] Authentication failed."},
+        {"silent", [&] { stallAt("STAT", "", After::Stall); }, tarn::ErrorKind::TimedOut,
+         "Read timed out after 300 ms."},
+        {"garbage", [&] { stallAt("STAT", "HELLO THERE\r\n", After::Continue); },
+         tarn::ErrorKind::ProtocolError, "Unrecognized POP3 Response Header:"},
+        {"closed mid-listing", [&] { stallAt("UIDL", "+OK\r\n1 a\r\n", After::Close); },
+         tarn::ErrorKind::ConnectionClosed, "Connection Closed Gracefully."},
+        {"no host", [&] { account().Host = ""; }, tarn::ErrorKind::LocalError,
+         "No server is set for the account."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        box.serve({{"u1", "one"}});
+        account().Host = server;
+        account().Password = "secret";
+        lookup = nullptr;
+        readTimeout = 300ms;
+        rt().LastMailboxTotal = -1;
+        c.arrange();
+        const CheckResult r = check();
+        EXPECT_TRUE(r.failed);
+        EXPECT_EQ(r.failureKind, c.kind) << r.failureText;
+        EXPECT_EQ(r.failureText.rfind(c.text, 0), 0u) << r.failureText;
+        EXPECT_EQ(r.failureReason(),
+                  std::string(tarn::errorKindName(c.kind)) + ": " + r.failureText);
+        // The host saw the same reason at the end of the check and at its termination.
+        ASSERT_FALSE(host.ends.empty());
+        EXPECT_EQ(host.ends.back().failureText, r.failureText);
+        EXPECT_EQ(host.terminations.back().failureKind, c.kind);
+    }
+}
+
+TEST_F(CheckWorker, SuccessfulCheckHasNoReason) {
+    box.serve({{"u1", "one"}});
+    const CheckResult r = check();
+    EXPECT_FALSE(r.failed);
+    EXPECT_EQ(r.failureReason(), "");
+    EXPECT_EQ(tarn::checkFieldHint("Work", "09:05", r), "Work 09:05");
+    CheckResult failed = r;
+    failed.failed = true;
+    failed.failureKind = tarn::ErrorKind::TimedOut;
+    failed.failureText = "Read timed out after 60000 ms.";
+    EXPECT_EQ(tarn::checkFieldHint("Work", "09:05", failed),
+              "Work 09:05 (time-out: Read timed out after 60000 ms.)");
+}
+
+TEST_F(CheckWorker, MessageFarLargerThanItsAnnouncedSizeFailsTheCheckNotTheStore) {
+    // Message 1 claims 10 bytes and sends two megabytes; message 2 is honest.
+    account().RetrieveAllBodies = true;
+    session.settings().Main.MaxDownloadSize = 50;
+    std::string flood = "+OK\r\nSubject: tiny\r\nMessage-ID: <u1>\r\n\r\n";
+    for (int i = 0; i < 28000; ++i)
+        flood += std::string(70, 'z') + "\r\n";
+    srv.setGreeting("+OK ready\r\n");
+    srv.on("USER bob", "+OK\r\n");
+    srv.on("PASS secret", "+OK\r\n");
+    srv.on("STAT", "+OK 2 110\r\n");
+    srv.on("LIST", "+OK\r\n1 10\r\n2 100\r\n.\r\n");
+    srv.on("UIDL", "+OK\r\n1 u1\r\n2 u2\r\n.\r\n");
+    srv.on("LIST 1", "+OK 1 10\r\n");
+    srv.on("LIST 2", "+OK 2 100\r\n");
+    srv.on("TOP 1 0", "+OK\r\nSubject: tiny\r\n.\r\n");
+    srv.on("TOP 2 0", "+OK\r\nSubject: honest\r\n.\r\n");
+    srv.on("RETR 1", flood + ".\r\n");
+    srv.on("RETR 2", "+OK\r\nSubject: honest\r\n\r\nfine\r\n.\r\n");
+    srv.on("QUIT", "+OK\r\n", After::Close);
+    const CheckResult r = check();
+    EXPECT_TRUE(r.failed);
+    EXPECT_EQ(r.failureKind, tarn::ErrorKind::OverBudget);
+    EXPECT_EQ(r.failureText, "Message 1 is larger than the 1048576 bytes allowed.");
+    const auto one = session.db().FindMessage("u1", 1);
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->Subject, "tiny");
+    EXPECT_FALSE(one->Body);
+    const auto two = session.db().FindMessage("u2", 1);
+    ASSERT_TRUE(two);
+    EXPECT_EQ(two->Body.value_or(""), "fine\r\n");
+}
+
 struct SplitCase {
     std::string setting;
     std::string host;
@@ -538,6 +658,33 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"a:b:2110", "a", "2110", 2110}, SplitCase{"a:", "a", "", {}},
                       SplitCase{"a:pop", "a", "pop", {}}, SplitCase{"a:99999", "a", "99999", {}},
                       SplitCase{"a:0", "a", "0", {}}, SplitCase{"", "", "110", 110}));
+
+struct PortCase {
+    int serverType;
+    int security;
+    std::string setting;
+    std::optional<int> port; // nullopt: the check fails before connecting
+};
+
+class CheckPort : public ::testing::TestWithParam<PortCase> {};
+
+TEST_P(CheckPort, FollowsTheProtocolAndTheSecurity) {
+    const auto& c = GetParam();
+    EXPECT_EQ(tarn::checkPort(c.serverType, c.security, tarn::splitHostSetting(c.setting), 143),
+              c.port);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CheckPort,
+                         ::testing::Values(PortCase{0, 0, "h", 110}, PortCase{0, 1, "h", 995},
+                                           PortCase{0, 2, "h", 110}, PortCase{0, 1, "h:1995", 1995},
+                                           PortCase{0, 0, "h:2110", 2110},
+                                           PortCase{0, 1, "h:pop", {}},
+                                           // Plain IMAP4 keeps its fixed port whatever is set.
+                                           PortCase{1, 0, "h:993", 143}, PortCase{1, 0, "h:x", 143},
+                                           PortCase{1, 1, "h", 993}, PortCase{1, 2, "h", 143},
+                                           PortCase{1, 1, "h:1993", 1993},
+                                           PortCase{1, 2, "h:1143", 1143},
+                                           PortCase{1, 1, "h:x", {}}));
 
 // IMAP4 against the scripted server on its own port.
 class ImapCheck : public CheckWorker {

@@ -3,10 +3,13 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace tarn::test {
@@ -41,6 +44,29 @@ ScriptedServer::~ScriptedServer() {
         m_thread.join();
     ::close(m_listenFd);
     ::close(m_wakeFd);
+    SSL_CTX_free(m_tlsContext);
+}
+
+void ScriptedServer::setTls(const std::string& certFile, const std::string& keyFile, TlsFrom from,
+                            int maxVersion) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (ctx == nullptr || SSL_CTX_use_certificate_chain_file(ctx, certFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        SSL_CTX_free(ctx);
+        throw std::runtime_error("ScriptedServer: cannot use " + certFile);
+    }
+    if (maxVersion != 0) {
+        // Old protocols are refused at the default security level; this server must offer
+        // them anyway.
+        SSL_CTX_set_security_level(ctx, 0);
+        SSL_CTX_set_cipher_list(ctx, "DEFAULT:@SECLEVEL=0");
+        SSL_CTX_set_min_proto_version(ctx, 0);
+        SSL_CTX_set_max_proto_version(ctx, maxVersion);
+    }
+    std::lock_guard lock(m_mutex);
+    SSL_CTX_free(m_tlsContext);
+    m_tlsContext = ctx;
+    m_tlsFrom = from;
 }
 
 void ScriptedServer::setGreeting(std::string raw, After after) {
@@ -151,8 +177,17 @@ static bool takeLine(std::string& buf, std::string& line) {
 }
 
 // Appends what one read brings to buf; false when the client closed or the read failed.
-static bool receiveMore(int fd, std::string& buf, int flags = 0) {
+static bool receiveMore(int fd, SSL* ssl, std::string& buf, int flags = 0) {
     char tmp[4096];
+    if (ssl != nullptr) {
+        if ((flags & MSG_DONTWAIT) && SSL_pending(ssl) == 0)
+            return false;
+        std::size_t got = 0;
+        if (SSL_read_ex(ssl, tmp, sizeof tmp, &got) != 1)
+            return false;
+        buf.append(tmp, got);
+        return true;
+    }
     for (;;) {
         const ssize_t got = ::recv(fd, tmp, sizeof tmp, flags);
         if (got < 0 && errno == EINTR)
@@ -177,6 +212,12 @@ void ScriptedServer::record(std::string line) {
         m_received.push_back(std::move(line));
     }
     m_cv.notify_all();
+}
+
+bool ScriptedServer::waitReadable(const Link& link, int timeoutMs) const {
+    if (link.ssl != nullptr && SSL_pending(link.ssl) > 0)
+        return !m_stop;
+    return waitReadable(link.fd, timeoutMs);
 }
 
 bool ScriptedServer::waitReadable(int fd, int timeoutMs) const {
@@ -204,7 +245,9 @@ void ScriptedServer::run() {
             std::lock_guard lock(m_mutex);
             ++m_connections;
         }
-        serve(fd);
+        Link link{fd, nullptr};
+        serve(link);
+        SSL_free(link.ssl);
         ::close(fd);
         {
             std::lock_guard lock(m_mutex);
@@ -214,7 +257,25 @@ void ScriptedServer::run() {
     }
 }
 
-ScriptedServer::Outcome ScriptedServer::sendReply(int fd, const std::string& raw) {
+bool ScriptedServer::acceptTls(Link& link) {
+    SSL_CTX* ctx;
+    {
+        std::lock_guard lock(m_mutex);
+        ctx = m_tlsContext;
+    }
+    if (ctx == nullptr)
+        return false;
+    // A client that never finishes its part must not hold the server for ever.
+    timeval limit{10, 0};
+    ::setsockopt(link.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    link.ssl = SSL_new(ctx);
+    SSL_set_fd(link.ssl, link.fd);
+    const bool ok = SSL_accept(link.ssl) == 1;
+    ERR_clear_error();
+    return ok;
+}
+
+ScriptedServer::Outcome ScriptedServer::sendReply(Link& link, const std::string& raw) {
     std::size_t chunk;
     std::chrono::milliseconds pause;
     {
@@ -227,7 +288,15 @@ ScriptedServer::Outcome ScriptedServer::sendReply(int fd, const std::string& raw
         if (m_stop)
             return Outcome::Stopped;
         std::size_t n = std::min(chunk, raw.size() - pos);
-        ssize_t sent = ::send(fd, raw.data() + pos, n, MSG_NOSIGNAL);
+        ssize_t sent = -1;
+        if (link.ssl != nullptr) {
+            std::size_t written = 0;
+            sent = SSL_write_ex(link.ssl, raw.data() + pos, n, &written) == 1
+                       ? static_cast<ssize_t>(written)
+                       : 0;
+        } else {
+            sent = ::send(link.fd, raw.data() + pos, n, MSG_NOSIGNAL);
+        }
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent <= 0)
@@ -241,10 +310,10 @@ ScriptedServer::Outcome ScriptedServer::sendReply(int fd, const std::string& raw
 
 // Keeps the connection open and records what arrives, answering nothing, until the client
 // closes or the server stops.
-bool ScriptedServer::stall(int fd, std::string buf) {
+bool ScriptedServer::stall(Link& link, std::string buf) {
     recordLines(buf);
-    while (waitReadable(fd, -1)) {
-        if (!receiveMore(fd, buf))
+    while (waitReadable(link, -1)) {
+        if (!receiveMore(link.fd, link.ssl, buf))
             return true;
         recordLines(buf);
     }
@@ -254,12 +323,14 @@ bool ScriptedServer::stall(int fd, std::string buf) {
 // Sends FIN and records what the client still says until it closes (bounded), so that an
 // intended close is never turned into a reset that could discard data the client has not
 // read yet.
-void ScriptedServer::closeGracefully(int fd, std::string buf) {
+void ScriptedServer::closeGracefully(Link& link, std::string buf) {
     recordLines(buf);
-    ::shutdown(fd, SHUT_WR);
+    if (link.ssl != nullptr)
+        SSL_shutdown(link.ssl);
+    ::shutdown(link.fd, SHUT_WR);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (std::chrono::steady_clock::now() < deadline && waitReadable(fd, 300)) {
-        if (!receiveMore(fd, buf))
+    while (std::chrono::steady_clock::now() < deadline && waitReadable(link, 300)) {
+        if (!receiveMore(link.fd, link.ssl, buf))
             break;
         recordLines(buf);
     }
@@ -293,28 +364,32 @@ const ScriptedServer::CompiledRule* ScriptedServer::findRule(const std::string& 
     return nullptr;
 }
 
-void ScriptedServer::serve(int fd) {
+void ScriptedServer::serve(Link& link) {
     std::string greeting;
     After greetingAfter;
+    bool tlsAtOnce;
     {
         std::lock_guard lock(m_mutex);
         greeting = m_greeting;
         greetingAfter = m_greetingAfter;
+        tlsAtOnce = m_tlsContext != nullptr && m_tlsFrom == TlsFrom::Accept;
     }
-    if (!greeting.empty() && sendReply(fd, greeting) != Outcome::Open)
+    if (tlsAtOnce && !acceptTls(link))
+        return;
+    if (!greeting.empty() && sendReply(link, greeting) != Outcome::Open)
         return;
     if (greetingAfter == After::Close) {
-        closeGracefully(fd, {});
+        closeGracefully(link, {});
         return;
     }
     if (greetingAfter == After::Stall) {
-        stall(fd, {});
+        stall(link, {});
         return;
     }
 
     std::string buf;
-    while (waitReadable(fd, -1)) {
-        if (!receiveMore(fd, buf))
+    while (waitReadable(link, -1)) {
+        if (!receiveMore(link.fd, link.ssl, buf))
             return;
         std::string line;
         while (takeLine(buf, line)) {
@@ -340,21 +415,27 @@ void ScriptedServer::serve(int fd) {
             for (std::size_t p = reply.find("{TAG}"); p != std::string::npos;
                  p = reply.find("{TAG}", p + tag.size()))
                 reply.replace(p, 5, tag);
-            if (sendReply(fd, reply) != Outcome::Open) {
+            if (sendReply(link, reply) != Outcome::Open) {
                 // A client that resets the connection may still have sent lines before it
                 // (its last QUIT): they are in the socket and count as received.
-                while (receiveMore(fd, buf, MSG_DONTWAIT)) {
+                while (receiveMore(link.fd, link.ssl, buf, MSG_DONTWAIT)) {
                 }
                 recordLines(buf);
                 return;
             }
             if (after == After::Close) {
-                closeGracefully(fd, std::move(buf));
+                closeGracefully(link, std::move(buf));
                 return;
             }
             if (after == After::Stall) {
-                stall(fd, std::move(buf));
+                stall(link, std::move(buf));
                 return;
+            }
+            if (after == After::StartTls) {
+                // Whatever else arrived in clear is not part of the protected dialogue.
+                buf.clear();
+                if (link.ssl != nullptr || !acceptTls(link))
+                    return;
             }
         }
     }

@@ -18,6 +18,9 @@
 #include <thread>
 #include <vector>
 
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+
 namespace tarn::test {
 
 // A line-oriented TCP server for client tests. It listens on 127.0.0.1 on an ephemeral port,
@@ -32,6 +35,8 @@ namespace tarn::test {
 // answers IMAP commands whatever tag the client chose. After its reply a rule can keep
 // going, close the connection, or stall: read and record further lines but never answer
 // again until the client goes away (stalling never blocks the server's destruction).
+// With setTls the server speaks TLS from the first byte, or switches to it after a rule's reply
+// (After::StartTls: the reply is sent in clear, in one piece, then the server handshakes).
 //
 //   ScriptedServer srv;
 //   srv.setGreeting("+OK ready\r\n");
@@ -44,7 +49,8 @@ namespace tarn::test {
 class ScriptedServer {
 public:
     enum class Match { Exact, Prefix, Regex, Any };
-    enum class After { Continue, Close, Stall };
+    enum class After { Continue, Close, Stall, StartTls };
+    enum class TlsFrom { Accept, Command };
 
     struct Rule {
         Match match = Match::Exact;
@@ -79,6 +85,11 @@ public:
     // assemble lines from several reads.
     void setChunking(std::size_t bytes, std::chrono::milliseconds pause);
     void clearRules();
+    // The server's certificate and key (PEM files). TlsFrom::Accept: TLS from the first byte;
+    // Command: only after a rule with After::StartTls. maxVersion (TLS1_VERSION, ...) limits
+    // the protocol versions the server speaks; 0 leaves OpenSSL's defaults.
+    void setTls(const std::string& certFile, const std::string& keyFile, TlsFrom from,
+                int maxVersion = 0);
 
     // Joins lines with CR LF, including after the last one.
     static std::string lines(std::initializer_list<std::string_view> ls);
@@ -101,14 +112,22 @@ private:
         std::regex re;
     };
     enum class Outcome { Open, Closed, Stopped };
+    // One accepted connection; ssl is set once it speaks TLS.
+    struct Link {
+        int fd = -1;
+        SSL* ssl = nullptr;
+    };
 
     void run();
-    void serve(int fd);
-    Outcome sendReply(int fd, const std::string& raw);
-    bool stall(int fd, std::string pending);
-    void closeGracefully(int fd, std::string pending);
+    void serve(Link& link);
+    // Server side of the TLS handshake; false when it failed.
+    bool acceptTls(Link& link);
+    Outcome sendReply(Link& link, const std::string& raw);
+    bool stall(Link& link, std::string pending);
+    void closeGracefully(Link& link, std::string pending);
     void recordLines(std::string& buf);
-    bool waitReadable(int fd, int timeoutMs) const; // false when stopping
+    bool waitReadable(const Link& link, int timeoutMs) const; // false when stopping
+    bool waitReadable(int fd, int timeoutMs) const;
     void record(std::string line);
     const CompiledRule* findRule(const std::string& line);
 
@@ -126,6 +145,8 @@ private:
     bool m_hasUnmatched = false;
     std::size_t m_chunkBytes = 0;
     std::chrono::milliseconds m_chunkPause{0};
+    SSL_CTX* m_tlsContext = nullptr;
+    TlsFrom m_tlsFrom = TlsFrom::Accept;
     std::vector<std::string> m_received;
     int m_connections = 0;
     int m_closed = 0;

@@ -183,7 +183,9 @@ TEST(DovecotFixtureTest, ServesImapOnAChosenPort) {
         tarn::test::DovecotFixture probe; // any port Dovecot just used is free again now
         port = probe.imapPort();
     }
-    DovecotFixture dovecot(DovecotFixture::Options{0, port});
+    DovecotFixture::Options options;
+    options.imapPort = port;
+    DovecotFixture dovecot(options);
     EXPECT_EQ(dovecot.imapPort(), port);
     tarn::LineConnection conn;
     conn.setReadTimeout(10s);

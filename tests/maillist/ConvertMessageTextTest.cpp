@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <random>
 #include <string>
 #include <vector>
@@ -196,6 +197,137 @@ TEST(ConvertMessageText, WrappingOnlyInsertsBreaksBetweenCharacters) {
         ASSERT_EQ(rest, body) << "case " << i;
     }
     EXPECT_GT(inserted, 100); // the inputs did reach the wrapping column
+}
+
+// The two steps as their rules read, position by position from 1, for ASCII text (where a
+// character is a byte), to hold the faster implementation to them.
+std::string referenceHtml(const std::string& b) {
+    const std::size_t L = b.size();
+    auto at = [&](std::size_t p, std::string_view pat) {
+        if (p + pat.size() - 1 > L)
+            return false;
+        for (std::size_t k = 0; k < pat.size(); ++k)
+            if (std::tolower(static_cast<unsigned char>(b[p - 1 + k])) != pat[k])
+                return false;
+        return true;
+    };
+    auto ch = [&](std::size_t p) { return b[p - 1]; };
+    std::string t;
+    bool inside = false;
+    std::size_t p = 1;
+    while (p <= L) {
+        if (at(p, "<html>")) {
+            t += kStart;
+            inside = true;
+        }
+        if (at(p, "</html>")) {
+            t += kEnd;
+            inside = false;
+            p += 7;
+            continue; // so that a part right after this one gets its banner too
+        }
+        if (p > L)
+            break;
+        if (!inside) {
+            t += ch(p++);
+        } else if (at(p, "\r\n")) {
+            p += 2;
+        } else if (at(p, "  ")) {
+            p += 1;
+        } else if (at(p, "&nbsp;")) {
+            t += ' ';
+            p += 6;
+        } else if (at(p, "<p>")) {
+            t += "\r\n";
+            p += 3;
+        } else if (at(p, "<br>") || at(p, "</p>")) {
+            t += "\r\n";
+            p += 4;
+        } else if (at(p, "<h1>") || at(p, "<h2>") || at(p, "<h3>") || at(p, "<h4>")) {
+            t += "\r\n";
+            p += 4;
+        } else if (at(p, "</h1>") || at(p, "</h2>") || at(p, "</h3>") || at(p, "</h4>") ||
+                   at(p, "</tr>")) {
+            t += "\r\n";
+            p += 5;
+        } else if (at(p, "&#149;")) {
+            t += "\r\n";
+            p += 6;
+        } else if (at(p, "<style")) {
+            do
+                ++p;
+            while (!at(p, "</style>") && p < L);
+            p += 8;
+        } else if (ch(p) == '<') {
+            do
+                ++p;
+            while (ch(p) != '>' && p < L);
+            p += 1;
+        } else {
+            t += ch(p++);
+        }
+    }
+    return t;
+}
+
+std::string referenceWrap(const std::string& T) {
+    const std::size_t n = T.size();
+    auto ch = [&](std::size_t p) { return T[p - 1]; };
+    auto isBreak = [](char c) { return c == ' ' || c == '\t' || c == '-' || c == '.'; };
+    auto crlfAt = [&](std::size_t p) { return p < n && ch(p) == '\r' && ch(p + 1) == '\n'; };
+    std::string R;
+    std::size_t pos = 1, col = 1, start = 1, brk = 0;
+    bool flag = false;
+    while (pos <= n) {
+        const char c = ch(pos);
+        if (c == '\r') {
+            if (crlfAt(pos)) {
+                flag = true;
+                pos += 1;
+                brk = pos;
+            }
+        } else if (isBreak(c)) {
+            brk = pos;
+        }
+        pos += 1;
+        col += 1;
+        if (flag || (col > 80 && brk > start)) {
+            col = pos - brk;
+            R += T.substr(start - 1, brk - start + 1);
+            while (pos <= n && (isBreak(ch(pos)) || crlfAt(pos)))
+                pos += crlfAt(pos) ? 2 : 1;
+            if (!flag && pos < n)
+                R += "\r\n";
+            start = brk + 1;
+            brk = start;
+            flag = false;
+        }
+    }
+    R += T.substr(start - 1);
+    return R;
+}
+
+TEST(ConvertMessageText, FollowsTheRulesStepByStep) {
+    const std::vector<std::string> pieces = {
+        "a",       "bc",       "defgh", " ",     "  ",     "\t",
+        "-",       ".",        "\n",    "\r\n",  "\r",     "<br>",
+        "<P>",     "</p>",     "<h2>",  "</H3>", "</tr>",  "&nbsp;",
+        "&#149;",  "&amp;",    "<b>",   "</b>",  "<html>", "</HTML>",
+        "<style>", "</style>", "<",     ">",     "\0"s,    "<a href=\"x\">"};
+    std::mt19937 rng(2024);
+    std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+    for (int i = 0; i < 2000; ++i) {
+        std::string body;
+        const int n = static_cast<int>(rng() % 200);
+        for (int k = 0; k < n; ++k) {
+            const std::string& piece = pieces[pick(rng)];
+            body += piece == "defgh" ? std::string(rng() % 90 + 1, 'w') : piece;
+        }
+        ASSERT_EQ(convertHtmlParts(body), referenceHtml(body)) << "case " << i;
+        const std::string t = referenceHtml(body);
+        ASSERT_EQ(wrapLines(t), referenceWrap(t)) << "case " << i;
+        ASSERT_EQ(wrapLines(body), referenceWrap(body)) << "case " << i;
+    }
 }
 
 // Text that holds no '<' never enters HTML, so the conversion leaves it alone.

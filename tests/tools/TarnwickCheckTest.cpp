@@ -90,7 +90,9 @@ TEST_F(TarnwickCheck, ChecksEveryAccountSavesTheListAndReportsFailure) {
     writeIni();
     RunResult r = runTool("-d " + dir);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "1\tGood one\t1\t1\tok\n2\tBad\t0\t0\tfailed\n");
+    EXPECT_EQ(r.out, "1\tGood one\t1\t1\tok\n2\tBad\t0\t0\tfailed\tconnection refused: Could not "
+                     "connect to " +
+                         settings.Accounts[1].Host + ": Connection refused\n");
     EXPECT_TRUE(std::filesystem::exists(dir + "/MailDB.tdb"));
 
     // The saved list is loaded again: nothing is new, the hidden message stays hidden.
@@ -107,12 +109,22 @@ TEST_F(TarnwickCheck, JsonOutput) {
                      "\"status\": \"ok\"}\n]\n");
 }
 
+TEST_F(TarnwickCheck, JsonOutputGivesTheKindAndTextOfAFailure) {
+    settings.Accounts[0].Password = "wrong";
+    writeIni();
+    const RunResult r = runTool("--json -d " + dir + " --account 1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "[\n  {\"account\": 1, \"name\": \"Good one\", \"shown\": 0, \"new\": 0, "
+                     "\"status\": \"failed\", \"failure\": {\"kind\": \"login rejected\", "
+                     "\"text\": \"denied\"}}\n]\n");
+}
+
 TEST_F(TarnwickCheck, UnsavedPasswordWithoutTerminalFailsWithoutConnecting) {
     settings.Accounts[0].SavePwd = false;
     writeIni();
     const RunResult r = runTool("-d " + dir + " --account 1");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "1\tGood one\t0\t0\tfailed\n");
+    EXPECT_EQ(r.out, "1\tGood one\t0\t0\tfailed\tlocal error: No password was given.\n");
     EXPECT_EQ(srv.connectionCount(), 0);
 }
 

@@ -3,8 +3,13 @@
 //
 //   tarnwick-check [-d FOLDER] [--account N] [--json]
 //
+// One line per account: number, name, shown, new, "ok" or "failed", and for a failed check
+// the reason ("kind: text"), separated by tabs. --json gives the same as an array of objects;
+// a failed check's object has "failure": {"kind": ..., "text": ...}.
+//
 // Exit status: 0 every check succeeded, 1 any failed, 2 usage error.
 
+#include "core/Scheduler.h"
 #include "core/Settings.h"
 #include "engine/CheckHost.h"
 #include "engine/Session.h"
@@ -14,14 +19,16 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -55,22 +62,75 @@ std::optional<std::string> readHidden(const std::string& prompt) {
 }
 
 // Everything runs where it is called: there is no window thread here. The worker's calls
-// touch only the store (under its lock) and the account's atomics.
+// touch only the store (under its lock), the account's atomics and the results, which the
+// main thread reads once every check has ended.
 class ToolHost : public CheckHost {
 public:
     explicit ToolHost(Session& session) : m_session(session) {}
     void ReportStatus(int, int, const std::string&) override {}
     void EndOfCheckUpdate(const CheckResult& result) override {
-        if (AccountRuntime* rt = m_session.runtimeOf(result.account))
-            rt->ShownCount = static_cast<int>(m_session.db().CountShownMessages(result.account));
+        m_session.RecountShown(result.currentAccount());
     }
     void NewMailSounds(int, long long) override {}
     void TerminateCheck(const CheckResult& result) override {
         TIdCheckThread::terminationStep(m_session, result);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_results[result.account] = result;
     }
     std::optional<std::string> PromptPassword(const std::string& prompt) override {
         return readHidden(prompt);
     }
+
+    // The results of the checks that have ended, by account.
+    std::map<int, CheckResult> results() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_results;
+    }
+
+private:
+    Session& m_session;
+    std::mutex m_mutex;
+    std::map<int, CheckResult> m_results;
+};
+
+// Without a window there is nothing to paint, blink or animate: the scheduler's checkmail
+// runs with a host that shows nothing and timers that never tick.
+class QuietTimer : public CheckTimer {
+public:
+    explicit QuietTimer(int ms) : m_interval(ms) {}
+    void setInterval(int ms) override { m_interval = ms; }
+    int interval() const override { return m_interval; }
+    void start() override { m_active = true; }
+    void stop() override { m_active = false; }
+    bool isActive() const override { return m_active; }
+
+private:
+    int m_interval;
+    bool m_active = false;
+};
+
+class QuietTimers : public CheckTimerFactory {
+public:
+    std::unique_ptr<CheckTimer> create(const std::string&, int intervalMs,
+                                       std::function<void()>) override {
+        return std::make_unique<QuietTimer>(intervalMs);
+    }
+};
+
+class QuietSchedulerHost : public SchedulerHost {
+public:
+    explicit QuietSchedulerHost(Session& session) : m_session(session) {}
+    void PaintField(int, std::uint32_t) override {}
+    void setOnlineCaption(const std::string&) override {}
+    bool checkerVisible() const override { return false; }
+    void hideForOffline() override {}
+    void showForOnline() override {}
+    void showOfflineIcon() override {}
+    bool trayAnimating() const override { return false; }
+    void startTrayAnimation(bool) override {}
+    void stopTrayAnimation() override {}
+    void UpdateTrayState() override {}
+    bool anyShownMessage() override { return m_session.AnyShownMessage(); }
 
 private:
     Session& m_session;
@@ -106,6 +166,14 @@ std::string jsonString(const std::string& s) {
         }
     }
     return out + "\"";
+}
+
+// Tabs and line breaks of a server's text would break the columns.
+std::string oneLine(std::string s) {
+    for (char& c : s)
+        if (c == '\n' || c == '\r' || c == '\t')
+            c = ' ';
+    return s;
 }
 
 bool parseAccountNumber(const std::string& text, int& n) {
@@ -157,11 +225,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // The program's own start-up: named locks, tarn.ini, the saved mail list.
     Session session(folder);
-    SettingsReadInputs inputs;
-    inputs.workingFolder = folder;
-    const SettingsReadResult read = loadSettingsFile(iniPath, inputs, session.settings());
-    session.syncWithSettings();
+    const SettingsReadResult read = session.LoadSettings(SettingsReadInputs{});
     const int count = session.settings().accountCount();
     if (only > count) {
         std::cerr << "tarnwick-check: there is no account " << only << " (accounts: " << count
@@ -169,48 +235,54 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    StoreLoadOptions load;
-    load.folder = folder;
-    load.KeepMailDB = session.settings().Main.KeepMailDB;
-    load.ReleaseChanged = read.ReleaseChanged;
-    load.ECount = count;
-    load.errorBox = [](const std::string& text) {
+    session.LoadStore(read.ReleaseChanged, [](const std::string& text) {
         std::cerr << "tarnwick-check: " << text << '\n';
-    };
-    MailStoreFiles::LoadStore(session.db(), load);
+    });
 
+    // Checks start as the program starts them: through checkmail, which may refuse (a busy
+    // account, say), each worker on its own thread. Workers are created one after another
+    // here, so password prompts never overlap.
     ToolHost host(session);
+    QuietTimers timers;
+    QuietSchedulerHost schedulerHost(session);
+    Scheduler scheduler(session.settings(), session.runtime(), session.Quitting, session.Online,
+                        timers, schedulerHost, [&](int a) {
+                            auto w = TIdCheckThread::forAccount(session, host, a);
+                            const AccountSettings& acc = session.settings().account(a);
+                            if (!acc.SavePwd && w->password().empty())
+                                w->markFailed(ErrorKind::LocalError,
+                                              "No password was given."); // nobody to ask
+                            TIdCheckThread::start(std::move(w));
+                        });
     struct Row {
         int account = 0;
         bool ok = false;
         long long newCount = 0;
+        CheckResult result{};
     };
     std::vector<Row> rows;
-    std::vector<std::unique_ptr<TIdCheckThread>> workers;
-    // Created one after another here, so password prompts never overlap.
     for (int a = 1; a <= count; ++a) {
         if (only != 0 && a != only)
             continue;
-        session.runtime()[a].Busy = true;
-        auto w = TIdCheckThread::forAccount(session, host, a);
-        const AccountSettings& acc = session.settings().account(a);
-        if (!acc.SavePwd && w->password().empty())
-            w->markFailed(); // nobody to ask, or nothing typed
-        workers.push_back(std::move(w));
-        rows.push_back({a});
+        scheduler.checkmail(a);
+        Row row;
+        row.account = a;
+        rows.push_back(row);
     }
-
-    std::vector<std::thread> threads;
-    for (std::size_t k = 0; k < workers.size(); ++k) {
-        threads.emplace_back([&, k] {
-            const CheckResult r = workers[k]->run();
-            rows[k].ok = !r.failed;
-            rows[k].newCount = r.newCount;
-        });
+    // Every check ends within its own time limit.
+    session.waitForWorkers(kCheckTimeLimit + std::chrono::minutes(1));
+    const std::map<int, CheckResult> results = host.results();
+    for (Row& r : rows) {
+        if (const auto it = results.find(r.account); it != results.end()) {
+            r.result = it->second;
+        } else {
+            r.result.failed = true;
+            r.result.failureKind = ErrorKind::LocalError;
+            r.result.failureText = "The check did not run.";
+        }
+        r.ok = !r.result.failed;
+        r.newCount = r.result.newCount;
     }
-    for (auto& t : threads)
-        t.join();
-    workers.clear();
 
     bool allOk = true;
     try {
@@ -231,10 +303,18 @@ int main(int argc, char** argv) {
             std::cout << (k ? "," : "") << "\n  {\"account\": " << r.account
                       << ", \"name\": " << jsonString(name) << ", \"shown\": " << shown
                       << ", \"new\": " << r.newCount
-                      << ", \"status\": " << (r.ok ? "\"ok\"" : "\"failed\"") << "}";
+                      << ", \"status\": " << (r.ok ? "\"ok\"" : "\"failed\"");
+            if (!r.ok)
+                std::cout << ", \"failure\": {\"kind\": "
+                          << jsonString(errorKindName(r.result.failureKind))
+                          << ", \"text\": " << jsonString(r.result.failureText) << "}";
+            std::cout << "}";
         } else {
             std::cout << r.account << '\t' << name << '\t' << shown << '\t' << r.newCount << '\t'
-                      << (r.ok ? "ok" : "failed") << '\n';
+                      << (r.ok ? "ok" : "failed");
+            if (!r.ok)
+                std::cout << '\t' << oneLine(r.result.failureReason());
+            std::cout << '\n';
         }
     }
     if (json)

@@ -1,0 +1,40 @@
+#include "app/RunTarnwick.h"
+
+#include "app/TarnApplication.h"
+#include "app/TarnwickApp.h"
+
+#include <QDir>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace tarn {
+
+int runTarnwick(int argc, char** argv, const RunHooks& hooks) {
+    TarnApplication app(argc, argv);
+    StartOptions options;
+    for (int i = 1; i < argc; ++i)
+        options.args.emplace_back(argv[i]);
+    options.currentFolder = QDir::currentPath().toStdString();
+
+    auto* tarnwick = new TarnwickApp(std::move(options));
+    tarnwick->installSignalHandlers();
+    tarnwick->start();
+    if (hooks.beforeLoop)
+        hooks.beforeLoop();
+    const int status = app.exec();
+    if (hooks.afterLoop)
+        hooks.afterLoop();
+    tarnwick->exitProcedure();
+    if (!tarnwick->workersGone(std::chrono::milliseconds(300))) {
+        // A check still talks to its server. Its session and host must outlive it, so the
+        // process ends here without running any destructor; everything was saved above.
+        std::fflush(nullptr);
+        std::quick_exit(status);
+    }
+    delete tarnwick;
+    return status;
+}
+
+} // namespace tarn

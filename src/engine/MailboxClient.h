@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarn {
+
+class LineConnection;
+
+// A message as the server delivered it, before decoding: the header lines (empty lines left
+// out), whether a body followed the header, and the body lines.
+struct RawMessage {
+    std::vector<std::string> headerLines;
+    bool hasBody = false;
+    std::vector<std::string> bodyLines;
+};
+
+// Header fields that arrive with a message's identity (an IMAP4 envelope), so that no header
+// needs fetching. The date is the server's text, decoded by the check.
+struct IdentityFields {
+    std::string subject;
+    std::string senderName;
+    std::string senderAddress;
+    std::string date;
+    std::string messageId;
+};
+
+// Who message i is: its unique id, and the header fields that came along with it, if any.
+struct MessageIdentity {
+    std::string uid; // empty when the server gave none
+    std::optional<IdentityFields> fields;
+};
+
+// What a check asks of a mailbox server, the same for POP3 and IMAP4. One check uses one
+// client from one thread. Every failure is a TarnError with its kind.
+//
+// The calls about message i are independent of each other and of the other messages' calls,
+// so a client may answer them from work it did ahead (a pipelined or batched range) without
+// the check noticing; prepareMessages announces the range a pass is about to walk.
+class MailboxClient {
+public:
+    virtual ~MailboxClient() = default;
+
+    // Connects, logs in and opens the mailbox (IMAP4: selects it). On a failure the
+    // connection is closed.
+    virtual void openMailbox() = 0;
+    virtual int messageCount() = 0;
+    // The sum of the message sizes; -1 or 0 when the server's answer does not add up (as
+    // each protocol defines it).
+    virtual std::int64_t mailboxTotal() = 0;
+    // True when identities come from one listing taken before the pass (POP3 "UIDL").
+    virtual bool hasIdentityListing() const = 0;
+    virtual void loadIdentityListing() = 0;
+    // The pass is about to walk messages first..last. A client that batches may start on
+    // the range here; one that does not has nothing to do.
+    virtual void prepareMessages(int /*first*/, int /*last*/) {}
+    virtual MessageIdentity messageIdentity(int i) = 0;
+    // The size; -1 when the answer carries none.
+    virtual std::int64_t messageSize(int i) = 0;
+    // The raw header lines; nullopt when this protocol fetches no header (the identity's
+    // fields stand for it).
+    virtual std::optional<std::vector<std::string>> messageHeader(int i) = 0;
+    // The whole message; nullopt when the server has none.
+    virtual std::optional<RawMessage> wholeMessage(int i) = 0;
+    // Deletes message i on the server (IMAP4: flags it; expungeDeleted makes it final).
+    virtual void deleteMessage(int i) = 0;
+    virtual void expungeDeleted() = 0;
+    // Logs out and closes; throws when the goodbye could not be sent.
+    virtual void closeMailbox() = 0;
+    virtual bool isConnected() const = 0;
+    // The connection under the client: its limits and what broke it.
+    virtual LineConnection& lineConnection() = 0;
+    // Budget of one whole message; a larger one fails (kind OverBudget).
+    virtual void setMessageBudget(std::size_t bytes) = 0;
+};
+
+} // namespace tarn
