@@ -152,14 +152,8 @@ void TarnwickApp::start() {
     // The preferences dialog's creation hides the checker window when it should start hidden.
     PrefsOptions prefsOptions;
     prefsOptions.addMenu = m_addMenu;
-    // The start-menu entries of -addmenu come where the preferences window is created.
-    prefsOptions.StartmenuButton1Click = [this] {
-        try {
-            shortcuts().addStartmenuShortcuts();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "tarnwick: -addmenu: %s\n", e.what());
-        }
-    };
+    prefsOptions.programPath = m_options.programPath;
+    prefsOptions.PrefsName = m_prefsName;
     prefsOptions.imapPort = m_options.checkOptions.imapPort;
     m_prefs = std::make_unique<TF_Prefs>(*m_session, w, std::move(prefsOptions));
     m_prefs->setFirstStart(m_firstStart);
@@ -216,10 +210,6 @@ void TarnwickApp::start() {
         m_dykt->raise();
         m_dykt->activateWindow();
     });
-}
-
-ShellShortcuts TarnwickApp::shortcuts() const {
-    return ShellShortcuts({m_session->workingFolder(), m_options.programPath, m_prefsName});
 }
 
 void TarnwickApp::copyShippedFiles() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "engine/TIdCheckThread.h"
-#include "platform/ShellShortcuts.h"
 
 #include <QObject>
 
@@ -62,8 +61,6 @@ public:
     TF_EMailList& mailList() { return *m_mailList; }
     TF_About& about() { return *m_about; }
     TF_Update& update() { return *m_update; }
-    // What the program's shortcuts start: this program, in the working folder, with -prefs.
-    ShellShortcuts shortcuts() const;
     bool firstStart() const { return m_firstStart; }
     bool releaseChanged() const { return m_releaseChanged; }
     bool addMenu() const { return m_addMenu; }
