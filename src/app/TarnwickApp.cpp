@@ -210,6 +210,7 @@ void TarnwickApp::start() {
         m_dykt->raise();
         m_dykt->activateWindow();
     });
+    m_mailList->setHook(TF_EMailList::Hook::About, [this] { m_about->showCentred(); });
 }
 
 void TarnwickApp::copyShippedFiles() {
