@@ -45,6 +45,8 @@ struct PrefsDialogs {
     std::function<bool(const QString& text)> confirm;
     // An error message box (OK).
     std::function<void(const QString& text)> error;
+    // A warning message box (OK).
+    std::function<void(const QString& text)> warning;
 
     static PrefsDialogs system(QWidget* parent);
 };
