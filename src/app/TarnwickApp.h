@@ -18,6 +18,7 @@ class CheckTimerFactory;
 class PowerOff;
 class Session;
 class SoundPlayer;
+class TF_About;
 class TF_CheckerWindow;
 class TF_Prefs;
 class TF_DYKT;
@@ -27,6 +28,7 @@ class PushLink;
 class SleepMonitor;
 class EMailListViewerLink;
 class TF_EMailList;
+class TF_Update;
 
 struct StartOptions {
     std::vector<std::string> args;       // the command line without the program name
@@ -42,6 +44,7 @@ struct StartOptions {
     // neither.
     std::string noticeBus;
     std::string sleepBus;
+    std::string programPath; // the program's own file; empty: this process's
 };
 
 // Runs the program's start-up and its exit procedure around the checker window.
@@ -70,6 +73,8 @@ public:
     PushLink& push() { return *m_push; }
     DesktopNotifications* notices() const { return m_notices; }
     SleepMonitor* sleepMonitor() const { return m_sleep; }
+    TF_About& about() { return *m_about; }
+    TF_Update& update() { return *m_update; }
     bool firstStart() const { return m_firstStart; }
     bool releaseChanged() const { return m_releaseChanged; }
     bool addMenu() const { return m_addMenu; }
@@ -80,6 +85,8 @@ public:
 
 private:
     void saveSettings();
+    void copyShippedFiles();
+    void createAuxWindows();
 
     StartOptions m_options;
     std::unique_ptr<Session> m_session;
@@ -88,6 +95,8 @@ private:
     std::unique_ptr<TF_DYKT> m_dykt;
     std::unique_ptr<EMailListViewerLink> m_viewer;
     std::unique_ptr<TF_EMailList> m_mailList;
+    std::unique_ptr<TF_About> m_about;
+    std::unique_ptr<TF_Update> m_update;
     bool m_firstStart = false;
     bool m_releaseChanged = false;
     bool m_addMenu = false;
