@@ -614,6 +614,7 @@ TEST_F(CheckWorker, MessageFarLargerThanItsAnnouncedSizeFailsTheCheckNotTheStore
     srv.on("STAT", "+OK 2 110\r\n");
     srv.on("LIST", "+OK\r\n1 10\r\n2 100\r\n.\r\n");
     srv.on("UIDL", "+OK\r\n1 u1\r\n2 u2\r\n.\r\n");
+    srv.on("CAPA", "-ERR\r\n"); // one command at a time
     srv.on("LIST 1", "+OK 1 10\r\n");
     srv.on("LIST 2", "+OK 2 100\r\n");
     srv.on("TOP 1 0", "+OK\r\nSubject: tiny\r\n.\r\n");
@@ -710,6 +711,8 @@ protected:
                     "* 1 FETCH (RFC822.SIZE 300)\r\n{TAG} OK\r\n");
         srv.onRegex(R"(^C\d+ FETCH 2 \(RFC822\.SIZE\)$)",
                     "* 2 FETCH (RFC822.SIZE 400)\r\n{TAG} OK\r\n");
+        // Batches refused: every message is asked for on its own.
+        srv.onRegex(R"(^C\d+ FETCH \d+:\d+ \(RFC822\.SIZE ENVELOPE\)$)", "{TAG} NO not here\r\n");
         srv.onRegex(R"(^C\d+ STORE)", "{TAG} OK\r\n");
         srv.onRegex(R"(^C\d+ EXPUNGE$)", "* 1 EXPUNGE\r\n{TAG} OK\r\n");
         srv.onRegex(R"(^C\d+ LOGOUT$)", "* BYE\r\n{TAG} OK\r\n", After::Close);
