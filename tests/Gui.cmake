@@ -24,3 +24,11 @@ if(TARGET tarn_app)
     endif()
   endif()
 endif()
+
+# The preferences dialog (offscreen), with the private Dovecot for the mailbox list.
+if(TARGET tarn_app)
+  tarn_test(test_prefs prefs tarn_app tarn_dovecot_fixture)
+  if(TARGET test_prefs)
+    target_link_libraries(test_prefs PRIVATE Qt6::Test)
+  endif()
+endif()

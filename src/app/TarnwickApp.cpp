@@ -13,12 +13,15 @@
 #include "maillist/EMailListViewerLink.h"
 #include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
+#include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -47,7 +50,9 @@ void onSignal(int) {
 TarnwickApp::TarnwickApp(StartOptions options) : m_options(std::move(options)) {}
 
 TarnwickApp::~TarnwickApp() {
-    // The windows hold references into the session; the mail list refers to the checker.
+    // The windows hold references into the session; the dialog refers to the mail list and
+    // the checker, the mail list to the checker.
+    m_prefs.reset();
     m_viewer.reset();
     m_dykt.reset();
     if (m_window)
@@ -130,8 +135,17 @@ void TarnwickApp::start() {
         m_session->syncWithSettings();
     }
     w.EShowTest();
-    if (settings.Main.Hidden && w.isVisible())
-        w.CoolTrayIcon1Click();
+
+    // The preferences dialog's creation hides the checker window when it should start hidden.
+    PrefsOptions prefsOptions;
+    prefsOptions.addMenu = m_addMenu;
+    prefsOptions.imapPort = m_options.checkOptions.imapPort;
+    m_prefs = std::make_unique<TF_Prefs>(*m_session, w, std::move(prefsOptions));
+    m_prefs->setFirstStart(m_firstStart);
+    w.placement().setPreferencesWindow(m_prefs.get());
+    if (auto* preferences = w.popupMenu()->findChild<QAction*>(QStringLiteral("Preferences1")))
+        connect(preferences, &QAction::triggered, m_prefs.get(),
+                [this] { m_prefs->openPreferences(); });
 
     StoreLoadOptions load;
     load.folder = m_session->workingFolder();
@@ -148,10 +162,22 @@ void TarnwickApp::start() {
     // The mail list window reads its section of tarn.ini and waits, hidden, for its callers.
     m_mailList = std::make_unique<TF_EMailList>(*m_session, w);
     w.setMailList(m_mailList.get());
+    TF_EMailList& list = *m_mailList;
+    MailListHooks prefsHooks;
+    prefsHooks.show = [&list] { list.showList(list.viewAccount()); };
+    prefsHooks.BuildAccountMenu = [&list] { list.BuildAccountMenu(); };
+    prefsHooks.PurgeMaillist = [&list] { list.A_PurgeMaillistExecute(); };
+    m_prefs->setMailListHooks(std::move(prefsHooks));
 
-    // A first start leaves a complete settings file at once.
-    if (m_firstStart)
-        saveSettings();
+    // A first start opens the dialog on the first account and leaves a complete settings
+    // file at once.
+    if (m_firstStart) {
+        try {
+            m_prefs->showAtFirstStart();
+        } catch (const std::exception& e) {
+            m_saveError = e.what();
+        }
+    }
 
     // The tips file and the help ship inside the program; a first start puts them into the
     // working folder, where the user may edit them. The tips window is the last window created.
@@ -174,6 +200,7 @@ void TarnwickApp::start() {
     m_viewer = std::make_unique<EMailListViewerLink>(*m_session, *m_mailList, w);
     m_mailList->setHook(TF_EMailList::Hook::ShowHeaders, [this] { m_viewer->showHeaders(); });
     m_mailList->setHook(TF_EMailList::Hook::ShowMessage, [this] { m_viewer->showMessages(); });
+    m_mailList->setHook(TF_EMailList::Hook::Preferences, [this] { m_prefs->openPreferences(); });
     m_mailList->setHook(TF_EMailList::Hook::Tips, [this] {
         m_dykt->show();
         m_dykt->raise();
@@ -184,8 +211,11 @@ void TarnwickApp::start() {
 void TarnwickApp::saveSettings() {
     TF_CheckerWindow& w = *m_window;
     try {
-        saveSettingsFile(m_session->path(kSettingsFileName), m_session->settings(),
-                         {m_session->Online.load(), !w.isVisible(), w.x(), w.y()});
+        if (m_prefs)
+            m_prefs->Save();
+        else
+            saveSettingsFile(m_session->path(kSettingsFileName), m_session->settings(),
+                             {m_session->Online.load(), !w.isVisible(), w.x(), w.y()});
     } catch (const std::exception& e) {
         m_saveError = e.what();
     }
@@ -199,6 +229,11 @@ void TarnwickApp::exitProcedure() {
     // A failed write must not stop the exit.
     saveSettings();
     m_window->hide();
+    if (m_prefs) {
+        // Hiding now is part of the end, not the user closing the dialog.
+        m_prefs->setFirstStart(false);
+        m_prefs->hide();
+    }
     if (m_session->settings().Main.KeepMailDB) {
         try {
             MailStoreFiles::SaveStore(m_session->db(), m_session->workingFolder(), true);

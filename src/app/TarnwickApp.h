@@ -18,6 +18,7 @@ class PowerOff;
 class Session;
 class SoundPlayer;
 class TF_CheckerWindow;
+class TF_Prefs;
 class TF_DYKT;
 class EMailListViewerLink;
 class TF_EMailList;
@@ -52,6 +53,7 @@ public:
 
     Session& session() { return *m_session; }
     TF_CheckerWindow& window() { return *m_window; }
+    TF_Prefs& prefs() { return *m_prefs; }
     TF_DYKT& tips() { return *m_dykt; }
     TF_EMailList& mailList() { return *m_mailList; }
     bool firstStart() const { return m_firstStart; }
@@ -68,6 +70,7 @@ private:
     StartOptions m_options;
     std::unique_ptr<Session> m_session;
     std::unique_ptr<TF_CheckerWindow> m_window;
+    std::unique_ptr<TF_Prefs> m_prefs;
     std::unique_ptr<TF_DYKT> m_dykt;
     std::unique_ptr<EMailListViewerLink> m_viewer;
     std::unique_ptr<TF_EMailList> m_mailList;

@@ -490,7 +490,9 @@ std::vector<std::string> Imap4Client::ListMailboxes(const std::vector<std::strin
     std::vector<std::string> names;
     for (const std::string& parent : parents) {
         checkArgument(parent, "mailbox name");
-        sendCommand("LIST \"\" " + quote(parent + kSeparator + "%"));
+        // An empty parent asks for the top level.
+        sendCommand("LIST \"\" " +
+                    quote(parent.empty() ? std::string("%") : parent + kSeparator + "%"));
         for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
             const std::string& line = m_reply.lines[k];
             if (!startsWithNoCase(line, "LIST ")) {

@@ -107,7 +107,8 @@ public:
     // Marks message i for deletion: flag \Seen, then \Deleted. Takes effect at Expunge.
     void DeleteMessage(int i);
     void Expunge();
-    // LIST "" "p/%" for each parent p; the names found, in order.
+    // LIST "" "p/%" for each parent p ("%" for an empty p: the top level); the names found,
+    // in order.
     std::vector<std::string> ListMailboxes(const std::vector<std::string>& parents);
     // LOGOUT, then close. Fails when the connection is not open; closes it in any case.
     void Disconnect();

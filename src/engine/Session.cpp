@@ -1,5 +1,6 @@
 #include "engine/Session.h"
 
+#include "core/TarnError.h"
 #include "platform/NamedMutex.h"
 #include "store/MailStoreFiles.h"
 
@@ -60,6 +61,63 @@ bool Session::HideMessages(int account, bool checksRunning) {
         // An error ends the walk; what was hidden stays hidden.
     }
     return !checksRunning && Online;
+}
+
+AccountSettings newAccountDefaults(int n, const CheckerColors& colors) {
+    AccountSettings a = defaultAccount(n, colors);
+    // A new account asks for its password until the user chooses to keep it.
+    a.SavePwd = false;
+    return a;
+}
+
+int Session::createAccount() {
+    NamedLock lock(m_db.mutex());
+    const int n = m_settings.accountCount() + 1;
+    m_settings.Accounts.push_back(newAccountDefaults(n, m_settings.Main.Colors));
+    m_settings.Main.ECount = n;
+    m_runtime.resize(n);
+    return n;
+}
+
+void Session::deleteAccount(int d) {
+    const int count = m_settings.accountCount();
+    if (d < 1 || d > count)
+        throw TarnError("no account " + std::to_string(d));
+    if (count <= 1)
+        throw TarnError("You must have at least one account!");
+    // Settings, run-time records and the mail list's records change together under the MailDB
+    // lock, under which workers read their account's number: a running check of a later
+    // account files its results under its new number, one of account d files nothing.
+    NamedLock lock(m_db.mutex());
+    m_runtime.resize(count);
+    m_settings.Accounts.erase(m_settings.Accounts.begin() + (d - 1));
+    m_settings.Main.ECount = count - 1;
+    m_runtime.remove(d);
+
+    std::vector<MailRecord> records;
+    for (const MailRecord* r : m_db.storedRecords()) {
+        const int a = r->Account.value_or(0);
+        if (a == d)
+            continue;
+        MailRecord copy = *r;
+        if (a > d)
+            copy.Account = a - 1;
+        records.push_back(std::move(copy));
+    }
+    m_db.replaceAll(std::move(records));
+
+    std::vector<TFilter> kept;
+    kept.reserve(m_settings.Filters.size());
+    for (TFilter f : m_settings.Filters) {
+        if (f.Account == d)
+            continue;
+        if (f.Account > d)
+            --f.Account;
+        kept.push_back(std::move(f));
+    }
+    m_settings.Filters = std::move(kept);
+    m_settings.Main.FilterCount = static_cast<int>(m_settings.Filters.size());
+    m_filters.store(m_settings.Filters);
 }
 
 std::string Session::path(std::string_view name) const {

@@ -17,6 +17,10 @@
 
 namespace tarn {
 
+// A new account n as the preferences create it (not the reader's defaults: the password is
+// not saved), coloured with the colour set in use.
+AccountSettings newAccountDefaults(int n, const CheckerColors& colors);
+
 // The program's running state below the windows: settings, per-account run-time state, the
 // filter snapshot, the mail list and the named locks. The checker window, tarnwick-check and
 // the tests all drive the same object.
@@ -46,6 +50,15 @@ public:
     // record stays valid for the session's life, also after the account is deleted (see
     // AccountRuntimeTable).
     AccountRuntime* runtimeOf(int n);
+    // The preferences' "Create New Account": account ECount + 1 with the editor's defaults
+    // (named "Account " + the new count whatever names exist), idle run-time state. Returns
+    // its number.
+    int createAccount();
+    // The preferences' "Delete Account" for account d (1..ECount, at least two accounts):
+    // the accounts above d move down one place with their settings and whole run-time
+    // records, the mail list's records of d go and later ones follow their account, and so
+    // do the filters. Throws TarnError when d is not an account or is the only one.
+    void deleteAccount(int d);
 
     // --- start-up, shared by the program and tarnwick-check ---
     // Reads tarn.ini of the working folder into the settings (the working folder is filled

@@ -3,6 +3,7 @@
 #include "app/TarnwickApp.h"
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
+#include "core/IniFile.h"
 #include "core/NewMailSounds.h"
 #include "core/PasswordScrambling.h"
 #include "core/TempDir.h"
@@ -11,8 +12,11 @@
 #include "fakes/RecordingSoundPlayer.h"
 #include "integration/fixture/DovecotFixture.h"
 #include "platform/PowerOff.h"
+#include "prefs/TF_Prefs.h"
 
 #include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +147,63 @@ TEST(TarnwickAppDovecot, FirstChecksOfTwoPop3AccountsShowTheirCounts) {
     EXPECT_EQ(b->window().EShowVar(1)->text(), "3");
     EXPECT_EQ(b->window().EShowVar(2)->text(), "1");
     b->exitProcedure();
+}
+
+// A new user in an empty folder: the dialog opens on the first account, the server, user
+// name and password go in, OK writes them, and closing the dialog goes online, whose check of
+// the account finds the mailbox.
+TEST(TarnwickAppDovecot, FirstStartSetUpThroughThePreferencesChecksTheNewAccount) {
+    TARN_REQUIRE_DOVECOT();
+    guiApp();
+    test::DovecotFixture dovecot;
+    dovecot.addUser("erin", "pw erin");
+    dovecot.addMessage("erin", message("frank@example.org", 1));
+    dovecot.addMessage("erin", message("frank@example.org", 2));
+
+    test::TempDir dir;
+    NoPowerOff powerOff;
+    RecordingPlayer player;
+    StartOptions o;
+    o.currentFolder = dir.path().string();
+    o.powerOff = &powerOff;
+    o.lockSuffix = test::uniqueLockSuffix();
+    o.soundPlayer = &player;
+    auto a = std::make_unique<TarnwickApp>(std::move(o));
+    a->start();
+    TF_Prefs& prefs = a->prefs();
+    ASSERT_TRUE(prefs.isVisible());
+    EXPECT_FALSE(a->session().Online);
+    EXPECT_EQ(prefs.selectedNode(), 1);
+    auto* name = prefs.findChild<QLineEdit*>("LabeledEdit1");
+    ASSERT_TRUE(name);
+    EXPECT_EQ(prefs.focusWidget(), name);
+    EXPECT_EQ(name->text(), "Account 1");
+    ASSERT_TRUE(std::filesystem::exists(dir.file("tarn.ini")));
+
+    prefs.findChild<QLineEdit*>("Edit26")->setText("127.0.0.1:" +
+                                                   QString::number(dovecot.pop3Port()));
+    prefs.findChild<QLineEdit*>("Edit27")->setText("erin");
+    prefs.findChild<QLineEdit*>("Edit30")->setText("pw erin");
+    prefs.findChild<QPushButton*>("SaveButton")->click();
+    EXPECT_FALSE(prefs.isVisible());
+    EXPECT_TRUE(a->session().Online);
+    IniFile ini(dir.file("tarn.ini"));
+    EXPECT_EQ(ini.readString("1", "Host", ""), "127.0.0.1:" + std::to_string(dovecot.pop3Port()));
+    EXPECT_EQ(ini.readString("1", "UserID", ""), "erin");
+
+    TF_CheckerWindow& w = a->window();
+    ASSERT_TRUE(runUntil([&] { return w.EShowVar(1)->text() == "2"; }, 30s))
+        << "field: '" << w.EShowVar(1)->text().toStdString() << "'\n"
+        << dovecot.log();
+    EXPECT_TRUE(runUntil([&] { return a->session().runningWorkers() == 0; }, 10s));
+
+    // Closing the dialog again later neither goes online nor does anything else once more.
+    w.scheduler().online1xClick();
+    ASSERT_FALSE(a->session().Online);
+    prefs.openPreferences();
+    prefs.close();
+    EXPECT_FALSE(a->session().Online);
+    a->exitProcedure();
 }
 
 } // namespace

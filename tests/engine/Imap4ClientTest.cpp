@@ -735,6 +735,7 @@ TEST_F(Imap4ClientTest, ListSendsTheParentPatternAndCollectsNames) {
                                "* STATUS x (MESSAGES 1)\r\n"
                                "{TAG} OK List completed.\r\n");
     s->on("LIST \"\" \"Work/%\"", "* LIST () \"/\" Work/Q1\r\n" + kOk);
+    s->on("LIST \"\" \"%\"", "* LIST () \".\" INBOX\r\n" + kOk);
     auto c = makeClient();
     c->Connect();
     EXPECT_EQ(c->ListMailboxes({"."}),
@@ -742,6 +743,9 @@ TEST_F(Imap4ClientTest, ListSendsTheParentPatternAndCollectsNames) {
     EXPECT_EQ(s->written.back(), "C2 LIST \"\" \"./%\"");
     EXPECT_EQ(c->ListMailboxes({".", "Work"}),
               (std::vector<std::string>{"./Sent Items", "./Archive", "./a\"b\\c", "Work/Q1"}));
+    // An empty parent is the top level.
+    EXPECT_EQ(c->ListMailboxes({""}), (std::vector<std::string>{"INBOX"}));
+    EXPECT_EQ(s->written.back(), "C5 LIST \"\" \"%\"");
 }
 
 TEST_F(Imap4ClientTest, ListFailures) {

@@ -1,0 +1,379 @@
+#include "prefs/AccountConfigPage.h"
+
+#include "checker/CheckerField.h"
+#include "checker/TF_CheckerWindow.h"
+#include "checker/UiText.h"
+#include "core/CheckFrequency.h"
+#include "core/Settings.h"
+#include "core/TarnError.h"
+#include "engine/Session.h"
+#include "engine/TIdCheckThread.h"
+#include "prefs/MailboxLister.h"
+#include "prefs/TF_Prefs.h"
+#include "store/MailStoreFiles.h"
+
+#include "ui_AccountConfigPage.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QMenu>
+#include <QSignalBlocker>
+
+#include <filesystem>
+
+namespace tarn {
+
+namespace {
+
+QString qs(const std::string& s) {
+    return uiText(s);
+}
+
+// A settings line cannot hold a line break; one pasted into a field becomes a blank.
+std::string fieldText(const QString& text) {
+    std::string s = uiBytes(text);
+    for (char& c : s)
+        if (c == '\r' || c == '\n' || c == '\0')
+            c = ' ';
+    return s;
+}
+
+} // namespace
+
+AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
+    : PrefsPage(prefs, parent), m_ui(std::make_unique<Ui::AccountConfigPage>()) {
+    m_ui->setupUi(this);
+    m_lister = new MailboxLister(this);
+    m_lister->setObjectName(QStringLiteral("MailboxLister"));
+    m_lister->setPort(prefs.options().imapPort);
+
+    auto command = [this](void (AccountConfigPage::*handler)()) {
+        return
+            [this, handler] { this->prefs().runCommand([this, handler] { (this->*handler)(); }); };
+    };
+    connect(m_ui->rgServerTypeIMAP4, &QRadioButton::toggled, this,
+            command(&AccountConfigPage::rgServerTypeClick));
+    connect(m_ui->CheckBox14, &QCheckBox::toggled, this,
+            command(&AccountConfigPage::CheckBox14Click));
+    connect(m_ui->cbMailBox, &DropDownComboBox::popupAboutToShow, this,
+            command(&AccountConfigPage::cbMailBoxEnter));
+    connect(m_ui->MailClientComboBox1, &QComboBox::activated, this,
+            command(&AccountConfigPage::MailClientComboBox1Change));
+    connect(m_ui->CAccActive, &QPushButton::clicked, this,
+            command(&AccountConfigPage::CAccActiveClick));
+    connect(m_ui->CAccIdle, &QPushButton::clicked, this,
+            command(&AccountConfigPage::CAccIdleClick));
+    connect(m_ui->ResetAccColors, &QPushButton::clicked, this,
+            command(&AccountConfigPage::ResetAccColorsClick));
+    connect(m_ui->Deletebutton, &QPushButton::clicked, this,
+            command(&AccountConfigPage::DeletebuttonClick));
+    m_ui->Edit29->installEventFilter(this);
+
+    // An answer for other server data than the fields now hold is of no use.
+    for (QLineEdit* e : {m_ui->Edit26, m_ui->Edit27, m_ui->Edit30})
+        connect(e, &QLineEdit::textEdited, this, [this] { stopListing(); });
+    connect(m_lister, &MailboxLister::listed, this, [this](const QStringList& names) {
+        const QString text = m_ui->cbMailBox->currentText();
+        m_ui->cbMailBox->addItems(names);
+        m_ui->cbMailBox->setEditText(text);
+        m_ui->cbMailBox->refreshPopup();
+    });
+
+    rgServerTypeClick();
+    CheckBox14Click();
+}
+
+AccountConfigPage::~AccountConfigPage() = default;
+
+bool AccountConfigPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_ui->Edit29 && event->type() == QEvent::FocusOut)
+        prefs().runCommand([this] { Edit29Exit(); });
+    return PrefsPage::eventFilter(watched, event);
+}
+
+int AccountConfigPage::selectorAccount() const {
+    const int a = m_ui->ComboBox6->currentIndex() + 1;
+    return a >= 1 && a <= m_ui->ComboBox6->count() ? a : 0;
+}
+
+void AccountConfigPage::focusName() {
+    m_ui->LabeledEdit1->setFocus(Qt::OtherFocusReason);
+}
+
+void AccountConfigPage::showFrequency(int timerMs) {
+    const FrequencyShown f = frequencyShown(timerMs);
+    m_ui->Edit29->setText(QString::number(f.number));
+    m_ui->ComboBox7->setCurrentIndex(f.unit == FrequencyUnit::Seconds ? 0 : 1);
+}
+
+void AccountConfigPage::setSwatch(bool active, std::uint32_t color) {
+    (active ? m_activeColor : m_idleColor) = color;
+    QPushButton* swatch = active ? m_ui->CAccActive : m_ui->CAccIdle;
+    swatch->setStyleSheet(QStringLiteral("background-color: %1; border: 1px solid gray;")
+                              .arg(CheckerField::toQColor(color).name()));
+}
+
+void AccountConfigPage::ComboBox6_update_sheet() {
+    const int index = m_ui->ComboBox6->currentIndex();
+    const int a = index + 1;
+    if (index < 0 || a > settings().accountCount())
+        return;
+    stopListing();
+    const AccountSettings& acc = settings().account(a);
+    m_ui->LabeledEdit1->setText(qs(acc.Name));
+    m_ui->Edit26->setText(qs(acc.Host));
+    m_ui->Edit27->setText(qs(acc.UserID));
+    m_ui->Edit30->setText(qs(acc.Password));
+    m_ui->cbMailBox->clear();
+    m_ui->cbMailBox->setEditText(qs(acc.IMAPMailBoxName));
+    (acc.MailServerType == 1 ? m_ui->rgServerTypeIMAP4 : m_ui->rgServerTypePOP3)->setChecked(true);
+    rgServerTypeClick();
+    showFrequency(acc.Timer);
+    m_ui->CheckBox14->setChecked(acc.Active);
+    m_ui->CheckBox15->setChecked(acc.Show);
+    m_ui->CheckBox1->setChecked(acc.List);
+    m_ui->CheckBox5->setChecked(acc.RetrieveAllBodies);
+    m_ui->CheckBox3->setChecked(acc.Sound);
+    m_ui->SavePwdCheckBox->setChecked(acc.SavePwd);
+    CheckBox14Click();
+    setSwatch(true, acc.ActiveColor);
+    setSwatch(false, acc.IdleColor);
+    m_ui->MailClientComboBox1->setCurrentIndex(acc.DefaultMailClient == 1 ? 1 : 0);
+    prefs().setCurrentAccountIndex(index);
+}
+
+void AccountConfigPage::set_ComboBox6_settings() {
+    const int a = prefs().currentAccountIndex() + 1;
+    Settings& s = settings();
+    if (a < 1 || a > s.accountCount())
+        return;
+    AccountSettings& acc = s.account(a);
+    const std::string name = fieldText(m_ui->LabeledEdit1->text());
+    const bool renamed = name != acc.Name;
+    acc.Name = name;
+    acc.Host = fieldText(m_ui->Edit26->text());
+    acc.UserID = fieldText(m_ui->Edit27->text());
+    acc.Password = uiBytes(m_ui->Edit30->text());
+    acc.MailServerType = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
+    acc.IMAPMailBoxName = fieldText(m_ui->cbMailBox->currentText());
+
+    const FrequencyUnit unit =
+        m_ui->ComboBox7->currentIndex() == 0 ? FrequencyUnit::Seconds : FrequencyUnit::Minutes;
+    const std::optional<int> timer = timerFromField(m_ui->Edit29->text().toStdString(), unit);
+    if (!timer)
+        throw TarnError("'" + m_ui->Edit29->text().toStdString() +
+                        "' is not a valid integer value");
+    acc.Timer = *timer;
+    Scheduler& scheduler = checker().scheduler();
+    if (a <= scheduler.timerCount())
+        scheduler.checkTimer(a).setInterval(acc.Timer + 10 * a);
+
+    acc.Active = m_ui->CheckBox14->isChecked();
+    acc.Show = m_ui->CheckBox15->isChecked();
+    acc.List = m_ui->CheckBox1->isChecked();
+    acc.RetrieveAllBodies = m_ui->CheckBox5->isChecked();
+    acc.Sound = m_ui->CheckBox3->isChecked();
+    acc.SavePwd = m_ui->SavePwdCheckBox->isChecked();
+    if (QMenu* menu = checker().fieldMenu(a))
+        for (QAction* item : menu->actions())
+            if (item->text() == QLatin1String("Email List..."))
+                item->setEnabled(acc.List);
+    if (prefs().mailList().BuildAccountMenu)
+        prefs().mailList().BuildAccountMenu();
+    acc.ActiveColor = m_activeColor;
+    acc.IdleColor = m_idleColor;
+    checker().SetFieldHint(a, acc.Name);
+    acc.DefaultMailClient = m_ui->MailClientComboBox1->currentIndex() == 1 ? 1 : 0;
+
+    int selected = prefs().selectedNode();
+    if (selected < 0) {
+        selected = 0;
+        prefs().selectNode(0, false);
+    }
+    if (renamed)
+        prefs().RebuildAccountNodes();
+    prefs().selectNode(selected, false);
+}
+
+void AccountConfigPage::ComboBox6Change() {
+    const int previous = prefs().currentAccountIndex();
+    if (previous >= 0 && previous < settings().accountCount()) {
+        try {
+            set_ComboBox6_settings();
+        } catch (const std::exception&) {
+            const QSignalBlocker block(m_ui->ComboBox6);
+            m_ui->ComboBox6->setCurrentIndex(previous);
+            throw TarnError(IllegalValueText);
+        }
+    }
+    ComboBox6_update_sheet();
+}
+
+void AccountConfigPage::selectAccount(int index) {
+    {
+        const QSignalBlocker block(m_ui->ComboBox6);
+        m_ui->ComboBox6->setCurrentIndex(index);
+    }
+    ComboBox6Change();
+}
+
+void AccountConfigPage::TabSheet9Show() {
+    {
+        const QSignalBlocker block(m_ui->ComboBox6);
+        m_ui->ComboBox6->clear();
+        for (const AccountSettings& acc : settings().Accounts)
+            m_ui->ComboBox6->addItem(qs(acc.Name));
+        m_ui->ComboBox6->setCurrentIndex(m_ui->ComboBox6->count() > 0 ? 0 : -1);
+    }
+    prefs().RebuildAccountNodes();
+    ComboBox6_update_sheet();
+}
+
+void AccountConfigPage::NewButton1Click() {
+    const int held = prefs().currentAccountIndex();
+    if (settings().accountCount() >= 1 && held >= 0 && held < settings().accountCount())
+        set_ComboBox6_settings();
+    const int n = session().createAccount();
+    checker().E_Setlengths();
+    checker().SetFieldHint(n, settings().account(n).Name);
+    TabSheet9Show();
+    selectAccount(n - 1);
+    prefs().selectNode(n);
+    if (prefs().mailList().BuildAccountMenu)
+        prefs().mailList().BuildAccountMenu();
+}
+
+void AccountConfigPage::DeletebuttonClick() {
+    Settings& s = settings();
+    const int count = s.accountCount();
+    if (count <= 1) {
+        prefs().dialogs().error(QString::fromLatin1(LastAccountText));
+        return;
+    }
+    const int d = selectorAccount();
+    if (d < 1 || d > count)
+        return;
+    if (!prefs().dialogs().confirm(QString::fromLatin1(DeleteQuestion) + qs(s.account(d).Name)))
+        return;
+    stopListing();
+    Scheduler& scheduler = checker().scheduler();
+    for (int a = 1; a <= count; ++a)
+        scheduler.ResetConnection(a);
+    session().deleteAccount(d);
+    // The fields, timers and menus of each position stay and now serve the account that
+    // moved into it; the last position's go.
+    checker().E_Setlengths();
+    for (int a = 1; a <= s.accountCount(); ++a) {
+        checker().SetFieldHint(a, s.account(a).Name);
+        if (QMenu* menu = checker().fieldMenu(a))
+            for (QAction* item : menu->actions())
+                if (item->text() == QLatin1String("Email List..."))
+                    item->setEnabled(s.account(a).List);
+    }
+    TabSheet9Show();
+    if (prefs().currentPage() == this)
+        prefs().selectNode(1, false);
+
+    if (prefs().mailList().PurgeMaillist) {
+        prefs().mailList().PurgeMaillist();
+    } else {
+        MailListDB& db = session().db();
+        for (int a : MailStoreFiles::PurgeMaillist(db, session().workingFolder()))
+            if (AccountRuntime* rt = session().runtimeOf(a))
+                rt->LastMailboxTotal = -2;
+        for (int a = 1; a <= s.accountCount(); ++a)
+            checker().UpdateFieldCount(a);
+        checker().UpdateTrayState();
+    }
+    if (prefs().mailList().BuildAccountMenu)
+        prefs().mailList().BuildAccountMenu();
+}
+
+void AccountConfigPage::Edit29Exit() {
+    const FrequencyUnit unit =
+        m_ui->ComboBox7->currentIndex() == 0 ? FrequencyUnit::Seconds : FrequencyUnit::Minutes;
+    if (timerFromField(m_ui->Edit29->text().toStdString(), unit))
+        return;
+    const int a = selectorAccount();
+    if (a >= 1 && a <= settings().accountCount())
+        showFrequency(settings().account(a).Timer);
+    throw TarnError(NotANumberText);
+}
+
+void AccountConfigPage::CheckBox14Click() {
+    const bool on = m_ui->CheckBox14->isChecked();
+    m_ui->Edit29->setEnabled(on);
+    m_ui->ComboBox7->setEnabled(on);
+}
+
+void AccountConfigPage::rgServerTypeClick() {
+    const bool imap = m_ui->rgServerTypeIMAP4->isChecked();
+    m_ui->cbMailBoxLabel->setVisible(imap);
+    m_ui->cbMailBox->setVisible(imap);
+    if (!imap)
+        stopListing();
+}
+
+void AccountConfigPage::stopListing() {
+    m_lister->cancel();
+}
+
+void AccountConfigPage::cbMailBoxEnter() {
+    const QString text = m_ui->cbMailBox->currentText();
+    m_ui->cbMailBox->clear();
+    m_ui->cbMailBox->setEditText(text);
+    // The check uses only the text before a ":" as the IMAP4 server; so does the list.
+    const HostAndPort server = splitHostSetting(fieldText(m_ui->Edit26->text()));
+    m_lister->start(server.host, fieldText(m_ui->Edit27->text()),
+                    uiBytes(m_ui->Edit30->text()));
+}
+
+void AccountConfigPage::MailClientComboBox1Change() {
+    if (m_ui->MailClientComboBox1->currentIndex() != 1)
+        return;
+    const std::string file = prefs().dialogs().openFileName(
+        QStringLiteral("Browse for Email Client"), QStringLiteral("All Files (*)"));
+    std::error_code ec;
+    if (file.empty() || !std::filesystem::is_regular_file(file, ec))
+        return;
+    const int a = selectorAccount();
+    if (a >= 1 && a <= settings().accountCount())
+        settings().account(a).CustomMailClientPath = file;
+}
+
+void AccountConfigPage::repaintFields() {
+    checker().SetColorSet();
+}
+
+void AccountConfigPage::chooseSwatchColor(bool active) {
+    const std::uint32_t before = active ? m_activeColor : m_idleColor;
+    const std::optional<std::uint32_t> chosen = prefs().dialogs().chooseColor(before);
+    const std::uint32_t color = chosen.value_or(before);
+    setSwatch(active, color);
+    const int a = prefs().currentAccountIndex() + 1;
+    if (a >= 1 && a <= settings().accountCount())
+        (active ? settings().account(a).ActiveColor : settings().account(a).IdleColor) = color;
+    repaintFields();
+}
+
+void AccountConfigPage::CAccActiveClick() {
+    chooseSwatchColor(true);
+}
+
+void AccountConfigPage::CAccIdleClick() {
+    chooseSwatchColor(false);
+}
+
+void AccountConfigPage::ResetAccColorsClick() {
+    const CheckerColors& colors = mainSettings().Colors;
+    setSwatch(true, colors.Active);
+    setSwatch(false, colors.Idle);
+    const int a = prefs().currentAccountIndex() + 1;
+    if (a >= 1 && a <= settings().accountCount()) {
+        settings().account(a).ActiveColor = colors.Active;
+        settings().account(a).IdleColor = colors.Idle;
+    }
+    repaintFields();
+}
+
+} // namespace tarn

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "prefs/PrefsPage.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace Ui {
+class AccountConfigPage;
+}
+
+namespace tarn {
+
+class MailboxLister;
+
+// The "Account Configuration" page: one account's settings at a time, and the creation and
+// deletion of accounts. The hidden selector ComboBox6 names the account the next load brings
+// in; the dialog's current account index names the account the page holds.
+class AccountConfigPage : public PrefsPage {
+    Q_OBJECT
+public:
+    static constexpr const char* IllegalValueText = "You entered at least one illeagal value.";
+    static constexpr const char* NotANumberText =
+        "Error: That is not a number! Resetting the check frequency...";
+    static constexpr const char* LastAccountText = "You must have at least one account!";
+    static constexpr const char* DeleteQuestion = "Do you really want to delete ";
+
+    explicit AccountConfigPage(TF_Prefs& prefs, QWidget* parent = nullptr);
+    ~AccountConfigPage() override;
+
+    // Load: account (selector index + 1) into the page; nothing when the selector is empty.
+    void ComboBox6_update_sheet();
+    // Store: the page into account (current account index + 1). Throws TarnError when the
+    // frequency is not a number, after the text fields are stored.
+    void set_ComboBox6_settings();
+    // Store the account held (if any), then load the selected one; a failed store keeps the
+    // previous account.
+    void ComboBox6Change();
+    // Sets the selector (without its own change handling) and switches as ComboBox6Change.
+    void selectAccount(int index);
+    // Selector, tree nodes and the first account loaded, from memory.
+    void TabSheet9Show();
+    void NewButton1Click();
+    void DeletebuttonClick();
+    void Edit29Exit();
+    void CheckBox14Click();
+    void rgServerTypeClick();
+    void cbMailBoxEnter();
+    void MailClientComboBox1Change();
+    void CAccActiveClick();
+    void CAccIdleClick();
+    void ResetAccColorsClick();
+    void focusName();
+
+    MailboxLister& mailboxLister() { return *m_lister; }
+    std::uint32_t activeSwatch() const { return m_activeColor; }
+    std::uint32_t idleSwatch() const { return m_idleColor; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setSwatch(bool active, std::uint32_t color);
+    void showFrequency(int timerMs);
+    // The account the selector names (1-based), or 0.
+    int selectorAccount() const;
+    void chooseSwatchColor(bool active);
+    void repaintFields();
+    void stopListing();
+
+    std::unique_ptr<Ui::AccountConfigPage> m_ui;
+    MailboxLister* m_lister = nullptr;
+    std::uint32_t m_activeColor = 0;
+    std::uint32_t m_idleColor = 0;
+};
+
+} // namespace tarn

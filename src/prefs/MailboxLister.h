@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tarn {
+
+// Lists an IMAP4 server's top-level mailboxes on a thread of its own, so the
+// dialog keeps working while a slow or distant server answers. Only the answer to the latest
+// request arrives; an answer to an earlier or cancelled one is dropped.
+class MailboxLister : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
+
+    explicit MailboxLister(QObject* parent = nullptr);
+    ~MailboxLister() override;
+
+    void setPort(int port) { m_port = port; }
+    // Limits for connecting (greeting and login included) and for each answer.
+    void setTimeout(std::chrono::milliseconds t) { m_timeout = t; }
+
+    // Starts a listing; one still under way is abandoned.
+    void start(const std::string& host, const std::string& user, const std::string& password);
+    // Drops the answer of the listing under way.
+    void cancel();
+    bool pending() const { return m_pending; }
+
+signals:
+    void listed(const QStringList& names);
+    void failed(const QString& reason);
+
+private:
+    struct Channel;
+    void deliver(std::uint64_t generation, const QStringList& names, const QString& error, bool ok);
+
+    std::shared_ptr<Channel> m_channel;
+    std::uint64_t m_generation = 0;
+    bool m_pending = false;
+    int m_port = 143;
+    std::chrono::milliseconds m_timeout = kDefaultTimeout;
+};
+
+} // namespace tarn
