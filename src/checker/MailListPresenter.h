@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace tarn {
 
 // What the checker window asks of the mail list window, which sits above it.
@@ -15,6 +17,8 @@ public:
     virtual bool listVisible() const = 0;
     virtual void RebuildList(int account) = 0;
     virtual void BuildAccountMenu() = 0;
+    // A check of the account failed for this reason; shown where its activity shows.
+    virtual void showCheckFailure(int account, const std::string& reason) = 0;
     // Opens the program's help, or tells the user that there is none.
     virtual void help() = 0;
 };

@@ -4,6 +4,7 @@
 #include "checker/CheckerPlacement.h"
 #include "checker/CheckerTray.h"
 #include "checker/MailListPresenter.h"
+#include "checker/MenuIcons.h"
 #include "checker/NewMailNotifier.h"
 #include "checker/QtCheckHost.h"
 #include "checker/QtCheckTimer.h"
@@ -182,6 +183,13 @@ void TF_CheckerWindow::buildPopupMenu() {
     });
     connect(quit, &QAction::triggered, this, [this] { close(); });
     connect(m_popup, &QMenu::aboutToShow, this, [this] { updateWindowItems(); });
+
+    // The menu's pictures.
+    for (QAction* a : m_popup->findChildren<QAction*>()) {
+        const QIcon icon = MenuIcons::forItem(a->objectName());
+        if (!icon.isNull())
+            a->setIcon(icon);
+    }
 }
 
 void TF_CheckerWindow::updateWindowItems() {
@@ -437,6 +445,8 @@ void TF_CheckerWindow::EndOfCheckUpdate(const CheckResult& result) {
     if (result.failed)
         SetFieldHint(a, checkFieldHint(s.account(a).Name, timeOfDay(), result));
     if (m_mailList) {
+        if (result.failed)
+            m_mailList->showCheckFailure(a, result.failureReason());
         if ((result.listFlag && !result.unchanged) || result.deletedCount > 0) {
             const int view = m_mailList->viewAccount();
             if (view == a || view == 0)

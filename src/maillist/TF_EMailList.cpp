@@ -68,6 +68,13 @@ TF_EMailList::TF_EMailList(Session& session, TF_CheckerWindow& checker, QWidget*
     list->header()->setStretchLastSection(false);
     list->header()->setSectionsClickable(true);
     list->setColumnHidden(MailListModel::columnOf(ColumnTag::TagUID), true);
+    // Subject takes the room the other columns leave.
+    list->header()->setSectionResizeMode(MailListModel::columnOf(ColumnTag::TagSubject),
+                                         QHeaderView::Stretch);
+    // The list's small font: the designed column widths hold their texts.
+    QFont small = list->font();
+    small.setPointSize(8);
+    list->setFont(small);
     // The list's background is the desktop's button face, as the window's panels are.
     QPalette pal = list->palette();
     pal.setColor(QPalette::Base, pal.color(QPalette::Button));
@@ -428,6 +435,11 @@ void TF_EMailList::FormActivate() {
 void TF_EMailList::ReportStatus(int account, int kind, const std::string& text) {
     // The text crosses as bytes; the queue drops what is left when the window goes.
     m_toMain->post([this, account, kind, text] { applyStatus(account, kind, uiText(text)); });
+}
+
+void TF_EMailList::showCheckFailure(int account, const std::string& reason) {
+    // The same rule as the worker's own activity texts: seen while its account is viewed.
+    applyStatus(account, 1, QString::fromLatin1(FailedPrefix) + uiText(reason));
 }
 
 void TF_EMailList::applyStatus(int account, int kind, const QString& text) {

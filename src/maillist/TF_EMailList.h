@@ -45,6 +45,7 @@ public:
     static constexpr const char* NoHelpText = "No help file found";
     static constexpr const char* TooBigText = "Message is too big to retrieve.";
     static constexpr const char* DeletingText = "Deleting mails on next connection";
+    static constexpr const char* FailedPrefix = "Check failed: ";
     static constexpr int PanelWidths[3] = {120, 110, 250};
 
     // The window is created hidden; it reads its section of tarn.ini (LoadWindowSettings) and
@@ -59,6 +60,7 @@ public:
     bool listVisible() const override { return isVisible(); }
     void RebuildList(int account) override;
     void BuildAccountMenu() override;
+    void showCheckFailure(int account, const std::string& reason) override;
     void help() override { A_HelpExecute(); }
 
     // Any thread: a check worker's status. Applied on this window's thread.

@@ -65,6 +65,11 @@ TF_Prefs::TF_Prefs(Session& session, TF_CheckerWindow& checker, PrefsOptions opt
       m_ui(std::make_unique<Ui::TF_Prefs>()) {
     m_ui->setupUi(this);
     setFixedSize(ClientWidth, ClientHeight);
+    // The pages' fixed geometry is laid out for small dialog text; the desktop's larger
+    // default would clip captions and run labels into their fields.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
     m_dialogs = PrefsDialogs::system(this);
 
     QTabBar* tabs = m_ui->TabControl1;

@@ -307,6 +307,19 @@ TEST_F(CheckerWindowTest, TrayMenuItemsInOrder) {
     EXPECT_EQ(sub[3]->objectName(), "ResetWindowPositions1");
 }
 
+TEST_F(CheckerWindowTest, TrayMenuItemsCarryTheirPictures) {
+    makeWindow(1);
+    for (const char* name : {"Preferences1", "MailList1", "CheckforUpdate2", "Help1", "About2",
+                             "WindowPositions1", "online1", "Restore1", "CheckAll1", "Quit2"}) {
+        QAction* a = window->popupMenu()->findChild<QAction*>(QString::fromLatin1(name));
+        ASSERT_NE(a, nullptr) << name;
+        EXPECT_FALSE(a->icon().isNull()) << name;
+    }
+    // The checked items show their check marks instead.
+    for (const char* name : {"Floating2", "AlwaysonTop2"})
+        EXPECT_TRUE(window->findChild<QAction*>(QString::fromLatin1(name))->icon().isNull());
+}
+
 TEST_F(CheckerWindowTest, CheckAllWhileOfflineGoesOnlineAndTicksActiveAccounts) {
     makeWindow(2);
     window->scheduler().online1xClick();

@@ -799,6 +799,29 @@ TEST_F(MailListWindowTest, CheckerCommandsAndTheEndOfACheckReachTheList) {
     EXPECT_EQ(rows(), 3); // but the list is rebuilt
 }
 
+TEST_F(MailListWindowTest, AFailedChecksReasonShowsInTheActivityPanelOfItsView) {
+    accounts(2);
+    open();
+    CheckResult r;
+    r.account = 1;
+    r.failed = true;
+    r.failureKind = ErrorKind::TimedOut;
+    r.failureText = "No answer within 60000 ms.";
+    list->RebuildList(2);
+    checker->EndOfCheckUpdate(r);
+    EXPECT_EQ(list->statusPanelText(2), "");
+    list->RebuildList(1);
+    checker->EndOfCheckUpdate(r);
+    const QString shown = list->statusPanelText(2);
+    EXPECT_TRUE(shown.startsWith("Check failed: ")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("No answer within 60000 ms.")) << shown.toStdString();
+    // A check that did not fail leaves the panel to the worker's reports.
+    list->applyStatus(1, 1, "");
+    r.failed = false;
+    checker->EndOfCheckUpdate(r);
+    EXPECT_EQ(list->statusPanelText(2), "");
+}
+
 TEST_F(MailListWindowTest, ACommandWaitsForALockHeldByACheckAndThenCompletes) {
     accounts(1);
     put("m", 1);
