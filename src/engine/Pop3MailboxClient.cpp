@@ -233,6 +233,11 @@ void Pop3MailboxClient::send(std::size_t last) {
             messages += p.kind == Fetch::Message ? 1 : 0;
         }
     }
+    // Topping up waits until half the window is free, so commands go out in few, larger
+    // writes rather than one small one per answer read.
+    if (last == kNone && commands > 0 &&
+        (commands > kMaxCommandsInFlight / 2 || bytes > kMaxAnswerBytesInFlight / 2))
+        return;
     std::string batch;
     for (std::size_t k = firstUnsent(); k < m_queue.size(); ++k) {
         Pending& p = m_queue[k];

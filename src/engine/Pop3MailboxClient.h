@@ -27,7 +27,7 @@ namespace tarn {
 // Deletions are never sent ahead: a "DELE" must not go out once an earlier one has failed.
 class Pop3MailboxClient : public MailboxClient {
 public:
-    static constexpr std::size_t kMaxCommandsInFlight = 128;
+    static constexpr std::size_t kMaxCommandsInFlight = 256;
     static constexpr std::size_t kMaxAnswerBytesInFlight = 512 * 1024;
     static constexpr std::size_t kMaxMessagesInFlight = 8;
     static constexpr int kLookAhead = 200;
