@@ -13,6 +13,7 @@
 #include "maillist/EMailListViewerLink.h"
 #include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
+#include "prefs/GeneralPage.h"
 #include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
 
@@ -195,6 +196,11 @@ void TarnwickApp::start() {
         }
     }
     m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, kHomePage);
+    // The tips window and the preferences show the same "at startup" choice.
+    m_dykt->setStartupChoiceHandler([this](bool on) {
+        if (auto* general = m_prefs->page<GeneralPage>())
+            general->setTipsAtStartup(on);
+    });
 
     // The mail list's commands that open the other windows.
     m_viewer = std::make_unique<EMailListViewerLink>(*m_session, *m_mailList, w);

@@ -56,6 +56,9 @@ TF_DYKT::TF_DYKT(MainSettings& settings, const std::string& tipsPath, const std:
         move(area.x() + (area.width() - ClientWidth) / 2,
              area.y() + (area.height() - ClientHeight) / 2);
     }
+    // Shown at start by the program itself, so it leaves the keyboard where the user has it;
+    // the menu's "Tips" raises and activates it explicitly.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     if (m_settings.DYKTStartup)
         show();
     move(10, y());

@@ -19,37 +19,54 @@ CheckerField::CheckerField(int account, QWidget* parent) : QFrame(parent), m_acc
 
 QColor CheckerField::toQColor(std::uint32_t color) {
     if (color & 0x80000000u) {
-        // The desktop scheme's colours by their index, mapped onto the palette.
+        // The desktop scheme's colours by their index, mapped onto the palette. This is the
+        // one place that reads them: everything painted from the settings comes through here.
         const QPalette pal = QApplication::palette();
-        switch (color & 0xFFu) {
+        switch (color & 0x7FFFFFFFu) {
         case 1:  // desktop
         case 12: // application workspace
             return pal.color(QPalette::Dark);
+        case 0:  // scroll bar
         case 4:  // menu
+        case 10: // active border
+        case 11: // inactive border
         case 15: // button face
+        case 30: // menu bar
             return pal.color(QPalette::Button);
         case 5: // window
             return pal.color(QPalette::Base);
         case 7: // menu text
         case 8: // window text
             return pal.color(QPalette::WindowText);
+        case 2:  // active caption
         case 13: // highlight
+        case 27: // active caption's gradient
+        case 29: // menu highlight
             return pal.color(QPalette::Highlight);
+        case 9:  // caption text
         case 14: // highlight text
             return pal.color(QPalette::HighlightedText);
         case 16: // button shadow
             return pal.color(QPalette::Mid);
         case 17: // gray text
+        case 19: // inactive caption text
             return pal.color(QPalette::PlaceholderText);
         case 18: // button text
             return pal.color(QPalette::ButtonText);
         case 20: // button highlight
             return pal.color(QPalette::Light);
+        case 6:  // window frame
+        case 21: // dark shadow
+            return pal.color(QPalette::Shadow);
+        case 22: // light edge
+            return pal.color(QPalette::Midlight);
         case 24: // tooltip background
             return pal.color(QPalette::ToolTipBase);
         case 23: // tooltip text
             return pal.color(QPalette::ToolTipText);
-        default:
+        case 26: // hot-tracked item
+            return pal.color(QPalette::Link);
+        default: // inactive caption and its gradient, and unknown indexes
             return pal.color(QPalette::Window);
         }
     }

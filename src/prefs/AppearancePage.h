@@ -10,7 +10,7 @@ class AppearancePage;
 
 namespace tarn {
 
-// The "Visual Appearance" page. Its form carries the caption, introduction and level notices.
+// The "Visual Appearance" page: blinking fields and the animated tray icon.
 class AppearancePage : public PrefsPage {
     Q_OBJECT
 public:

@@ -10,13 +10,20 @@ class GeneralPage;
 
 namespace tarn {
 
-// The "General Preferences" page (tree node "General Prefs"). Its form carries the caption,
-// introduction and level notices.
+// The "General Preferences" page: start-up, mail list and download options.
 class GeneralPage : public PrefsPage {
     Q_OBJECT
 public:
     explicit GeneralPage(TF_Prefs& prefs, QWidget* parent = nullptr);
     ~GeneralPage() override;
+
+    // The download limit's check when the focus leaves it.
+    void MaxDlEditExit();
+    // The tips window's "Show this window at startup" as it was closed.
+    void setTipsAtStartup(bool on);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::unique_ptr<Ui::GeneralPage> m_ui;

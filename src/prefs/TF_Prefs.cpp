@@ -53,6 +53,9 @@ PrefsDialogs PrefsDialogs::system(QWidget* parent) {
     d.error = [parent](const QString& text) {
         QMessageBox::critical(parent, QStringLiteral("Error"), text);
     };
+    d.warning = [parent](const QString& text) {
+        QMessageBox::warning(parent, QStringLiteral("Warning"), text);
+    };
     return d;
 }
 

@@ -45,6 +45,8 @@ struct PrefsDialogs {
     std::function<bool(const QString& text)> confirm;
     // An error message box (OK).
     std::function<void(const QString& text)> error;
+    // A warning message box (OK).
+    std::function<void(const QString& text)> warning;
 
     static PrefsDialogs system(QWidget* parent);
 };
@@ -114,6 +116,13 @@ public:
     AccountConfigPage& accountPage() { return *m_accountPage; }
     AccountsPage& accountsPage() { return *m_accountsPage; }
     ShortcutsPage& shortcutsPage() { return *m_shortcutsPage; }
+    // The page of a class, null if there is none.
+    template <class Page> Page* page() const {
+        for (PrefsPage* p : m_pages)
+            if (auto* found = qobject_cast<Page*>(p))
+                return found;
+        return nullptr;
+    }
 
     // --- the tree by absolute index (pre-order over all nodes; "Accounts" is 0) ---
     QTreeWidgetItem* nodeAt(int absoluteIndex) const;

@@ -11,12 +11,15 @@
 #include "fakes/RecordingCheckHost.h"
 #include "fakes/ScriptedServer.h"
 #include "maillist/TF_EMailList.h"
+#include "prefs/TF_Prefs.h"
 #include "platform/NamedMutex.h"
 #include "platform/PowerOff.h"
 #include "store/MailStoreFiles.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -118,6 +121,24 @@ TEST_F(TarnwickAppTest, TipsAtStart) {
     a->mailList().ips1Click(); // "Tips..."
     EXPECT_TRUE(a->tips().isVisible());
     EXPECT_EQ(a->tips().tipNumber(), 1);
+    a->exitProcedure();
+}
+
+// The tips window's "Show this window at startup" and the preferences' "Show tips at startup"
+// show the same choice, and the next write of the settings keeps it.
+TEST_F(TarnwickAppTest, TipsWindowChoiceReachesThePreferences) {
+    auto a = startApp();
+    ASSERT_TRUE(a->tips().isVisible());
+    a->prefs().openPreferences();
+    auto* box = a->prefs().findChild<QCheckBox*>("dyktCheckBox");
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(box->isChecked());
+    a->tips().findChild<QCheckBox*>("cbShowAgain")->setChecked(false);
+    a->tips().TFr_DYKT1bCloseClick();
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(a->session().settings().Main.DYKTStartup);
+    a->prefs().findChild<QPushButton*>("SaveButton")->click();
+    EXPECT_FALSE(IniFile(dir.file("tarn.ini")).readBool("Main", "DYKTStartup", true));
     a->exitProcedure();
 }
 

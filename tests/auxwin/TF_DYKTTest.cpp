@@ -53,6 +53,8 @@ TEST_F(TF_DYKTTest, ShownAtStartAndCyclingThroughTheTips) {
     EXPECT_EQ(w->size(), QSize(235, 216));
     EXPECT_EQ(w->x(), 10);
     EXPECT_TRUE(w->windowFlags() & Qt::Tool);
+    // Opened by the program, not by the user: it must not take the keyboard.
+    EXPECT_TRUE(w->testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_EQ(child<QLabel>(*w, "Label1")->buddy(), child<QPlainTextEdit>(*w, "mDYKT"));
     EXPECT_EQ(child<QPlainTextEdit>(*w, "mDYKT")->size(), QSize(209, 121));
     EXPECT_EQ(child<QCheckBox>(*w, "cbShowAgain")->text(),

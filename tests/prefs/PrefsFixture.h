@@ -29,8 +29,13 @@
 
 namespace tarn::test {
 
+// Never powers off; counts the requests a shutdown filter's countdown makes.
 struct NoPowerOff : PowerOff {
-    bool powerOff() override { return false; }
+    bool powerOff() override {
+        ++calls;
+        return false;
+    }
+    int calls = 0;
 };
 
 // A session in a temporary working folder, its checker window on fake timers (checks are only
