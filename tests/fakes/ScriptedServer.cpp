@@ -415,6 +415,11 @@ void ScriptedServer::serve(Link& link) {
                 } else if (m_hasUnmatched) {
                     reply = m_unmatched;
                     answer = true;
+                } else if (line == "CAPA") {
+                    // What a POP3 server from before capabilities says; a script that wants
+                    // otherwise has a rule for it.
+                    reply = "-ERR unknown command\r\n";
+                    answer = true;
                 }
             }
             if (!answer)
