@@ -18,4 +18,12 @@ std::string uiBytes(const QString& text) {
     return text.toStdString();
 }
 
+std::string uiLineBytes(const QString& text) {
+    std::string s = uiBytes(text);
+    for (char& c : s)
+        if (c == '\r' || c == '\n' || c == '\0')
+            c = ' ';
+    return s;
+}
+
 } // namespace tarn

@@ -15,4 +15,8 @@ QString uiText(std::string_view bytes);
 // Text from a window back to bytes: UTF-8.
 std::string uiBytes(const QString& text);
 
+// The same for a value the settings file keeps on one line: a line break or NUL pasted into
+// the field becomes a blank, so the value reads back as it was stored.
+std::string uiLineBytes(const QString& text);
+
 } // namespace tarn

@@ -44,12 +44,12 @@ QString MailListModel::accountName(int account) const {
 }
 
 int MailListModel::rowIcon(int row) const {
-    return m_rows.row(static_cast<std::size_t>(row)).icon;
+    return m_rows.icon(static_cast<std::size_t>(row));
 }
 
 QString MailListModel::cellText(int row, int tag) const {
     const std::size_t i = static_cast<std::size_t>(row);
-    const MailListRows::Row& r = m_rows.row(i);
+    const MailListRows::Row r = m_rows.row(i);
     switch (tag) {
     case maillist::TagSubject:
         return uiText(m_rows.subject(i));

@@ -537,10 +537,12 @@ void TF_EMailList::selectionRule(int row, int selectedCount, bool wasNoneSelecte
     bool show3 = m_items[3]->isVisible();
     bool show4 = m_items[4]->isVisible();
     if (row >= 0 && row < m_model->rowCount()) {
-        const std::string uid(m_model->rows().uid(static_cast<std::size_t>(row)));
+        // By UID and account: two accounts on one server often report the same UIDs, and the
+        // other account's record would tell the wrong story about this row's body.
+        const MessageKey key = keyOfRow(row);
         try {
             NamedLock lock(m_session.db().mutex());
-            if (std::optional<MailRecord> rec = m_session.db().FindByUid(uid)) {
+            if (std::optional<MailRecord> rec = m_session.db().FindMessage(key.UID, key.Account)) {
                 if (!rec->Body) {
                     show3 = true, show4 = false, m = false;
                 } else {

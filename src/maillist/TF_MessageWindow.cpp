@@ -25,6 +25,10 @@ TF_MessageWindow::TF_MessageWindow(Session& session, MessageWindowHost& host,
 
     m_strip = new QWidget(this);
     m_strip->setObjectName(QStringLiteral("Panel1"));
+    // The strip's controls have fixed widths; at the list's small font their captions fit.
+    QFont small = m_strip->font();
+    small.setPointSize(8);
+    m_strip->setFont(small);
 
     m_convert = new QCheckBox(QStringLiteral("Convert HTML"), m_strip);
     m_convert->setObjectName(QStringLiteral("ConvertHTMLBox"));

@@ -5,6 +5,7 @@
 #include "checker/TF_CheckerWindow.h"
 #include "checker/TF_ShutdownForm.h"
 #include "checker/UiText.h"
+#include "core/IniFile.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "engine/Session.h"
@@ -40,6 +41,8 @@ FilterPage::FilterPage(TF_Prefs& prefs, QWidget* parent)
     m_ui->setupUi(this);
     m_ui->Filter_SoundFile->hide();
     m_ui->ComboBoxEx1->hide();
+    // What the settings file can hold on one line.
+    m_ui->Filter_arg_edit->setMaxLength(static_cast<int>(IniFile::kMaxValueLength));
 
     m_model = new FilterListModel(this);
     QListView* list = m_ui->FilterListBox;
@@ -292,8 +295,8 @@ bool FilterPage::SaveFilter(int index) {
     f.IfCondition = condition;
     f.Account = account;
     f.Action = action;
-    f.Argument = uiBytes(argument);
-    f.SoundFile = uiBytes(m_ui->Filter_SoundFile->text());
+    f.Argument = uiLineBytes(argument);
+    f.SoundFile = uiLineBytes(m_ui->Filter_SoundFile->text());
     f.Icon = m_ui->ComboBoxEx1->currentIndex();
     f.Active = true;
 

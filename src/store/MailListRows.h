@@ -16,6 +16,7 @@ namespace tarn {
 // and UID is derived from a few numbers when a row is painted.
 class MailListRows {
 public:
+    // One row's numbers as the list reads them.
     struct Row {
         std::uint32_t text = 0; // offset of subject, then sender, then UID in the text buffer
         std::uint16_t subjectLen = 0;
@@ -43,18 +44,46 @@ public:
     // read so far; it returns false then.
     bool fill(const MailListDB& db, int account);
 
-    const Row& row(std::size_t i) const { return m_rows[i]; }
+    Row row(std::size_t i) const;
     std::string_view subject(std::size_t i) const;
     std::string_view sender(std::size_t i) const;
     std::string_view uid(std::size_t i) const;
-    bool deleting(std::size_t i) const { return (m_rows[i].flags & FlagDeleting) != 0; }
-    bool retrieving(std::size_t i) const { return (m_rows[i].flags & FlagRetrieving) != 0; }
+    int icon(std::size_t i) const { return m_rows[i].bits & IconMask; }
+    bool deleting(std::size_t i) const { return (m_rows[i].bits & BitDeleting) != 0; }
+    bool retrieving(std::size_t i) const { return (m_rows[i].bits & BitRetrieving) != 0; }
 
     // Bytes held for the rows (capacities included).
     std::size_t memoryBytes() const;
 
 private:
-    std::vector<Row> m_rows;
+    // 24 bytes a row: the list may hold a hundred thousand. Values that do not fit (a size of
+    // 4 GB or more or below 0, an account number past 65535, a UID longer than 255 bytes)
+    // are kept whole in m_wide, which real mailboxes leave empty.
+    struct Packed {
+        double date = 0;
+        std::uint32_t text = 0;
+        std::uint32_t size = 0;
+        std::uint16_t subjectLen = 0;
+        std::uint16_t senderLen = 0;
+        std::uint16_t account = 0;
+        std::uint8_t uidLen = 0;
+        std::uint8_t bits = 0; // icon, the two flags, and whether m_wide holds the row
+    };
+    static_assert(sizeof(Packed) == 24);
+    static constexpr std::uint8_t IconMask = 0x1F;
+    static constexpr std::uint8_t BitDeleting = 0x20;
+    static constexpr std::uint8_t BitRetrieving = 0x40;
+    static constexpr std::uint8_t BitWide = 0x80;
+    struct Wide {
+        std::uint32_t row = 0;
+        std::uint16_t uidLen = 0;
+        std::int32_t account = 0;
+        std::int64_t size = 0;
+    };
+    const Wide* wide(std::size_t i) const;
+
+    std::vector<Packed> m_rows;
+    std::vector<Wide> m_wide; // by row, ascending
     std::string m_text;
 };
 

@@ -17,8 +17,8 @@ int rowIcon(bool deleting, int customIcon, bool subjectAndSenderEmpty, bool hasB
 }
 
 int rowIcon(const MailRecord& r) {
-    const bool empty =
-        r.Subject.value_or(std::string()).empty() && r.Sender.value_or(std::string()).empty();
+    // No copies of the texts: this runs for every row of a rebuild.
+    const bool empty = (!r.Subject || r.Subject->empty()) && (!r.Sender || r.Sender->empty());
     return rowIcon(r.Delete.value_or(false), r.icon.value_or(0), empty, r.Body.has_value());
 }
 

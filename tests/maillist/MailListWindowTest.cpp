@@ -668,6 +668,32 @@ TEST_F(MailListWindowTest, SelectionRuleSwapsRetrieveBodyAndShowMessageAndTheEnt
     EXPECT_TRUE(action("DeleteMail1")->isEnabled());
 }
 
+TEST_F(MailListWindowTest, SelectionRuleReadsTheRowsOwnAccountWhenTwoAccountsShareAUid) {
+    // One server, two users: the servers' UIDs repeat across accounts. The row with a body
+    // must offer Show Message even when the other account's record comes first.
+    accounts(2);
+    put("same", 1);
+    add("same", 2).Body = "text";
+    store();
+    open();
+    for (int view : {0, 2}) {
+        list->RebuildList(view);
+        int withBody = -1;
+        for (int r = 0; r < rows(); ++r) {
+            if (cell(r, maillist::TagAccount) == QStringLiteral("acc2"))
+                withBody = r;
+        }
+        ASSERT_GE(withBody, 0) << view;
+        select({withBody});
+        EXPECT_TRUE(action("A_ShowMessage")->isEnabled()) << view;
+        EXPECT_FALSE(action("A_RetrieveBody")->isEnabled()) << view;
+    }
+    list->RebuildList(1);
+    select({0});
+    EXPECT_FALSE(action("A_ShowMessage")->isEnabled());
+    EXPECT_TRUE(action("A_RetrieveBody")->isEnabled());
+}
+
 TEST_F(MailListWindowTest, ToolbarTogglesShowButtonsAndSeparatorsFollowTheirNeighbours) {
     accounts(1);
     open();

@@ -545,6 +545,23 @@ void serveSlowly(test::ScriptedServer& srv, char letter) {
     srv.setChunking(4, 10ms);
 }
 
+TEST_F(FilterPageTest, ArgumentsReadBackFromTheFileAsTheyWereStored) {
+    open(1);
+    const QString inputs[] = {QString("two\nlines\r\nthree"), QString(5000, QLatin1Char('x')),
+                              QString("[Filter 0]"), QString("a=b;c")};
+    for (const QString& input : inputs) {
+        compose(3, input, 0, 1);
+        click("ActivateFilterButton");
+    }
+    ASSERT_EQ(table().size(), 4u);
+    EXPECT_EQ(table()[0].Argument, "two lines  three");
+    click("SaveButton");
+    ASSERT_EQ(prefs->lastDiscardedError(), "");
+    Settings reread;
+    loadSettingsFile(dir.file("tarn.ini"), {}, reread);
+    EXPECT_EQ(reread.Filters, table());
+}
+
 TEST_F(FilterPageTest, ApplyAndEditsWhileFourChecksRunLoseNothing) {
     open(4, {rule(3, "Offer", 0, 1)});
     std::vector<std::unique_ptr<test::ScriptedServer>> servers;

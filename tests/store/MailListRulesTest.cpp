@@ -199,5 +199,55 @@ TEST_F(MailListRowsTest, FillKeepsTheTablesOrderSkipsHiddenAndCarriesTexts) {
     EXPECT_TRUE(rows.empty());
 }
 
+TEST(MailListRows, ValuesPastTheCompactRowComeBackWhole) {
+    // Sizes, account numbers and UID lengths that do not fit the compact row, between rows
+    // that do: every row reads back exactly what was appended.
+    struct Case {
+        long long size;
+        int account;
+        std::size_t uidLen;
+        int icon;
+        bool deleting;
+    };
+    const Case cases[] = {
+        {0, 1, 8, 0, false},
+        {4294967295LL, 65535, 255, 14, true},
+        {4294967296LL, 2, 8, 0, false},
+        {-5, 3, 8, 2, false},
+        {100, 70000, 8, 0, true},
+        {100, 1, 300, 7, false},
+        {2147483648LL, 0, 0, 0, false},
+    };
+    MailListRows rows;
+    int n = 0;
+    for (const Case& c : cases) {
+        MailRecord r;
+        r.UID = std::string(c.uidLen, static_cast<char>('a' + n));
+        r.Account = c.account;
+        r.Size = c.size;
+        r.Subject = "s" + std::to_string(n);
+        r.Sender = "from " + std::to_string(n);
+        r.Delete = c.deleting;
+        r.RetrieveMail = !c.deleting;
+        r.icon = c.icon;
+        rows.append(r);
+        ++n;
+    }
+    ASSERT_EQ(rows.size(), std::size(cases));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(rows.row(i).size, c.size);
+        EXPECT_EQ(rows.row(i).account, c.account);
+        EXPECT_EQ(rows.uid(i), std::string(c.uidLen, static_cast<char>('a' + i)));
+        EXPECT_EQ(rows.subject(i), "s" + std::to_string(i));
+        EXPECT_EQ(rows.sender(i), "from " + std::to_string(i));
+        EXPECT_EQ(rows.deleting(i), c.deleting);
+        EXPECT_EQ(rows.retrieving(i), !c.deleting);
+        EXPECT_EQ(rows.icon(i), c.deleting ? IconDeleting : (c.icon > 0 ? c.icon : IconNoBody));
+        EXPECT_EQ(rows.row(i).icon, rows.icon(i));
+    }
+}
+
 } // namespace
 } // namespace tarn::maillist
