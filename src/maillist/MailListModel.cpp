@@ -78,7 +78,10 @@ QVariant MailListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
     case Qt::AccessibleTextRole:
-        if (role == Qt::ToolTipRole && tag != maillist::TagSubject && tag != maillist::TagSender)
+        // The texts that may be cut at their column's width: subject, sender, account name
+        // and action.
+        if (role == Qt::ToolTipRole && tag != maillist::TagSubject && tag != maillist::TagSender &&
+            tag != maillist::TagAccount && tag != maillist::TagAction)
             return QVariant();
         return cellText(index.row(), tag);
     case Qt::DecorationRole:
