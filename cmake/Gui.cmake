@@ -39,11 +39,11 @@ if(_app)
     add_library(tarn_app STATIC ${_applib})
     target_include_directories(tarn_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
     target_link_libraries(tarn_app PUBLIC tarn_auxwin)
-    # Default files the program installs into the working folder on its first run.
+    # Default files the program copies into the working folder on its first run: the
+    # sounds, tips, help, read-me and FAQ.
+    file(GLOB _defaults CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults/*)
     qt_add_resources(tarn_app tarn_defaults PREFIX "/defaults"
-                     BASE ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults
-                     FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults/dykt.ini
-                           ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults/help.html)
+                     BASE ${CMAKE_CURRENT_SOURCE_DIR}/resources/defaults FILES ${_defaults})
   else()
     add_library(tarn_app INTERFACE)
     target_link_libraries(tarn_app INTERFACE tarn_auxwin)

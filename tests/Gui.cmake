@@ -32,3 +32,17 @@ if(TARGET tarn_app)
     target_link_libraries(test_prefs PRIVATE Qt6::Test)
   endif()
 endif()
+
+# Installing into a temporary prefix, then starting the installed program.
+if(TARGET tarnwick)
+  tarn_test(test_install install tarn_platform)
+  if(TARGET test_install)
+    add_dependencies(test_install tarnwick tarnwick-check)
+    if(TARGET tarn_icons)
+      add_dependencies(test_install tarn_icons)
+    endif()
+    target_compile_definitions(test_install PRIVATE TARN_CMAKE_COMMAND="${CMAKE_COMMAND}"
+                               TARN_BINARY_DIR="${CMAKE_BINARY_DIR}"
+                               TARN_DEFAULTS_DIR="${CMAKE_SOURCE_DIR}/resources/defaults")
+  endif()
+endif()

@@ -1,12 +1,15 @@
 #include "app/TarnwickApp.h"
 
+#include "auxwin/TF_About.h"
 #include "auxwin/TF_DYKT.h"
+#include "auxwin/TF_Update.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/QtSoundPlayer.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
 #include "core/CheckerLayout.h"
 #include "core/CommandLine.h"
+#include "core/ProgramAddresses.h"
 #include "core/Settings.h"
 #include "core/StartupDecisions.h"
 #include "engine/Session.h"
@@ -19,6 +22,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -29,6 +33,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -37,8 +42,6 @@ namespace tarn {
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
-
-constexpr const char* kHomePage = "http://www.example.org/tarnwick/";
 
 void onSignal(int) {
     const char byte = 1;
@@ -56,8 +59,12 @@ TarnwickApp::~TarnwickApp() {
     m_prefs.reset();
     m_viewer.reset();
     m_dykt.reset();
-    if (m_window)
+    if (m_window) {
         m_window->setMailList(nullptr);
+        m_window->setAuxCommands({});
+    }
+    m_about.reset();
+    m_update.reset();
     m_mailList.reset();
     m_window.reset();
 }
@@ -71,6 +78,8 @@ void TarnwickApp::start() {
     m_session->setWorkingFolder(before.WorkingFolder);
     m_addMenu = before.AddMenu;
     m_prefsName = before.PrefsName;
+    if (m_options.programPath.empty())
+        m_options.programPath = QCoreApplication::applicationFilePath().toStdString();
 
     PowerOff& powerOff = m_options.powerOff ? *m_options.powerOff : systemPowerOff();
     m_window = std::make_unique<TF_CheckerWindow>(*m_session, powerOff, m_options.timers);
@@ -105,6 +114,10 @@ void TarnwickApp::start() {
         loadSettingsFile(m_session->path(kSettingsFileName), inputs, settings);
     m_releaseChanged = read.ReleaseChanged;
     m_firstStart = read.FirstStart;
+    // A first run gets the shipped sounds, tips, help, read-me and FAQ; later runs leave the
+    // working folder as the user keeps it.
+    if (m_firstStart)
+        copyShippedFiles();
 
     // The window starts online; the saved state and AlwaysOffline may take it offline.
     const StartOnlineDecision online = decideStartOnline(settings.Main);
@@ -140,6 +153,8 @@ void TarnwickApp::start() {
     // The preferences dialog's creation hides the checker window when it should start hidden.
     PrefsOptions prefsOptions;
     prefsOptions.addMenu = m_addMenu;
+    prefsOptions.programPath = m_options.programPath;
+    prefsOptions.PrefsName = m_prefsName;
     prefsOptions.imapPort = m_options.checkOptions.imapPort;
     m_prefs = std::make_unique<TF_Prefs>(*m_session, w, std::move(prefsOptions));
     m_prefs->setFirstStart(m_firstStart);
@@ -147,6 +162,8 @@ void TarnwickApp::start() {
     if (auto* preferences = w.popupMenu()->findChild<QAction*>(QStringLiteral("Preferences1")))
         connect(preferences, &QAction::triggered, m_prefs.get(),
                 [this] { m_prefs->openPreferences(); });
+
+    createAuxWindows();
 
     StoreLoadOptions load;
     load.folder = m_session->workingFolder();
@@ -180,22 +197,9 @@ void TarnwickApp::start() {
         }
     }
 
-    // The tips file and the help ship inside the program; a first start puts them into the
-    // working folder, where the user may edit them. The tips window is the last window created.
+    // The tips window is the last window created.
     const std::string tipsPath = m_session->path("dykt.ini");
-    if (m_firstStart) {
-        for (const char* name : {"dykt.ini", TF_EMailList::HelpFileName}) {
-            const QString target =
-                QFile::decodeName(QByteArray::fromStdString(m_session->path(name)));
-            if (QFileInfo::exists(target))
-                continue;
-            // The copy of a resource is read-only; the user's copy is not.
-            if (QFile::copy(QStringLiteral(":/defaults/") + QString::fromLatin1(name), target))
-                QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner |
-                                                  QFile::ReadGroup | QFile::ReadOther);
-        }
-    }
-    m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, kHomePage);
+    m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, ProgramAddresses::homePage());
     // The tips window and the preferences show the same "at startup" choice.
     m_dykt->setStartupChoiceHandler([this](bool on) {
         if (auto* general = m_prefs->page<GeneralPage>())
@@ -212,6 +216,40 @@ void TarnwickApp::start() {
         m_dykt->raise();
         m_dykt->activateWindow();
     });
+    m_mailList->setHook(TF_EMailList::Hook::About, [this] { m_about->showCentred(); });
+}
+
+void TarnwickApp::copyShippedFiles() {
+    // The default files ship inside the program, so no installation layout can lose them;
+    // the working folder gets an editable copy of each it lacks, never replacing the user's.
+    const QDir shipped(QStringLiteral(":/defaults"));
+    for (const QString& name : shipped.entryList(QDir::Files, QDir::Name)) {
+        const QString target =
+            QFile::decodeName(QByteArray::fromStdString(m_session->path(name.toStdString())));
+        const QFileInfo info(target);
+        if (info.exists() || info.isSymLink())
+            continue;
+        QFile source(shipped.filePath(name));
+        if (!source.copy(target)) {
+            std::fprintf(stderr, "tarnwick: cannot copy %s into %s: %s\n", qPrintable(name),
+                         m_session->workingFolder().c_str(), qPrintable(source.errorString()));
+            continue;
+        }
+        // The copy of a resource is read-only; the user's copy is not.
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                          QFile::ReadOther);
+    }
+}
+
+void TarnwickApp::createAuxWindows() {
+    m_about = std::make_unique<TF_About>(uiText(ProgramAddresses::homePage()),
+                                         [this] { m_update->LaunchHomePage(); });
+    m_update = std::make_unique<TF_Update>();
+    TF_CheckerWindow::AuxCommands aux;
+    aux.checkForUpdate = [this] { m_update->showCentred(); };
+    aux.about = [this] { m_about->showCentred(); };
+    aux.minimised = [this] { m_about->setGotcha(); };
+    m_window->setAuxCommands(std::move(aux));
 }
 
 void TarnwickApp::saveSettings() {

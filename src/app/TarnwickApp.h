@@ -17,11 +17,13 @@ class CheckTimerFactory;
 class PowerOff;
 class Session;
 class SoundPlayer;
+class TF_About;
 class TF_CheckerWindow;
 class TF_Prefs;
 class TF_DYKT;
 class EMailListViewerLink;
 class TF_EMailList;
+class TF_Update;
 
 struct StartOptions {
     std::vector<std::string> args;       // the command line without the program name
@@ -31,6 +33,7 @@ struct StartOptions {
     std::string lockSuffix;              // tests keep their named locks apart
     SoundPlayer* soundPlayer = nullptr;  // null: the program's own media player
     CheckOptions checkOptions;
+    std::string programPath; // the program's own file; empty: this process's
 };
 
 // Runs the program's start-up and its exit procedure around the checker window.
@@ -56,6 +59,8 @@ public:
     TF_Prefs& prefs() { return *m_prefs; }
     TF_DYKT& tips() { return *m_dykt; }
     TF_EMailList& mailList() { return *m_mailList; }
+    TF_About& about() { return *m_about; }
+    TF_Update& update() { return *m_update; }
     bool firstStart() const { return m_firstStart; }
     bool releaseChanged() const { return m_releaseChanged; }
     bool addMenu() const { return m_addMenu; }
@@ -66,6 +71,8 @@ public:
 
 private:
     void saveSettings();
+    void copyShippedFiles();
+    void createAuxWindows();
 
     StartOptions m_options;
     std::unique_ptr<Session> m_session;
@@ -74,6 +81,8 @@ private:
     std::unique_ptr<TF_DYKT> m_dykt;
     std::unique_ptr<EMailListViewerLink> m_viewer;
     std::unique_ptr<TF_EMailList> m_mailList;
+    std::unique_ptr<TF_About> m_about;
+    std::unique_ptr<TF_Update> m_update;
     bool m_firstStart = false;
     bool m_releaseChanged = false;
     bool m_addMenu = false;

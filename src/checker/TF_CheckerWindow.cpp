@@ -88,12 +88,13 @@ TF_CheckerWindow::TF_CheckerWindow(Session& session, PowerOff& powerOff, CheckTi
     m_shutdown = new ShutdownCountdown(powerOff, this);
 
     buildPopupMenu();
-
     CheckerPlacement::Hooks placementHooks;
     placementHooks.ApplyOpacity = [this] { ApplyOpacity(); };
     placementHooks.EShowTest = [this] { EShowTest(); };
-    // The about box's "Gotcha" goes here once the program has an about box.
-    placementHooks.minimised = [] {};
+    placementHooks.minimised = [this] {
+        if (m_aux.minimised)
+            m_aux.minimised();
+    };
     m_placement =
         new CheckerPlacement(*this, *m_panel, m_session, m_snap, std::move(placementHooks), this);
     m_placement->attachMenu(*m_popup);
@@ -196,6 +197,28 @@ void TF_CheckerWindow::updateWindowItems() {
     for (const char* name : kWindowItems) {
         if (auto* item = static_cast<MenuItem*>(m_popup->findChild<QAction*>(name)))
             item->setEnabled(item->answered());
+    }
+}
+
+void TF_CheckerWindow::setAuxCommands(AuxCommands commands) {
+    for (const QMetaObject::Connection& c : m_auxConnections)
+        disconnect(c);
+    m_auxConnections.clear();
+    m_aux = std::move(commands);
+    const struct {
+        const char* action;
+        std::function<void()> AuxCommands::*command;
+    } items[] = {{"CheckforUpdate2", &AuxCommands::checkForUpdate},
+                 {"About2", &AuxCommands::about}};
+    for (const auto& item : items) {
+        QAction* a = m_popup->findChild<QAction*>(QString::fromLatin1(item.action));
+        if (!a || !(m_aux.*item.command))
+            continue;
+        const auto command = item.command;
+        m_auxConnections.push_back(connect(a, &QAction::triggered, this, [this, command] {
+            if (m_aux.*command)
+                (m_aux.*command)();
+        }));
     }
 }
 

@@ -57,6 +57,14 @@ public:
     void launchMailClient(int account);
     // Runs when the window is asked to close, before the close is granted (the exit).
     void setCloseHandler(std::function<void()> handler) { m_onClose = std::move(handler); }
+    // The windows above this one that its menu and its minimise reach.
+    struct AuxCommands {
+        std::function<void()> checkForUpdate; // "Check for Update..."
+        std::function<void()> about;          // "About..."
+        std::function<void()> minimised;      // after a minimise request hid the window
+    };
+    // The menu items answer the commands that are set; the others show disabled.
+    void setAuxCommands(AuxCommands commands);
 
     // --- operations of the checker window ---
     // Sizes the per-account objects to the accounts; moveForNewAccounts applies the
@@ -152,6 +160,8 @@ private:
     bool m_activatedOnce = false;
     WindowSnap m_snap;
     std::function<void()> m_onClose;
+    AuxCommands m_aux;
+    std::vector<QMetaObject::Connection> m_auxConnections;
     MailListPresenter* m_mailList = nullptr;
 };
 

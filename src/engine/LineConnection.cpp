@@ -213,6 +213,17 @@ std::string LineConnection::ReadBytes(std::size_t n) {
     return out;
 }
 
+std::string LineConnection::ReadSome(std::size_t max) {
+    if (m_lineTooLong)
+        fail(TarnError(ErrorKind::OverBudget, kTooLong));
+    if (buffered() == 0 && !fill())
+        return std::string();
+    const std::size_t n = std::min(max, buffered());
+    std::string out(m_buffer.data() + m_pos, n);
+    m_pos += n;
+    return out;
+}
+
 void LineConnection::WriteLn(std::string_view line) {
     std::string data;
     data.reserve(line.size() + 2);

@@ -77,6 +77,9 @@ public:
     std::string ReadLn();
     // Exactly n bytes (for counted data such as IMAP literals); no line limit applies.
     std::string ReadBytes(std::size_t n);
+    // What has arrived, up to max bytes, waiting for one read when nothing is buffered; an
+    // empty string once the peer has closed (for data that ends with the connection).
+    std::string ReadSome(std::size_t max);
     void WriteLn(std::string_view line);
     // The bytes as given, no line end added.
     void Write(std::string_view data);

@@ -60,14 +60,17 @@ MailClientLauncher::MailClientLauncher(ProcessLauncher& launcher, HandlerQuery h
     : m_launcher(launcher), m_handlerQuery(std::move(handlerQuery)),
       m_dataDirs(std::move(dataDirs)) {}
 
+std::string MailClientLauncher::cutAtOptionOrQuote(const std::string& command) {
+    std::size_t start = 0;
+    if (!command.empty() && command[0] == '"')
+        start = 1;
+    const std::size_t end = command.find_first_of("-\"", start);
+    return command.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 std::string MailClientLauncher::cutHandlerCommand(const std::string& handlerCommand,
                                                   const std::string& programsFolder) {
-    std::size_t start = 0;
-    if (!handlerCommand.empty() && handlerCommand[0] == '"')
-        start = 1;
-    const std::size_t end = handlerCommand.find_first_of("-\"", start);
-    std::string cmd =
-        handlerCommand.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string cmd = cutAtOptionOrQuote(handlerCommand);
 
     static const std::string placeholder = "%ProgramFiles%";
     for (std::size_t pos = cmd.find(placeholder); pos != std::string::npos;

@@ -40,6 +40,9 @@ public:
     // double quote) up to the first "-" or double quote, then "%ProgramFiles%" replaced.
     static std::string cutHandlerCommand(const std::string& handlerCommand,
                                          const std::string& programsFolder);
+    // The first part of that rule, which the browser launcher shares: from the first character
+    // (the second after a leading double quote) up to the first "-" or double quote.
+    static std::string cutAtOptionOrQuote(const std::string& command);
     // The command to start: the custom one unless DefaultMailClient is 0, with " -mail"
     // appended for Netscape and Mozilla programs.
     static std::string clientCommand(int DefaultMailClient, const std::string& CustomMailClientPath,

@@ -6,6 +6,7 @@
 #include "core/CheckFrequency.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
+#include "engine/ServerEndpoint.h"
 #include "engine/Session.h"
 #include "engine/TIdCheckThread.h"
 #include "prefs/MailboxLister.h"
@@ -70,8 +71,9 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     m_ui->Edit29->installEventFilter(this);
 
     // An answer for other server data than the fields now hold is of no use.
-    for (QLineEdit* e : {m_ui->Edit26, m_ui->Edit27, m_ui->Edit30})
+    for (QLineEdit* e : {m_ui->Edit26, m_ui->Edit27, m_ui->Edit30, m_ui->EditTLSFingerprint})
         connect(e, &QLineEdit::textEdited, this, [this] { stopListing(); });
+    connect(m_ui->cbSecurity, &QComboBox::activated, this, [this] { stopListing(); });
     connect(m_lister, &MailboxLister::listed, this, [this](const QStringList& names) {
         const QString text = m_ui->cbMailBox->currentText();
         m_ui->cbMailBox->addItems(names);
@@ -126,6 +128,10 @@ void AccountConfigPage::ComboBox6_update_sheet() {
     m_ui->Edit30->setText(qs(acc.Password));
     m_ui->cbMailBox->clear();
     m_ui->cbMailBox->setEditText(qs(acc.IMAPMailBoxName));
+    // A value the page does not offer shows blank and stays as it is (securityShown).
+    const bool offered = acc.Security >= 0 && acc.Security < m_ui->cbSecurity->count();
+    m_ui->cbSecurity->setCurrentIndex(offered ? acc.Security : -1);
+    m_ui->EditTLSFingerprint->setText(qs(acc.TLSFingerprint));
     (acc.MailServerType == 1 ? m_ui->rgServerTypeIMAP4 : m_ui->rgServerTypePOP3)->setChecked(true);
     rgServerTypeClick();
     showFrequency(acc.Timer);
@@ -156,6 +162,9 @@ void AccountConfigPage::set_ComboBox6_settings() {
     acc.Password = uiBytes(m_ui->Edit30->text());
     acc.MailServerType = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
     acc.IMAPMailBoxName = fieldText(m_ui->cbMailBox->currentText());
+    acc.Security = securityShown();
+    // A malformed pin is kept as typed: the account's checks then fail with the reason.
+    acc.TLSFingerprint = fieldText(m_ui->EditTLSFingerprint->text().trimmed());
 
     const FrequencyUnit unit =
         m_ui->ComboBox7->currentIndex() == 0 ? FrequencyUnit::Seconds : FrequencyUnit::Minutes;
@@ -314,6 +323,14 @@ void AccountConfigPage::rgServerTypeClick() {
         stopListing();
 }
 
+int AccountConfigPage::securityShown() {
+    const int shown = m_ui->cbSecurity->currentIndex();
+    if (shown >= 0)
+        return shown;
+    const int a = prefs().currentAccountIndex() + 1;
+    return a >= 1 && a <= settings().accountCount() ? settings().account(a).Security : 0;
+}
+
 void AccountConfigPage::stopListing() {
     m_lister->cancel();
 }
@@ -322,10 +339,20 @@ void AccountConfigPage::cbMailBoxEnter() {
     const QString text = m_ui->cbMailBox->currentText();
     m_ui->cbMailBox->clear();
     m_ui->cbMailBox->setEditText(text);
-    // The check uses only the text before a ":" as the IMAP4 server; so does the list.
-    const HostAndPort server = splitHostSetting(fieldText(m_ui->Edit26->text()));
-    m_lister->start(server.host, fieldText(m_ui->Edit27->text()),
-                    uiBytes(m_ui->Edit30->text()));
+    // As a check of the account connects: without security only the text before a ":" names
+    // the server and the port is the fixed one; with security a port there is honoured.
+    const std::string hostText = fieldText(m_ui->Edit26->text());
+    const int security = securityShown();
+    const std::optional<ServerEndpoint> server = mailboxListingEndpoint(
+        security == static_cast<int>(ConnectionSecurity::None) ? splitHostSetting(hostText).host
+                                                               : hostText,
+        security, fieldText(m_ui->EditTLSFingerprint->text().trimmed()));
+    // A port that is no number leaves the list empty, as any failure of the listing does.
+    if (!server) {
+        stopListing();
+        return;
+    }
+    m_lister->start(*server, fieldText(m_ui->Edit27->text()), uiBytes(m_ui->Edit30->text()));
 }
 
 void AccountConfigPage::MailClientComboBox1Change() {

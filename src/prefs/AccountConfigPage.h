@@ -67,6 +67,9 @@ private:
     void chooseSwatchColor(bool active);
     void repaintFields();
     void stopListing();
+    // The security chosen on the page; the held account's own value while the page shows
+    // none of its choices.
+    int securityShown();
 
     std::unique_ptr<Ui::AccountConfigPage> m_ui;
     MailboxLister* m_lister = nullptr;

@@ -30,21 +30,22 @@ void MailboxLister::cancel() {
     m_pending = false;
 }
 
-void MailboxLister::start(const std::string& host, const std::string& user,
+void MailboxLister::start(const ServerEndpoint& server, const std::string& user,
                           const std::string& password) {
     const std::uint64_t generation = ++m_generation;
     m_pending = true;
     std::shared_ptr<Channel> channel = m_channel;
-    const int port = m_port;
+    ServerEndpoint to = server;
+    if (to.security == ConnectionSecurity::None)
+        to.port = m_port;
     const std::chrono::milliseconds timeout = m_timeout;
-    auto job = [channel, generation, host, user, password, port, timeout] {
+    auto job = [channel, generation, to, user, password, timeout] {
         QStringList names;
         QString error;
         bool ok = false;
         try {
             Imap4Client client;
-            client.setHost(host);
-            client.setPort(port);
+            applyEndpoint(client, to);
             client.setUser(user);
             client.setPassword(password);
             client.setConnectTimeout(timeout);

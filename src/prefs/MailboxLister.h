@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/ServerEndpoint.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -21,12 +23,14 @@ public:
     explicit MailboxLister(QObject* parent = nullptr);
     ~MailboxLister() override;
 
+    // The fixed IMAP4 port, for a server without security.
     void setPort(int port) { m_port = port; }
     // Limits for connecting (greeting and login included) and for each answer.
     void setTimeout(std::chrono::milliseconds t) { m_timeout = t; }
 
-    // Starts a listing; one still under way is abandoned.
-    void start(const std::string& host, const std::string& user, const std::string& password);
+    // Starts a listing; one still under way is abandoned. Without security the server is
+    // reached on the fixed port, otherwise on the endpoint's, with its TLS or STARTTLS and pin.
+    void start(const ServerEndpoint& server, const std::string& user, const std::string& password);
     // Drops the answer of the listing under way.
     void cancel();
     bool pending() const { return m_pending; }

@@ -155,8 +155,6 @@ void TF_Prefs::FormCreate() {
         page->formCreate();
     if (m_session.settings().Main.Hidden && m_checker.isVisible())
         m_checker.CoolTrayIcon1Click();
-    if (m_options.addMenu && m_options.StartmenuButton1Click)
-        runCommand(m_options.StartmenuButton1Click);
     RebuildAccountNodes();
     makeCurrent(m_accountsPage);
     {

@@ -61,8 +61,9 @@ struct MailListHooks {
 
 struct PrefsOptions {
     bool addMenu = false; // "-addmenu": make the start-menu shortcuts at creation
-    // Makes the start-menu shortcuts (the shortcut code's "Add Shortcut to Startmenu").
-    std::function<void()> StartmenuButton1Click;
+    // What the shortcuts start: this program, with "-prefs" and this instance's name.
+    std::string programPath;
+    std::string PrefsName = "prefs.dat";
     int imapPort = 143; // the mailbox list's server port (tests use a private server)
 };
 

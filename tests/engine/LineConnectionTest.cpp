@@ -274,6 +274,23 @@ TEST(LineConnection, ReadBytesTakesBufferedDataFirst) {
     EXPECT_EQ(conn.ReadLn(), ")");
 }
 
+TEST(LineConnection, ReadSomeHandsOutBufferedBytesThenTheRestUntilTheClose) {
+    ScriptedServer srv;
+    srv.setGreeting("head\r\nbody line one\r\n" + std::string(3000, 'b'),
+                    ScriptedServer::After::Close);
+    LineConnection conn;
+    conn.Connect("127.0.0.1", srv.port());
+    EXPECT_EQ(conn.ReadLn(), "head");
+    std::string body;
+    for (std::string piece = conn.ReadSome(1000); !piece.empty(); piece = conn.ReadSome(1000)) {
+        EXPECT_LE(piece.size(), 1000u);
+        body += piece;
+    }
+    // Line ends and lines beyond the line limit come through untouched.
+    EXPECT_EQ(body, "body line one\r\n" + std::string(3000, 'b'));
+    EXPECT_EQ(conn.ReadSome(10), "");
+}
+
 TEST(LineConnection, ReconnectStartsWithAFreshBuffer) {
     ScriptedServer srv;
     srv.setGreeting("first\r\n" + std::string(2000, 'x') + "\r\n", ScriptedServer::After::Close);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "fakes/RecordingProcessLauncher.h"
+#include "platform/DesktopFilesFixture.h"
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,20 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class RecordingLauncher : public ProcessLauncher {
-public:
-    bool startDetached(const std::vector<std::string>& argv,
-                       const std::string& workingFolder) override {
-        calls.push_back({argv, workingFolder});
-        return result;
-    }
-    struct Call {
-        std::vector<std::string> argv;
-        std::string folder;
-    };
-    std::vector<Call> calls;
-    bool result = true;
-};
+using RecordingLauncher = tarn::test::RecordingProcessLauncher;
+using tarn::test::DesktopFiles;
 
 TEST(MailClientLauncher, CutHandlerCommand) {
     struct {
@@ -107,28 +98,6 @@ TEST(MailClientLauncher, StripFieldCodes) {
     for (const auto& c : cases)
         EXPECT_EQ(MailClientLauncher::stripFieldCodes(c.exec), c.expected) << c.exec;
 }
-
-// A private data folder with desktop files, standing in for the desktop's settings.
-class DesktopFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_root = fs::temp_directory_path() /
-                 ("tarn-desktop-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_root / "home/applications");
-        fs::create_directories(m_root / "system/applications/vendor");
-    }
-    void TearDown() override { fs::remove_all(m_root); }
-
-    void write(const fs::path& rel, const std::string& content) {
-        std::ofstream(m_root / rel) << content;
-    }
-    std::vector<std::string> dirs() const {
-        return {(m_root / "home").string(), (m_root / "system").string()};
-    }
-
-    fs::path m_root;
-};
 
 TEST_F(DesktopFiles, ExecLineLookup) {
     write("home/applications/fakemail.desktop", "[Desktop Entry]\nName=Fake Mail\nTryExec=nothing\n"

@@ -82,6 +82,8 @@ TEST_F(AccountEditorTest, EveryFieldIsFoundThroughItsLabel) {
         {"Acitve Checker Field Color", "CAccActive"},
         {"Idle Checker Field Color", "CAccIdle"},
         {"The popup menu item 'Launch Email Client' starts", "MailClientComboBox1"},
+        {"Security:", "cbSecurity"},
+        {"Certificate pin:", "EditTLSFingerprint"},
     };
     for (const auto& [caption, field] : labels) {
         QLabel* found = nullptr;
