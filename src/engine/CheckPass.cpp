@@ -11,7 +11,10 @@
 #include "filters/EvaluateFilters.h"
 #include "platform/NamedMutex.h"
 
+#include <algorithm>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace tarn {
 
@@ -151,10 +154,17 @@ void CheckPass::connectAndCount(int& n) {
 
 void CheckPass::perMessagePass(int n) {
     m_client.prepareMessages(1, n);
+    int expected = 0; // messages announced to the client so far
     for (int i = 1; i <= n; ++i) {
         if (quitting()) {
             fail(ErrorKind::LocalError, "The program is quitting.");
             return;
+        }
+        const int ahead = m_client.lookAhead();
+        if (ahead > 0 && expected < std::min(n, i + ahead / 2)) {
+            const int last = std::min(n, i + ahead);
+            expectFetches(std::max(expected + 1, i), last);
+            expected = last;
         }
         try {
             processMessage(i, n);
@@ -165,6 +175,62 @@ void CheckPass::perMessagePass(int n) {
             if (connectionLost(e) || account() < 1)
                 return;
         }
+    }
+}
+
+std::string CheckPass::uidOf(const MessageIdentity& identity, int i) const {
+    // A message whose envelope has no id is known by its account and number.
+    if (identity.fields && identity.uid.empty())
+        return "account_" + std::to_string(account()) + "& Nr:" + std::to_string(i);
+    return identity.uid;
+}
+
+void CheckPass::expectFetches(int first, int last) {
+    // Only a guess: processMessage decides again when it gets there, and the client answers
+    // whatever it asks then. Nothing here may fail the check.
+    try {
+        std::vector<std::pair<int, std::string>> uids;
+        for (int j = first; j <= last; ++j) {
+            try {
+                uids.emplace_back(j, uidOf(m_client.messageIdentity(j), j));
+            } catch (const std::exception&) {
+                // The message fails when the pass gets to it.
+            }
+        }
+        const long long maxDownload = m_settings.maxDownloadBytes;
+        MailListDB& db = m_session.db();
+        NamedLock lock(db.mutex());
+        const int a = account();
+        if (a < 1)
+            return;
+        for (const auto& [j, uid] : uids) {
+            const std::optional<MailRecord> rec = db.FindMessage(uid, a);
+            bool size = true;
+            ExpectedFetches e;
+            e.header = true;
+            if (rec) {
+                e.header = !rec->Header;
+                e.body = rec->RetrieveMail.value_or(false) && !rec->Body && 0 < maxDownload;
+                size = rec->Size.value_or(0) == 0;
+            }
+            if (!m_settings.list)
+                e.header = e.body = false;
+            if (e.body)
+                e.header = false;
+            std::optional<long long> currentSize = 0;
+            if (size) {
+                const std::optional<std::int64_t> known = m_client.knownSize(j);
+                currentSize =
+                    known ? std::optional<long long>(std::max<long long>(*known, 0)) : std::nullopt;
+            }
+            e.bodyAfterStore =
+                m_settings.list && !e.body && currentSize &&
+                (m_settings.allBodies || (rec && rec->RetrieveMail.value_or(false))) &&
+                !(rec && rec->Body) && *currentSize < maxDownload;
+            m_client.expectFetches(j, e);
+        }
+    } catch (const std::exception&) {
+        // Without the guess the client asks when the pass does.
     }
 }
 
@@ -190,12 +256,9 @@ void CheckPass::processMessage(int i, int n) {
 
     // Identity.
     MessageIdentity identity = m_client.messageIdentity(i);
-    std::string uid = std::move(identity.uid);
+    std::string uid = uidOf(identity, i);
     if (identity.fields) {
-        // The identity brought the header fields (an envelope); a message without an id is
-        // known by its account and number.
-        if (uid.empty())
-            uid = "account_" + std::to_string(account()) + "& Nr:" + std::to_string(i);
+        // The identity brought the header fields (an envelope).
         const IdentityFields& f = *identity.fields;
         message.setSubject(f.subject);
         message.setSender(f.senderName, f.senderAddress);

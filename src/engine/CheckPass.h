@@ -11,6 +11,7 @@ namespace tarn {
 
 class CheckHost;
 class MailboxClient;
+struct MessageIdentity;
 class Session;
 struct AccountRuntime;
 
@@ -71,6 +72,11 @@ private:
     void connectAndCount(int& n);
     void perMessagePass(int n);
     void processMessage(int i, int n);
+    // Tells the client what the pass will ask of messages first..last, as far as the mail
+    // list tells now.
+    void expectFetches(int first, int last);
+    // The record's UID for message i's identity.
+    std::string uidOf(const MessageIdentity& identity, int i) const;
     void deletionStep(int n);
     // Fetches message i whole and decodes its body; nullopt when there is none or the fetch
     // failed in a way the pass may pass over.

@@ -381,6 +381,17 @@ ImapEnvelope Imap4Client::FetchEnvelope(int i) {
                     "The IMAP4 server sent no envelope for message " + std::to_string(i) + ".");
 }
 
+const ImapReply& Imap4Client::FetchRange(int first, int last, const std::string& items) {
+    requireState(State::Selected);
+    if (first < 1 || last < first) {
+        throw TarnError("Message range " + std::to_string(first) + ":" + std::to_string(last) +
+                        " is out of range.");
+    }
+    checkArgument(items, "fetch item");
+    return sendCommand("FETCH " + std::to_string(first) + ":" + std::to_string(last) + " (" +
+                       items + ")");
+}
+
 ImapFetchedMessage Imap4Client::FetchMessage(int i) {
     requireState(State::Selected);
     if (i < 1) {

@@ -98,6 +98,8 @@ public:
     std::int64_t MessageSize(int i);
     // FETCH i (ENVELOPE).
     ImapEnvelope FetchEnvelope(int i);
+    // FETCH first:last (items): the reply, untagged lines first; fails unless OK.
+    const ImapReply& FetchRange(int first, int last, const std::string& items);
     // FETCH i (RFC822).
     ImapFetchedMessage FetchMessage(int i);
     // STORE i +FLAGS.SILENT (flag).

@@ -28,6 +28,16 @@ struct IdentityFields {
     std::string messageId;
 };
 
+// What the pass expects to ask of one message, judged from the mail list before it gets there:
+// the header, the whole message before the record is stored, and the whole message after it
+// (all bodies, or a body asked for earlier). A client that pipelines sends these ahead; the
+// pass still asks for each, and a guess that turns out wrong only costs an unused answer.
+struct ExpectedFetches {
+    bool header = false;
+    bool body = false;
+    bool bodyAfterStore = false;
+};
+
 // Who message i is: its unique id, and the header fields that came along with it, if any.
 struct MessageIdentity {
     std::string uid; // empty when the server gave none
@@ -57,6 +67,12 @@ public:
     // The pass is about to walk messages first..last. A client that batches may start on
     // the range here; one that does not has nothing to do.
     virtual void prepareMessages(int /*first*/, int /*last*/) {}
+    // How many messages ahead of the one being processed the pass should announce what it
+    // expects (expectFetches); 0 for a client that does not look ahead.
+    virtual int lookAhead() const { return 0; }
+    virtual void expectFetches(int /*i*/, const ExpectedFetches& /*what*/) {}
+    // The size of message i when the client has it without asking the server.
+    virtual std::optional<std::int64_t> knownSize(int /*i*/) const { return std::nullopt; }
     virtual MessageIdentity messageIdentity(int i) = 0;
     // The size; -1 when the answer carries none.
     virtual std::int64_t messageSize(int i) = 0;

@@ -197,25 +197,45 @@ int Pop3Client::MessageCount() {
 }
 
 std::int64_t Pop3Client::MailboxTotal() {
+    m_listedSizes.clear();
     try {
         sendCmd("LIST", true);
         std::int64_t total = 0;
         Budget budget{kMaxListingBytes, kMaxListingLines, true, "The size listing"};
+        std::vector<std::int64_t> sizes;
+        bool numbered = true;
         for (;;) {
             std::string line = m_connection->ReadLn();
-            if (line == "." || line.empty())
+            if (line == "." || line.empty()) {
+                // An empty line ends the listing early: the rest is not known to be there.
+                numbered = numbered && line == ".";
                 break;
+            }
             charge(budget, line.size());
             auto size = parseNumber(wordAfterFirstSpace(line)).value_or(0);
+            const std::string_view number = std::string_view(line).substr(0, line.find(' '));
+            numbered =
+                numbered && parseNumber(number) == static_cast<std::int64_t>(sizes.size() + 1);
+            if (numbered)
+                sizes.push_back(size);
             // Saturate rather than wrap on absurd sizes.
             total = size > std::numeric_limits<std::int64_t>::max() - total
                         ? std::numeric_limits<std::int64_t>::max()
                         : total + size;
         }
+        if (numbered)
+            m_listedSizes = std::move(sizes);
         return total;
     } catch (const TarnError&) {
         return -1;
     }
+}
+
+std::vector<std::string> Pop3Client::Capabilities() {
+    if (sendCmd("CAPA", false).status != Pop3Reply::Status::Ok)
+        return {};
+    Budget budget{64 * 1024, 1000, true, "The capability listing"};
+    return readListing(true, budget);
 }
 
 std::vector<std::string> Pop3Client::UniqueIdListing() {
@@ -233,7 +253,12 @@ std::int64_t Pop3Client::MessageSize(int n) {
 }
 
 std::vector<std::string> Pop3Client::FetchHeader(int n) {
-    sendCmd("TOP " + std::to_string(n) + " 0", true);
+    m_connection->WriteLn("TOP " + std::to_string(n) + " 0");
+    return ReadHeaderAnswer(n);
+}
+
+std::vector<std::string> Pop3Client::ReadHeaderAnswer(int n) {
+    readReply(true);
     Budget budget{kMaxHeaderBytes, kMaxHeaderBytes, false,
                   "The header of message " + std::to_string(n)};
     std::vector<std::string> header;
@@ -244,7 +269,12 @@ std::vector<std::string> Pop3Client::FetchHeader(int n) {
 }
 
 std::optional<Pop3Message> Pop3Client::FetchMessage(int n) {
-    if (sendCmd("RETR " + std::to_string(n), false).status != Pop3Reply::Status::Ok)
+    m_connection->WriteLn("RETR " + std::to_string(n));
+    return ReadMessageAnswer(n);
+}
+
+std::optional<Pop3Message> Pop3Client::ReadMessageAnswer(int n) {
+    if (readReply(false).status != Pop3Reply::Status::Ok)
         return std::nullopt;
     Budget budget{m_maxMessageBytes, m_maxMessageBytes, false, "Message " + std::to_string(n)};
     Pop3Message msg;
@@ -260,6 +290,14 @@ std::optional<Pop3Message> Pop3Client::FetchMessage(int n) {
     msg.hasBody = true;
     msg.bodyLines = readListing(true, budget);
     return msg;
+}
+
+bool Pop3Client::ReadSizeAnswerFor(int n) {
+    const Pop3Reply& r = readReply(false);
+    if (r.status != Pop3Reply::Status::Ok || r.textLines.empty())
+        return false;
+    const std::string& text = r.textLines.front();
+    return parseNumber(std::string_view(text).substr(0, text.find(' '))) == n;
 }
 
 void Pop3Client::DeleteMessage(int n) {

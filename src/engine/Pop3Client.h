@@ -75,6 +75,11 @@ public:
     int MessageCount();
     // "LIST": the sum of the sizes of the listing; -1 when anything fails.
     std::int64_t MailboxTotal();
+    // The size of each message (index 0 is message 1) from the last "LIST", when its lines
+    // numbered the messages 1, 2, ... in order and nothing failed; empty otherwise.
+    const std::vector<std::int64_t>& ListedSizes() const { return m_listedSizes; }
+    // "CAPA": the capability lines (RFC 2449); empty on "-ERR" or a listing over its budget.
+    std::vector<std::string> Capabilities();
     // "UIDL": the listing lines ("n uid", dot-unstuffed); empty on "-ERR".
     std::vector<std::string> UniqueIdListing();
     // "LIST n": the size; -1 when the reply carries no number there.
@@ -85,6 +90,13 @@ public:
     std::optional<Pop3Message> FetchMessage(int n);
     // "DELE n".
     void DeleteMessage(int n);
+
+    // Pipelining (the commands are written by the caller): the readers of the answers, each
+    // reading exactly what the one-at-a-time operation reads after its command.
+    std::vector<std::string> ReadHeaderAnswer(int n);
+    std::optional<Pop3Message> ReadMessageAnswer(int n);
+    // The answer to "LIST n": true when it is "+OK" for message n.
+    bool ReadSizeAnswerFor(int n);
     // Sends "QUIT" if connected, without reading the answer, and closes in any case. Throws
     // (after closing) only when "QUIT" could not be sent.
     void Disconnect();
@@ -125,6 +137,7 @@ private:
     ConnectionSecurity m_security = ConnectionSecurity::None;
     std::string m_pin;
     std::size_t m_maxMessageBytes = kMaxMessageBytes;
+    std::vector<std::int64_t> m_listedSizes;
 };
 
 } // namespace tarn

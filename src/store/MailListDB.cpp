@@ -373,18 +373,40 @@ MailListDB::Entry* MailListDB::insertEntry(MailRecord record) {
     Entry* e = owned.get();
     m_entries.emplace(e->seq, std::move(owned));
     index(e);
+    ++m_changes;
     return e;
 }
 
 void MailListDB::destroy(Entry* e) {
     unindex(e);
     m_entries.erase(e->seq);
+    ++m_changes;
 }
 
 void MailListDB::replaceRecord(Entry* e, MailRecord record) {
+    record = cutToWidths(std::move(record));
+    // A check stores every record it looks at; most come back as they were.
+    if (record == e->rec)
+        return;
     unindex(e);
-    e->rec = cutToWidths(std::move(record));
+    e->rec = std::move(record);
     index(e);
+    ++m_changes;
+}
+
+std::uint64_t MailListDB::changeCount() const {
+    NamedLock lock(m_mutex);
+    return m_changes;
+}
+
+void MailListDB::markSaved() {
+    NamedLock lock(m_mutex);
+    m_savedAt = m_changes;
+}
+
+bool MailListDB::changedSinceSaved() const {
+    NamedLock lock(m_mutex);
+    return m_savedAt != m_changes;
 }
 
 MailListDB::Entry* MailListDB::findEntry(const std::string& uid, int account) const {
@@ -535,6 +557,7 @@ std::size_t MailListDB::ClearNewFlags(int account) {
             e->rec.New = false;
             addCounts(e->rec, +1);
             ++changed;
+            ++m_changes;
         }
     });
     return changed;
@@ -588,6 +611,7 @@ std::set<int> MailListDB::HideMessages(int account) {
             addCounts(e->rec, -1);
             e->rec.Ignore = true;
             addCounts(e->rec, +1);
+            ++m_changes;
             touched.insert(accountOf(e->rec));
         }
     });
@@ -603,6 +627,7 @@ std::set<int> MailListDB::ShowHiddenMessages(int account) {
             addCounts(e->rec, -1);
             e->rec.Ignore = false;
             addCounts(e->rec, +1);
+            ++m_changes;
             touched.insert(accountOf(e->rec));
         }
     });
@@ -618,6 +643,7 @@ std::set<int> MailListDB::UndeleteAll() {
             addCounts(e->rec, -1);
             e->rec.Delete = false;
             addCounts(e->rec, +1);
+            ++m_changes;
             touched.insert(accountOf(e->rec));
         }
     });
@@ -631,6 +657,8 @@ std::set<int> MailListDB::PurgeAll() {
     for (const auto& [account, c] : m_counts) {
         touched.insert(account);
     }
+    if (!m_entries.empty())
+        ++m_changes;
     m_order.clear();
     m_byId.clear();
     m_byCount.clear();

@@ -123,6 +123,13 @@ public:
     void walk(int account, const std::function<bool(const MailRecord&)>& visit) const;
     std::vector<MessageKey> MessageKeys(int account) const;
 
+    // Changes of stored values: a record added, removed or stored with other values than it
+    // had. markSaved says the table now equals its file; changedSinceSaved whether it still
+    // might not (a table never marked is taken as changed).
+    std::uint64_t changeCount() const;
+    void markSaved();
+    bool changedSinceSaved() const;
+
     // For the file: all records in the order they entered the table (call with the lock held;
     // the pointers are valid until the next change), and replacing the whole table.
     std::vector<const MailRecord*> storedRecords() const;
@@ -170,6 +177,8 @@ private:
     CountIndex m_byCount;
     std::map<int, Counts> m_counts;
     mutable int m_walkDepth = 0;
+    std::uint64_t m_changes = 0;
+    std::optional<std::uint64_t> m_savedAt;
 };
 
 } // namespace tarn

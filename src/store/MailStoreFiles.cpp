@@ -60,7 +60,8 @@ std::set<int> MailStoreFiles::LoadStore(MailListDB& db, const StoreLoadOptions& 
 
     const bool useTemplate = options.ReleaseChanged || !exists(saved);
     std::vector<MailRecord> records;
-    if (!tryRead(useTemplate ? blank : saved, records)) {
+    const bool readSaved = !useTemplate && tryRead(saved, records);
+    if (!(useTemplate ? tryRead(blank, records) : readSaved)) {
         records.clear();
         if (exists(blank) && tryRead(blank, records)) {
             unlink(saved.c_str());
@@ -74,6 +75,8 @@ std::set<int> MailStoreFiles::LoadStore(MailListDB& db, const StoreLoadOptions& 
         }
     }
     db.replaceAll(std::move(records));
+    if (readSaved)
+        db.markSaved(); // the table is what the file holds
 
     for (int account = 1; account <= options.ECount; ++account) {
         if (db.AccountHasMessages(account)) {
@@ -89,6 +92,7 @@ bool MailStoreFiles::SaveStore(MailListDB& db, const std::string& folder, bool K
     }
     NamedLock lock(db.mutex());
     MailDBFile::write(savedPath(folder), db.storedRecords());
+    db.markSaved();
     return true;
 }
 

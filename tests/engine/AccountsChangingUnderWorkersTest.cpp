@@ -32,6 +32,7 @@ void serveLettered(ScriptedServer& srv, char letter, bool slow) {
     srv.on("STAT", "+OK 3 300\r\n");
     srv.on("LIST", "+OK\r\n1 100\r\n2 100\r\n3 100\r\n.\r\n");
     srv.on("UIDL", "+OK\r\n1 " + l + "-1\r\n2 " + l + "-2\r\n3 " + l + "-3\r\n.\r\n");
+    srv.on("CAPA", "-ERR\r\n"); // one command at a time
     for (int i = 1; i <= 3; ++i) {
         const std::string n = std::to_string(i);
         srv.on("LIST " + n, "+OK " + n + " 100\r\n");

@@ -40,6 +40,7 @@ void servePop3(ScriptedServer& srv) {
     srv.on("STAT", "+OK 2 300\r\n");
     srv.on("LIST", "+OK\r\n1 100\r\n2 200\r\n.\r\n");
     srv.on("UIDL", "+OK\r\n1 id-1\r\n2 id-2\r\n.\r\n");
+    srv.on("CAPA", "-ERR\r\n"); // one command at a time
     srv.on("LIST 1", "+OK 1 100\r\n");
     srv.on("LIST 2", "+OK 2 200\r\n");
     srv.on("TOP 1 0", "+OK\r\nFrom: Alice <alice@example.org>\r\nSubject: Lunch\r\n\r\n.\r\n");
@@ -64,6 +65,8 @@ void serveImap4(ScriptedServer& srv) {
                 "* 1 FETCH (RFC822.SIZE 100)\r\n{TAG} OK\r\n");
     srv.onRegex(R"(^C\d+ FETCH 2 \(RFC822\.SIZE\)$)",
                 "* 2 FETCH (RFC822.SIZE 200)\r\n{TAG} OK\r\n");
+    // Batches refused: every message is asked for on its own.
+    srv.onRegex(R"(^C\d+ FETCH \d+:\d+ \(RFC822\.SIZE ENVELOPE\)$)", "{TAG} NO not here\r\n");
     srv.onRegex(R"(^C\d+ STORE)", "{TAG} OK\r\n");
     srv.onRegex(R"(^C\d+ EXPUNGE$)", "* 2 EXPUNGE\r\n{TAG} OK\r\n");
     srv.onRegex(R"(^C\d+ LOGOUT$)", "* BYE\r\n{TAG} OK\r\n", After::Close);

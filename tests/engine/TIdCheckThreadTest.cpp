@@ -602,36 +602,44 @@ TEST_F(CheckWorker, SuccessfulCheckHasNoReason) {
 }
 
 TEST_F(CheckWorker, MessageFarLargerThanItsAnnouncedSizeFailsTheCheckNotTheStore) {
-    // Message 1 claims 10 bytes and sends two megabytes; message 2 is honest.
+    // Message 1 claims 10 bytes and sends two megabytes; message 2 is honest. The same whether
+    // the commands wait for each other or are sent ahead.
     account().RetrieveAllBodies = true;
     session.settings().Main.MaxDownloadSize = 50;
     std::string flood = "+OK\r\nSubject: tiny\r\nMessage-ID: <u1>\r\n\r\n";
     for (int i = 0; i < 28000; ++i)
         flood += std::string(70, 'z') + "\r\n";
-    srv.setGreeting("+OK ready\r\n");
-    srv.on("USER bob", "+OK\r\n");
-    srv.on("PASS secret", "+OK\r\n");
-    srv.on("STAT", "+OK 2 110\r\n");
-    srv.on("LIST", "+OK\r\n1 10\r\n2 100\r\n.\r\n");
-    srv.on("UIDL", "+OK\r\n1 u1\r\n2 u2\r\n.\r\n");
-    srv.on("LIST 1", "+OK 1 10\r\n");
-    srv.on("LIST 2", "+OK 2 100\r\n");
-    srv.on("TOP 1 0", "+OK\r\nSubject: tiny\r\n.\r\n");
-    srv.on("TOP 2 0", "+OK\r\nSubject: honest\r\n.\r\n");
-    srv.on("RETR 1", flood + ".\r\n");
-    srv.on("RETR 2", "+OK\r\nSubject: honest\r\n\r\nfine\r\n.\r\n");
-    srv.on("QUIT", "+OK\r\n", After::Close);
-    const CheckResult r = check();
-    EXPECT_TRUE(r.failed);
-    EXPECT_EQ(r.failureKind, tarn::ErrorKind::OverBudget);
-    EXPECT_EQ(r.failureText, "Message 1 is larger than the 1048576 bytes allowed.");
-    const auto one = session.db().FindMessage("u1", 1);
-    ASSERT_TRUE(one);
-    EXPECT_EQ(one->Subject, "tiny");
-    EXPECT_FALSE(one->Body);
-    const auto two = session.db().FindMessage("u2", 1);
-    ASSERT_TRUE(two);
-    EXPECT_EQ(two->Body.value_or(""), "fine\r\n");
+    for (const char* capa : {"-ERR\r\n", "+OK\r\nPIPELINING\r\n.\r\n"}) {
+        SCOPED_TRACE(capa);
+        session.db().PurgeAll();
+        rt().LastMailboxTotal = 0;
+        srv.clearRules();
+        srv.setGreeting("+OK ready\r\n");
+        srv.on("USER bob", "+OK\r\n");
+        srv.on("PASS secret", "+OK\r\n");
+        srv.on("STAT", "+OK 2 110\r\n");
+        srv.on("LIST", "+OK\r\n1 10\r\n2 100\r\n.\r\n");
+        srv.on("UIDL", "+OK\r\n1 u1\r\n2 u2\r\n.\r\n");
+        srv.on("CAPA", capa);
+        srv.on("LIST 1", "+OK 1 10\r\n");
+        srv.on("LIST 2", "+OK 2 100\r\n");
+        srv.on("TOP 1 0", "+OK\r\nSubject: tiny\r\n.\r\n");
+        srv.on("TOP 2 0", "+OK\r\nSubject: honest\r\n.\r\n");
+        srv.on("RETR 1", flood + ".\r\n");
+        srv.on("RETR 2", "+OK\r\nSubject: honest\r\n\r\nfine\r\n.\r\n");
+        srv.on("QUIT", "+OK\r\n", After::Close);
+        const CheckResult r = check();
+        EXPECT_TRUE(r.failed);
+        EXPECT_EQ(r.failureKind, tarn::ErrorKind::OverBudget);
+        EXPECT_EQ(r.failureText, "Message 1 is larger than the 1048576 bytes allowed.");
+        const auto one = session.db().FindMessage("u1", 1);
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->Subject, "tiny");
+        EXPECT_FALSE(one->Body);
+        const auto two = session.db().FindMessage("u2", 1);
+        ASSERT_TRUE(two);
+        EXPECT_EQ(two->Body.value_or(""), "fine\r\n");
+    }
 }
 
 struct SplitCase {
@@ -710,6 +718,8 @@ protected:
                     "* 1 FETCH (RFC822.SIZE 300)\r\n{TAG} OK\r\n");
         srv.onRegex(R"(^C\d+ FETCH 2 \(RFC822\.SIZE\)$)",
                     "* 2 FETCH (RFC822.SIZE 400)\r\n{TAG} OK\r\n");
+        // Batches refused: every message is asked for on its own.
+        srv.onRegex(R"(^C\d+ FETCH \d+:\d+ \(RFC822\.SIZE ENVELOPE\)$)", "{TAG} NO not here\r\n");
         srv.onRegex(R"(^C\d+ STORE)", "{TAG} OK\r\n");
         srv.onRegex(R"(^C\d+ EXPUNGE$)", "* 1 EXPUNGE\r\n{TAG} OK\r\n");
         srv.onRegex(R"(^C\d+ LOGOUT$)", "* BYE\r\n{TAG} OK\r\n", After::Close);

@@ -6,6 +6,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdexcept>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -235,6 +237,12 @@ bool ScriptedServer::waitReadable(int fd, int timeoutMs) const {
 }
 
 void ScriptedServer::run() {
+    // OpenSSL writes to the socket with write(): a client that has already closed would kill
+    // the test program with SIGPIPE. Blocked here, the write fails with EPIPE instead.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     while (!m_stop) {
         if (!waitReadable(m_listenFd, -1))
             return;
@@ -406,6 +414,11 @@ void ScriptedServer::serve(Link& link) {
                     answer = true;
                 } else if (m_hasUnmatched) {
                     reply = m_unmatched;
+                    answer = true;
+                } else if (line == "CAPA") {
+                    // What a POP3 server from before capabilities says; a script that wants
+                    // otherwise has a rule for it.
+                    reply = "-ERR unknown command\r\n";
                     answer = true;
                 }
             }

@@ -79,7 +79,8 @@ public:
     // ECMAScript regex, searched anywhere in the line (anchor it with ^ and $ as needed).
     ScriptedServer& onRegex(std::string regex, std::string reply, After after = After::Continue,
                             int times = -1);
-    // Reply to lines no rule matches (default: nothing is sent).
+    // Reply to lines no rule matches (default: nothing is sent, except "-ERR" to a POP3
+    // "CAPA", as a server without capabilities answers it).
     void setUnmatchedReply(std::string raw);
     // Sends every reply in pieces of `bytes` with a pause between them, so the client has to
     // assemble lines from several reads.

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "core/Settings.h"
 #include "fakes/ScriptedServer.h"
@@ -52,6 +54,7 @@ void serveTwo(ScriptedServer& srv) {
     srv.on("LIST 2", "+OK 2 200\r\n");
     srv.on("TOP 1 0", "+OK\r\n" + msg("first") + ".\r\n");
     srv.on("TOP 2 0", "+OK\r\n" + msg("spam second") + ".\r\n");
+    srv.on("CAPA", "+OK\r\nPIPELINING\r\n.\r\n");
     srv.on("QUIT", "+OK\r\n", ScriptedServer::After::Close);
 }
 
@@ -99,6 +102,43 @@ TEST_F(TarnwickCheck, ChecksEveryAccountSavesTheListAndReportsFailure) {
     r = runTool("-d " + dir + " --account 1");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "1\tGood one\t1\t0\tok\n");
+}
+
+// The file's identity and time: saving writes a new file and renames it over the old one.
+std::pair<ino_t, std::filesystem::file_time_type> fileStamp(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return {st.st_ino, std::filesystem::last_write_time(path)};
+}
+
+TEST_F(TarnwickCheck, ARunThatChangesNothingLeavesTheSavedListAlone) {
+    settings.Accounts.pop_back();
+    writeIni();
+    ASSERT_EQ(runTool("-d " + dir).status, 0);
+    const std::string saved = dir + "/MailDB.tdb";
+    const auto first = fileStamp(saved);
+    for (int run = 0; run < 2; ++run) {
+        const RunResult r = runTool("-d " + dir);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "1\tGood one\t1\t0\tok\n");
+        EXPECT_EQ(fileStamp(saved), first) << "run " << run;
+    }
+
+    // A third message arrives: the list changes and is saved.
+    srv.clearRules();
+    srv.setGreeting("+OK ready\r\n");
+    srv.on("USER bob", "+OK\r\n");
+    srv.on("PASS secret", "+OK\r\n");
+    srv.on("STAT", "+OK 3 400\r\n");
+    srv.on("LIST", "+OK\r\n1 100\r\n2 200\r\n3 100\r\n.\r\n");
+    srv.on("UIDL", "+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n");
+    srv.on("CAPA", "-ERR\r\n");
+    srv.on("TOP 3 0", "+OK\r\n" + msg("third") + ".\r\n");
+    srv.on("QUIT", "+OK\r\n", ScriptedServer::After::Close);
+    const RunResult r = runTool("-d " + dir);
+    EXPECT_EQ(r.out, "1\tGood one\t2\t1\tok\n");
+    EXPECT_NE(fileStamp(saved).first, first.first);
+    EXPECT_EQ(runTool("-d " + dir).out, "1\tGood one\t2\t0\tok\n");
 }
 
 TEST_F(TarnwickCheck, JsonOutput) {

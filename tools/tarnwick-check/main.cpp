@@ -378,7 +378,10 @@ int main(int argc, char** argv) {
 
     bool allOk = true;
     try {
-        MailStoreFiles::SaveStore(session.db(), folder, session.settings().Main.KeepMailDB);
+        // A run that changed nothing leaves the file as it is.
+        if (session.db().changedSinceSaved() ||
+            !std::filesystem::exists(MailStoreFiles::savedPath(folder), ec))
+            MailStoreFiles::SaveStore(session.db(), folder, session.settings().Main.KeepMailDB);
     } catch (const std::exception& e) {
         std::cerr << "tarnwick-check: the mail list was not saved: " << e.what() << '\n';
         allOk = false;
