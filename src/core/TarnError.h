@@ -24,6 +24,21 @@ enum class ErrorKind {
 };
 
 // The short name of a kind, as the field hint and tarnwick-check show it.
+// Whether a failure of this kind leaves the connection out of step with its commands: after a
+// time-out the answer may still come and would be read as the next command's.
+inline bool breaksDialogue(ErrorKind kind) {
+    switch (kind) {
+    case ErrorKind::TimedOut:
+    case ErrorKind::ConnectionClosed:
+    case ErrorKind::NotConnected:
+    case ErrorKind::NetworkError:
+    case ErrorKind::TlsError:
+        return true;
+    default:
+        return false;
+    }
+}
+
 inline const char* errorKindName(ErrorKind kind) {
     switch (kind) {
     case ErrorKind::HostNotFound:

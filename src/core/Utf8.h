@@ -31,4 +31,7 @@ char32_t windows1252ToUnicode(unsigned char byte);
 // Valid UTF-8 unchanged; anything else read as Windows-1252 and written as UTF-8.
 std::string bytesToUtf8(std::string_view bytes);
 
+// Appends code point c (at most U+10FFFF) encoded as UTF-8.
+void appendUtf8(std::string& out, char32_t c);
+
 } // namespace tarn

@@ -64,18 +64,7 @@ bool CheckPass::connectionLost(const std::exception& e) const {
     const auto* te = dynamic_cast<const TarnError*>(&e);
     if (!te)
         return false;
-    // After a time-out the answer may still come and would be read as the answer to the
-    // next command, so the connection counts as lost.
-    switch (te->kind()) {
-    case ErrorKind::TimedOut:
-    case ErrorKind::ConnectionClosed:
-    case ErrorKind::NotConnected:
-    case ErrorKind::NetworkError:
-    case ErrorKind::TlsError:
-        return true;
-    default:
-        return false;
-    }
+    return breaksDialogue(te->kind());
 }
 
 void CheckPass::passOver(const std::exception& e) {

@@ -20,16 +20,7 @@ bool breaksDialogue(const std::exception& e) {
     const auto* te = dynamic_cast<const TarnError*>(&e);
     if (!te)
         return true;
-    switch (te->kind()) {
-    case ErrorKind::TimedOut:
-    case ErrorKind::ConnectionClosed:
-    case ErrorKind::NotConnected:
-    case ErrorKind::NetworkError:
-    case ErrorKind::TlsError:
-        return true;
-    default:
-        return false;
-    }
+    return breaksDialogue(te->kind());
 }
 
 } // namespace
