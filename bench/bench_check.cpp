@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "engine/CheckHost.h"
-#include "engine/Session.h"
-#include "engine/TIdCheckThread.h"
+#include "check/CheckHost.h"
+#include "check/Session.h"
+#include "check/TIdCheckThread.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Message decoding speed: a 1 MB multipart message (text, HTML, base64 attachment) and the
 // header fields of a typical 2 KB header.
-#include "engine/MailMessage.h"
+#include "mime/MailMessage.h"
 
 #include <benchmark/benchmark.h>
 

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/CheckHost.h"
-#include "engine/CheckPass.h"
-#include "engine/Imap4MailboxClient.h"
-#include "engine/Pop3MailboxClient.h"
-#include "engine/Session.h"
+#include "check/CheckHost.h"
+#include "check/CheckPass.h"
+#include "check/Session.h"
+#include "mailproto/Imap4MailboxClient.h"
+#include "mailproto/Pop3MailboxClient.h"
 
 namespace {
 

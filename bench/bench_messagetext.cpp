@@ -1,7 +1,7 @@
 // What the message window shows: the HTML conversion and the 80-column wrapping of a body.
 // Typical HTML bodies of 1 MB and 20 MB, sizes from 1 to 16 MB to show the time grows in
 // step with the size, and the bodies that would make a careless scan quadratic.
-#include "maillist/ConvertMessageText.h"
+#include "mime/ConvertMessageText.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 // Opening a message window: the conversion, the bytes to text and the filled text area, for
 // a 1 MB HTML body and a 1 MB plain one, as Show Message does it (under the MailDB lock, the
 // text filled while the window is invisible, then shown).
-#include "engine/MailListActions.h"
-#include "engine/Session.h"
+#include "check/MailListActions.h"
+#include "check/Session.h"
 #include "maillist/MessageViewer.h"
 #include "maillist/MessageWindowHost.h"
 #include "maillist/TF_MessageWindow.h"

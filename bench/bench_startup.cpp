@@ -1,8 +1,8 @@
 // Whole-program figures of the desktop program: start-up to the shown checker window with 20
 // accounts and a saved list of 10,000 messages, and the longest gap between message-loop turns
 // while four accounts are checked at once against a local POP3 responder.
+#include "check/Session.h"
 #include "core/PasswordScrambling.h"
-#include "engine/Session.h"
 #include "store/MailStoreFiles.h"
 
 #include <benchmark/benchmark.h>

@@ -3,16 +3,16 @@
 // while four accounts are checked against a private Dovecot with the list shown.
 // Runs offscreen; prints one line per figure.
 
+#include "check/Session.h"
 #include "checker/TF_CheckerWindow.h"
 #include "core/Clock.h"
-#include "engine/Session.h"
 #include "integration/fixture/DovecotFixture.h"
 #include "maillist/MailListModel.h"
+#include "maillist/MailListRules.h"
 #include "maillist/TF_EMailList.h"
 #include "platform/NamedMutex.h"
 #include "platform/PowerOff.h"
 #include "store/MailListRows.h"
-#include "store/MailListRules.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -280,7 +280,6 @@ void gapDuringChecks() {
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    ::setenv("TARN_TEST_RUN", "1", 0);
     QApplication app(argc, argv);
     rebuildFigures(10000);
     rebuildFigures(100000);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/LineConnection.h"
+#include "net/LineConnection.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The message window's text conversion on any stored body, with each choice of its two options.
-#include "maillist/ConvertMessageText.h"
+#include "mime/ConvertMessageText.h"
 
 #include <cstdint>
 #include <cstdio>

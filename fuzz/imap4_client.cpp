@@ -2,8 +2,8 @@
 // Its tags are C1, C2, ... in command order.
 #include "ReplayTransport.h"
 
-#include "engine/Imap4Client.h"
-#include "engine/MailMessage.h"
+#include "mailproto/Imap4Client.h"
+#include "mime/MailMessage.h"
 
 #include <memory>
 

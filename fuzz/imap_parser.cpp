@@ -1,5 +1,5 @@
 // The IMAP4 response parser on one logical response line.
-#include "engine/ImapResponseParser.h"
+#include "mailproto/ImapResponseParser.h"
 
 #include "core/TarnError.h"
 

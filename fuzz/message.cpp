@@ -1,5 +1,5 @@
 // Message decoding: a message as a POP3 server sends it after "+OK", header only or whole.
-#include "engine/MailMessage.h"
+#include "mime/MailMessage.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
 // The POP3 client through the whole dialogue of a check, fed the server's side from the input.
 #include "ReplayTransport.h"
 
-#include "engine/MailMessage.h"
-#include "engine/Pop3Client.h"
+#include "mailproto/Pop3Client.h"
+#include "mime/MailMessage.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #include "app/NewMailNotification.h"
 
+#include "check/Session.h"
 #include "checker/TrayIcons.h"
-#include "engine/Session.h"
 #include "platform/dbus/DesktopNotifications.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "check/CheckHost.h"
 #include "core/NewMailNoticeText.h"
-#include "engine/CheckHost.h"
 
 #include <QObject>
 

@@ -1,8 +1,8 @@
 #include "app/PushLink.h"
 
+#include "check/Session.h"
 #include "checker/QtCheckHost.h"
 #include "checker/TF_CheckerWindow.h"
-#include "engine/Session.h"
 
 #include <QAction>
 #include <QEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "check/MailListActions.h"
 #include "checker/CrossThreadQueue.h"
-#include "engine/MailListActions.h"
-#include "engine/PushAccounts.h"
+#include "push/PushAccounts.h"
 
 #include <QObject>
 

@@ -2,6 +2,7 @@
 
 #include "app/TarnApplication.h"
 #include "app/TarnwickApp.h"
+#include "platform/PowerOff.h"
 
 #include <QDir>
 
@@ -17,6 +18,8 @@ int runTarnwick(int argc, char** argv, const RunHooks& hooks) {
     for (int i = 1; i < argc; ++i)
         options.args.emplace_back(argv[i]);
     options.currentFolder = QDir::currentPath().toStdString();
+    // The one place the real power-off is handed out.
+    options.powerOff = &systemPowerOff();
 
     auto* tarnwick = new TarnwickApp(std::move(options));
     tarnwick->installSignalHandlers();

@@ -5,6 +5,7 @@
 #include "auxwin/TF_About.h"
 #include "auxwin/TF_DYKT.h"
 #include "auxwin/TF_Update.h"
+#include "check/Session.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/QtCheckHost.h"
 #include "checker/QtSoundPlayer.h"
@@ -15,7 +16,6 @@
 #include "core/ProgramAddresses.h"
 #include "core/Settings.h"
 #include "core/StartupDecisions.h"
-#include "engine/Session.h"
 #include "maillist/EMailListViewerLink.h"
 #include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
@@ -87,7 +87,7 @@ void TarnwickApp::start() {
     if (m_options.programPath.empty())
         m_options.programPath = QCoreApplication::applicationFilePath().toStdString();
 
-    PowerOff& powerOff = m_options.powerOff ? *m_options.powerOff : systemPowerOff();
+    PowerOff& powerOff = m_options.powerOff ? *m_options.powerOff : refusingPowerOff();
     m_window = std::make_unique<TF_CheckerWindow>(*m_session, powerOff, m_options.timers);
     m_window->setCheckOptions(m_options.checkOptions);
     TF_CheckerWindow& w = *m_window;

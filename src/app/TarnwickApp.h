@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/PushAccounts.h"
-#include "engine/TIdCheckThread.h"
+#include "check/TIdCheckThread.h"
+#include "push/PushAccounts.h"
 
 #include <QObject>
 
@@ -33,7 +33,7 @@ class TF_Update;
 struct StartOptions {
     std::vector<std::string> args;       // the command line without the program name
     std::string currentFolder;           // the working folder unless "-d" says otherwise
-    PowerOff* powerOff = nullptr;        // null: the system's
+    PowerOff* powerOff = nullptr;        // null: one that refuses
     CheckTimerFactory* timers = nullptr; // null: QTimers
     std::string lockSuffix;              // tests keep their named locks apart
     SoundPlayer* soundPlayer = nullptr;  // null: the program's own media player

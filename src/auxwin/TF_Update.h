@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/UpdateHttpClient.h"
+#include "net/UpdateHttpClient.h"
 
 #include <QDialog>
 

@@ -1,8 +1,8 @@
 #include "checker/CheckerPlacement.h"
 
+#include "check/Session.h"
 #include "checker/UiText.h"
 #include "core/TarnError.h"
-#include "engine/Session.h"
 
 #include <QAction>
 #include <QEvent>

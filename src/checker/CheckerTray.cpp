@@ -1,10 +1,10 @@
 #include "checker/CheckerTray.h"
 
+#include "check/Session.h"
 #include "checker/TrayAnimation.h"
 #include "checker/TrayIcons.h"
 #include "checker/UiText.h"
 #include "core/TrayState.h"
-#include "engine/Session.h"
 #include "platform/NamedMutex.h"
 
 #include <QAction>

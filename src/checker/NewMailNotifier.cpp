@@ -1,6 +1,6 @@
 #include "checker/NewMailNotifier.h"
 
-#include "engine/Session.h"
+#include "check/Session.h"
 #include "platform/NamedMutex.h"
 
 #include <QThread>

@@ -3,8 +3,8 @@
 #include "checker/PasswordPrompt.h"
 #include "checker/UiText.h"
 
-#include "engine/Session.h"
-#include "engine/TIdCheckThread.h"
+#include "check/Session.h"
+#include "check/TIdCheckThread.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "check/CheckHost.h"
 #include "checker/CrossThreadQueue.h"
-#include "engine/CheckHost.h"
 
 #include <QObject>
 #include <QString>

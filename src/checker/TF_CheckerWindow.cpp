@@ -1,5 +1,6 @@
 #include "checker/TF_CheckerWindow.h"
 
+#include "check/Session.h"
 #include "checker/CheckerField.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/CheckerTray.h"
@@ -12,7 +13,6 @@
 #include "checker/TF_ShutdownForm.h"
 #include "checker/UiText.h"
 #include "core/IniFile.h"
-#include "engine/Session.h"
 #include "platform/MailClientLauncher.h"
 #include "platform/NamedMutex.h"
 

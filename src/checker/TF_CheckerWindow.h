@@ -1,10 +1,10 @@
 #pragma once
 
+#include "check/CheckHost.h"
+#include "check/TIdCheckThread.h"
 #include "core/CheckerLayout.h"
 #include "core/Scheduler.h"
 #include "core/WindowSnap.h"
-#include "engine/CheckHost.h"
-#include "engine/TIdCheckThread.h"
 
 #include <QWidget>
 

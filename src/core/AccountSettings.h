@@ -7,12 +7,17 @@ namespace tarn {
 
 // How an account's connection is protected: the values of its Security key.
 enum class ConnectionSecurity { None = 0, Tls = 1, StartTls = 2 };
+// The protocol an account is checked with: the values of its MailServerType key.
+enum class MailServerKind { Pop3 = 0, Imap4 = 1 };
+
+// The IMAP4 mailbox an account checks when none is named.
+inline constexpr const char* kDefaultMailbox = "INBOX";
 
 // One account's saved settings. Accounts are numbered from 1; the section is the number.
 struct AccountSettings {
     std::string Name;
     int MailServerType = 0; // 0 POP3, 1 IMAP4
-    std::string IMAPMailBoxName = "INBOX";
+    std::string IMAPMailBoxName = kDefaultMailbox;
     std::string Host;
     std::string UserID;
     std::string Password; // plain text in memory
@@ -30,6 +35,16 @@ struct AccountSettings {
     int Security = 0;           // a ConnectionSecurity; other values fail the account's checks
     std::string TLSFingerprint; // SHA-256 pin of the server certificate (hex, colons allowed)
     bool Push = false;          // IMAP4: keep an IDLE connection and check when the server says
+
+    MailServerKind serverKind() const {
+        return MailServerType == static_cast<int>(MailServerKind::Imap4) ? MailServerKind::Imap4
+                                                                         : MailServerKind::Pop3;
+    }
+    bool isImap4() const { return serverKind() == MailServerKind::Imap4; }
+    // The mailbox a check selects: the named one, else the default.
+    std::string mailbox() const {
+        return IMAPMailBoxName.empty() ? kDefaultMailbox : IMAPMailBoxName;
+    }
 
     bool operator==(const AccountSettings&) const = default;
 };

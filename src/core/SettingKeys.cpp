@@ -97,7 +97,7 @@ const SettingKey kAccount[] = {
          return "Account " + std::to_string(c.number);
      }},
     {"MailServerType", &A::MailServerType, 0},
-    {"IMAPMailBoxName", &A::IMAPMailBoxName, "INBOX"},
+    {"IMAPMailBoxName", &A::IMAPMailBoxName, kDefaultMailbox},
     {"Host", &A::Host, ""},
     {"ActiveColor", &A::ActiveColor,
      [](const Recs&, const Ctx& c) -> SettingValue { return c.colors.Active; }},

@@ -1,6 +1,6 @@
 #include "maillist/MailListIcons.h"
 
-#include "store/MailListRules.h"
+#include "maillist/MailListRules.h"
 
 #include <QPainter>
 #include <QPainterPath>

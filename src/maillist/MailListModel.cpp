@@ -2,7 +2,7 @@
 
 #include "checker/UiText.h"
 #include "maillist/MailListIcons.h"
-#include "store/MailListRules.h"
+#include "maillist/MailListRules.h"
 
 namespace tarn {
 

@@ -1,6 +1,6 @@
 #include "maillist/MessageViewer.h"
 
-#include "engine/Session.h"
+#include "check/Session.h"
 #include "maillist/TF_HeaderWindow.h"
 #include "maillist/TF_MessageWindow.h"
 #include "platform/NamedMutex.h"

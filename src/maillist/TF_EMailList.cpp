@@ -2,6 +2,8 @@
 
 #include "ui_TF_EMailList.h"
 
+#include "check/DeletionLog.h"
+#include "check/Session.h"
 #include "checker/CheckerTray.h"
 #include "checker/CrossThreadQueue.h"
 #include "checker/QtCheckHost.h"
@@ -10,11 +12,9 @@
 #include "core/EMailListSettings.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
-#include "engine/DeletionLog.h"
-#include "engine/Session.h"
 #include "maillist/MailListModel.h"
+#include "maillist/MailListRules.h"
 #include "store/MailListRows.h"
-#include "store/MailListRules.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "check/MailListActions.h"
 #include "checker/MailListPresenter.h"
-#include "engine/MailListActions.h"
 #include "maillist/MailListIcons.h"
 #include "store/MailListDB.h"
 

@@ -1,6 +1,6 @@
 #include "maillist/TF_HeaderWindow.h"
 
-#include "engine/Session.h"
+#include "check/Session.h"
 #include "maillist/MessageTextArea.h"
 
 #include <QResizeEvent>

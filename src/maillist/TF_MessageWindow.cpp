@@ -1,11 +1,11 @@
 #include "maillist/TF_MessageWindow.h"
 
+#include "check/MailListActions.h"
+#include "check/Session.h"
 #include "checker/UiText.h"
-#include "engine/MailListActions.h"
-#include "engine/Session.h"
-#include "maillist/ConvertMessageText.h"
 #include "maillist/MessageTextArea.h"
 #include "maillist/MessageWindowHost.h"
+#include "mime/ConvertMessageText.h"
 
 #include <QCheckBox>
 #include <QPushButton>

@@ -10,22 +10,17 @@ namespace tarn {
 
 namespace {
 
-bool startsWith(const std::string& s, const char* prefix) {
-    return s.rfind(prefix, 0) == 0;
-}
-
-class SystemPowerOff : public PowerOff {
+class CommandPowerOff : public PowerOff {
 public:
+    explicit CommandPowerOff(std::string program) : m_program(std::move(program)) {}
+
     bool powerOff() override {
-        if (isTestRunEnvironment(currentEnvironment()))
-            return false;
         // "-i": like a forced shutdown, do not wait for programs that inhibit it.
-        char arg0[] = "systemctl";
-        char arg1[] = "poweroff";
-        char arg2[] = "-i";
-        char* argv[] = {arg0, arg1, arg2, nullptr};
+        std::string arg1 = "poweroff";
+        std::string arg2 = "-i";
+        char* argv[] = {m_program.data(), arg1.data(), arg2.data(), nullptr};
         pid_t pid = 0;
-        if (posix_spawnp(&pid, "systemctl", nullptr, nullptr, argv, environ) != 0)
+        if (posix_spawnp(&pid, m_program.c_str(), nullptr, nullptr, argv, environ) != 0)
             return false;
         int status = 0;
         while (waitpid(pid, &status, 0) < 0) {
@@ -34,28 +29,30 @@ public:
         }
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
+
+private:
+    std::string m_program;
+};
+
+class RefusingPowerOff : public PowerOff {
+public:
+    bool powerOff() override { return false; }
 };
 
 } // namespace
 
+std::unique_ptr<PowerOff> commandPowerOff(std::string program) {
+    return std::make_unique<CommandPowerOff>(std::move(program));
+}
+
 PowerOff& systemPowerOff() {
-    static SystemPowerOff instance;
+    static CommandPowerOff instance("systemctl");
     return instance;
 }
 
-bool isTestRunEnvironment(const std::vector<std::string>& environment) {
-    for (const std::string& e : environment) {
-        if (startsWith(e, "TARN_TEST_RUN=") || startsWith(e, "CI=") || startsWith(e, "GTEST_"))
-            return true;
-    }
-    return false;
-}
-
-std::vector<std::string> currentEnvironment() {
-    std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e)
-        env.emplace_back(*e);
-    return env;
+PowerOff& refusingPowerOff() {
+    static RefusingPowerOff instance;
+    return instance;
 }
 
 } // namespace tarn

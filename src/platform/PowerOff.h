@@ -1,7 +1,7 @@
 #pragma once
 
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace tarn {
 
@@ -14,16 +14,15 @@ public:
     virtual bool powerOff() = 0;
 };
 
-// The real service: asks logind through "systemctl poweroff". It refuses, doing nothing,
-// whenever the environment marks a test or CI run, so a run of the test suite can never
-// turn the machine off.
+// Runs "<program> poweroff -i" (program looked up on PATH unless it names a path) and waits
+// for it; true when it exited 0.
+std::unique_ptr<PowerOff> commandPowerOff(std::string program);
+
+// The real service: asks logind through "systemctl poweroff". Only the program's entry point
+// hands it out; every other part is given the PowerOff it uses.
 PowerOff& systemPowerOff();
 
-// True when the environment entries ("NAME=value") mark a test run: TARN_TEST_RUN or CI set
-// (to anything, even empty), or any GTEST_ variable present.
-bool isTestRunEnvironment(const std::vector<std::string>& environment);
-
-// The process's environment as "NAME=value" entries.
-std::vector<std::string> currentEnvironment();
+// Refuses and does nothing: what a part uses when it was given no power-off.
+PowerOff& refusingPowerOff();
 
 } // namespace tarn

@@ -1,14 +1,14 @@
 #include "prefs/AccountConfigPage.h"
 
+#include "check/Session.h"
+#include "check/TIdCheckThread.h"
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
 #include "core/CheckFrequency.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
-#include "engine/ServerEndpoint.h"
-#include "engine/Session.h"
-#include "engine/TIdCheckThread.h"
+#include "mailproto/ServerEndpoint.h"
 #include "prefs/MailboxLister.h"
 #include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
@@ -132,7 +132,7 @@ void AccountConfigPage::ComboBox6_update_sheet() {
     const bool offered = acc.Security >= 0 && acc.Security < m_ui->cbSecurity->count();
     m_ui->cbSecurity->setCurrentIndex(offered ? acc.Security : -1);
     m_ui->EditTLSFingerprint->setText(qs(acc.TLSFingerprint));
-    (acc.MailServerType == 1 ? m_ui->rgServerTypeIMAP4 : m_ui->rgServerTypePOP3)->setChecked(true);
+    (acc.isImap4() ? m_ui->rgServerTypeIMAP4 : m_ui->rgServerTypePOP3)->setChecked(true);
     rgServerTypeClick();
     showFrequency(acc.Timer);
     m_ui->CheckBox14->setChecked(acc.Active);
@@ -348,9 +348,7 @@ void AccountConfigPage::cbMailBoxEnter() {
     const std::string hostText = fieldText(m_ui->Edit26->text());
     const int security = securityShown();
     const std::optional<ServerEndpoint> server = mailboxListingEndpoint(
-        security == static_cast<int>(ConnectionSecurity::None) ? splitHostSetting(hostText).host
-                                                               : hostText,
-        security, fieldText(m_ui->EditTLSFingerprint->text().trimmed()));
+        hostText, security, fieldText(m_ui->EditTLSFingerprint->text().trimmed()));
     // A port that is no number leaves the list empty, as any failure of the listing does.
     if (!server) {
         stopListing();

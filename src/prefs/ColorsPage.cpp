@@ -1,10 +1,10 @@
 #include "prefs/ColorsPage.h"
 
+#include "check/Session.h"
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
 #include "core/GlobalOptions.h"
 #include "core/Settings.h"
-#include "engine/Session.h"
 #include "prefs/AccountConfigPage.h"
 #include "prefs/CheckerWindowPage.h"
 #include "prefs/TF_Prefs.h"

@@ -1,5 +1,6 @@
 #include "prefs/FilterPage.h"
 
+#include "check/Session.h"
 #include "checker/MailListPresenter.h"
 #include "checker/ShutdownCountdown.h"
 #include "checker/TF_CheckerWindow.h"
@@ -8,7 +9,6 @@
 #include "core/IniFile.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
-#include "engine/Session.h"
 #include "filters/EvaluateFilters.h"
 #include "maillist/MailListIcons.h"
 #include "prefs/FilterListModel.h"

@@ -1,8 +1,8 @@
 #include "prefs/LogPage.h"
 
+#include "check/Session.h"
 #include "checker/UiText.h"
 #include "core/MainSettings.h"
-#include "engine/Session.h"
 #include "prefs/TF_Prefs.h"
 
 #include "ui_LogPage.h"

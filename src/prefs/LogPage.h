@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/DeletionLog.h"
+#include "check/DeletionLog.h"
 #include "prefs/PrefsPage.h"
 
 #include <memory>

@@ -1,7 +1,7 @@
 #include "prefs/MailboxLister.h"
 
 #include "checker/UiText.h"
-#include "engine/Imap4Client.h"
+#include "mailproto/Imap4Client.h"
 
 #include <mutex>
 #include <thread>

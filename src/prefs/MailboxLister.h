@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ServerEndpoint.h"
+#include "mailproto/ServerEndpoint.h"
 
 #include <QObject>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #include "prefs/PrefsPage.h"
 
+#include "check/Session.h"
 #include "checker/TF_CheckerWindow.h"
-#include "engine/Session.h"
 #include "prefs/TF_Prefs.h"
 
 #include <QAbstractButton>

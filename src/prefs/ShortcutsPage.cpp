@@ -1,7 +1,7 @@
 #include "prefs/ShortcutsPage.h"
 
+#include "check/Session.h"
 #include "checker/UiText.h"
-#include "engine/Session.h"
 #include "platform/ShellShortcuts.h"
 #include "prefs/TF_Prefs.h"
 

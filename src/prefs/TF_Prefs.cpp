@@ -1,11 +1,11 @@
 #include "prefs/TF_Prefs.h"
 
+#include "check/Session.h"
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
-#include "engine/Session.h"
 #include "prefs/AccountConfigPage.h"
 #include "prefs/AccountsPage.h"
 #include "prefs/AppearancePage.h"

@@ -1,7 +1,7 @@
 #include "store/MailListRows.h"
 
 #include "core/TarnError.h"
-#include "store/MailListRules.h"
+#include "store/RecordIcon.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,8 +1,8 @@
 #include "checker/CheckerPlacement.h"
 #include "TestApp.h"
+#include "check/Session.h"
 #include "core/TarnError.h"
 #include "core/TempDir.h"
-#include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 
 #include <QAction>

@@ -1,11 +1,11 @@
 #include "checker/CheckerTray.h"
 #include "TestApp.h"
+#include "check/Session.h"
 #include "checker/TrayAnimation.h"
 #include "checker/TrayIcons.h"
 #include "core/FakeCheckTimers.h"
 #include "core/Scheduler.h"
 #include "core/TempDir.h"
-#include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 #include "platform/NamedMutex.h"
 

@@ -1,4 +1,5 @@
 #include "TestApp.h"
+#include "check/Session.h"
 #include "checker/CheckerField.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/CheckerTray.h"
@@ -7,7 +8,6 @@
 #include "core/FakeCheckTimers.h"
 #include "core/NewMailSounds.h"
 #include "core/TempDir.h"
-#include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 #include "fakes/RecordingSoundPlayer.h"
 #include "fakes/ScriptedServer.h"

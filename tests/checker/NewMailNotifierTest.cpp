@@ -1,8 +1,8 @@
 #include "checker/NewMailNotifier.h"
 #include "TestApp.h"
+#include "check/Session.h"
 #include "checker/QtSoundPlayer.h"
 #include "core/TempDir.h"
-#include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 #include "fakes/RecordingSoundPlayer.h"
 

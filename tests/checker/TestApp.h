@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Session.h"
+#include "check/Session.h"
 #include "platform/NamedMutex.h"
 #include "store/MailRecord.h"
 

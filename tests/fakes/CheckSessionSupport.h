@@ -11,8 +11,8 @@
 #include <stdlib.h>
 #include <string>
 
+#include "check/Session.h"
 #include "core/Clock.h"
-#include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 
 namespace tarn::test {

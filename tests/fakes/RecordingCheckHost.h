@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/CheckHost.h"
-#include "engine/Session.h"
-#include "engine/TIdCheckThread.h"
+#include "check/CheckHost.h"
+#include "check/Session.h"
+#include "check/TIdCheckThread.h"
 
 #include <atomic>
 #include <condition_variable>

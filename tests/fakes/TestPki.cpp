@@ -12,7 +12,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "engine/TlsFingerprint.h"
+#include "net/TlsFingerprint.h"
 
 namespace tarn::test {
 

@@ -10,11 +10,11 @@
 #include <optional>
 #include <thread>
 
+#include "check/TIdCheckThread.h"
 #include "core/Clock.h"
-#include "engine/MessageDate.h"
-#include "engine/TIdCheckThread.h"
 #include "fakes/CheckSessionSupport.h"
 #include "integration/fixture/DovecotFixture.h"
+#include "mime/MessageDate.h"
 
 namespace check_dovecot {
 

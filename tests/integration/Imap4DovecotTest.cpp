@@ -1,4 +1,4 @@
-#include "engine/Imap4Client.h"
+#include "mailproto/Imap4Client.h"
 
 #include <gtest/gtest.h>
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/CheckPass.h"
-#include "engine/Imap4MailboxClient.h"
-#include "engine/Pop3MailboxClient.h"
+#include "check/CheckPass.h"
 #include "fakes/CheckSessionSupport.h"
 #include "integration/fixture/DovecotFixture.h"
+#include "mailproto/Imap4MailboxClient.h"
+#include "mailproto/Pop3MailboxClient.h"
 
 namespace {
 

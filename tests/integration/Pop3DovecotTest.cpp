@@ -1,4 +1,4 @@
-#include "engine/Pop3Client.h"
+#include "mailproto/Pop3Client.h"
 
 #include <gtest/gtest.h>
 

@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/HeadlessWatch.h"
-#include "engine/Session.h"
+#include "check/Session.h"
 #include "fakes/CheckSessionSupport.h"
 #include "fakes/TestPki.h"
 #include "integration/fixture/DovecotFixture.h"
+#include "push/HeadlessWatch.h"
 
 using namespace std::chrono_literals;
 using tarn::AccountSettings;

@@ -8,13 +8,13 @@
 #include <memory>
 #include <string>
 
-#include "engine/Imap4Client.h"
-#include "engine/Pop3Client.h"
-#include "engine/TIdCheckThread.h"
+#include "check/TIdCheckThread.h"
 #include "fakes/CheckSessionSupport.h"
 #include "fakes/ErrorOf.h"
 #include "fakes/TestPki.h"
 #include "integration/fixture/DovecotFixture.h"
+#include "mailproto/Imap4Client.h"
+#include "mailproto/Pop3Client.h"
 
 using namespace std::chrono_literals;
 using tarn::CheckOptions;

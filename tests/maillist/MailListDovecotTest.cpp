@@ -1,15 +1,15 @@
+#include "check/Session.h"
 #include "checker/QtCheckHost.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/TestApp.h"
 #include "core/FakeCheckTimers.h"
 #include "core/TempDir.h"
-#include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 #include "integration/fixture/DovecotFixture.h"
 #include "maillist/MailListModel.h"
+#include "maillist/MailListRules.h"
 #include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
-#include "store/MailListRules.h"
 
 #include <QAction>
 #include <QTreeView>

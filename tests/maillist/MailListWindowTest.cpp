@@ -1,3 +1,4 @@
+#include "check/Session.h"
 #include "checker/CheckerField.h"
 #include "checker/QtCheckHost.h"
 #include "checker/TF_CheckerWindow.h"
@@ -6,12 +7,11 @@
 #include "core/FakeCheckTimers.h"
 #include "core/IniFile.h"
 #include "core/TempDir.h"
-#include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 #include "maillist/MailListModel.h"
+#include "maillist/MailListRules.h"
 #include "maillist/TF_EMailList.h"
 #include "platform/PowerOff.h"
-#include "store/MailListRules.h"
 #include "store/MailStoreFiles.h"
 
 #include <QAction>

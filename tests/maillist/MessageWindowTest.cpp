@@ -1,15 +1,15 @@
+#include "check/MailListActions.h"
+#include "check/Session.h"
 #include "checker/TestApp.h"
 #include "core/EMailListSettings.h"
 #include "core/IniFile.h"
 #include "core/TempDir.h"
-#include "engine/MailListActions.h"
-#include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
-#include "maillist/ConvertMessageText.h"
 #include "maillist/MessageViewer.h"
 #include "maillist/MessageWindowHost.h"
 #include "maillist/TF_HeaderWindow.h"
 #include "maillist/TF_MessageWindow.h"
+#include "mime/ConvertMessageText.h"
 #include "platform/NamedMutex.h"
 
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+#include "check/Session.h"
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/TestApp.h"
@@ -5,15 +6,14 @@
 #include "core/IniFile.h"
 #include "core/Settings.h"
 #include "core/TempDir.h"
-#include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 #include "maillist/EMailListViewerLink.h"
 #include "maillist/MailListModel.h"
+#include "maillist/MailListRules.h"
 #include "maillist/TF_EMailList.h"
 #include "maillist/TF_HeaderWindow.h"
 #include "maillist/TF_MessageWindow.h"
 #include "platform/PowerOff.h"
-#include "store/MailListRules.h"
 
 #include <QAction>
 #include <QCheckBox>

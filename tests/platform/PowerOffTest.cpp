@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -12,65 +13,69 @@ using namespace tarn;
 
 namespace {
 
-TEST(PowerOff, TestRunEnvironment) {
-    struct {
-        std::vector<std::string> env;
-        bool expected;
-    } cases[] = {
-        {{"HOME=/root", "PATH=/usr/bin"}, false},
-        {{"HOME=/root", "TARN_TEST_RUN=1"}, true},
-        {{"TARN_TEST_RUN="}, true},
-        {{"CI=true"}, true},
-        {{"CI="}, true},
-        {{"GTEST_FILTER=*"}, true},
-        {{"GTEST_OUTPUT=xml:/tmp/x"}, true},
-        // Look-alikes are not markers.
-        {{"CIRCLE=1", "MY_CI=1", "XTARN_TEST_RUN=1", "TARN_TEST_RUNNER=1", "A=GTEST_X"}, false},
-    };
-    for (const auto& c : cases) {
-        std::string joined;
-        for (const auto& e : c.env)
-            joined += e + " ";
-        EXPECT_EQ(isTestRunEnvironment(c.env), c.expected) << joined;
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A folder with a script that records its arguments, standing in for systemctl.
+struct RecordingCommand {
+    fs::path dir = fs::temp_directory_path() / ("tarn-poweroff-" + std::to_string(getpid()));
+    fs::path script = dir / "record-poweroff";
+    fs::path marker = dir / "ran";
+
+    explicit RecordingCommand(int exitCode) {
+        fs::create_directories(dir);
+        std::ofstream(script) << "#!/bin/sh\necho \"$@\" > '" << marker.string() << "'\nexit "
+                              << exitCode << "\n";
+        fs::permissions(script, fs::perms::owner_all);
+    }
+    ~RecordingCommand() { fs::remove_all(dir); }
+};
+
+// The shipped power-off does what it is told whatever the environment says: a user who has CI
+// or a GTEST_ variable set keeps the shutdown filter. (The command here only records.)
+TEST(PowerOff, CommandRunsWhateverTheEnvironmentSays) {
+    for (const int exitCode : {0, 1}) {
+        RecordingCommand command(exitCode);
+        ASSERT_EQ(setenv("CI", "true", 1), 0);
+        ASSERT_EQ(setenv("GTEST_SOMETHING", "1", 1), 0);
+        const bool result = commandPowerOff(command.script.string())->powerOff();
+        unsetenv("CI");
+        unsetenv("GTEST_SOMETHING");
+        EXPECT_EQ(result, exitCode == 0);
+        EXPECT_EQ(slurp(command.marker), "poweroff -i\n");
     }
 }
 
-// The real service under a test-run marker: it must refuse and start nothing. PATH points at
-// a folder whose only "systemctl" merely records that it ran, so even a faulty refusal could
-// not reach the real power-off.
-// Every test program marks itself as a test run before any test starts, so the real power-off
-// refuses even in a test that forgot to bind a recorder.
-TEST(PowerOff, TestProgramsStartMarkedAsTestRuns) {
-    const char* mark = std::getenv("TARN_TEST_RUN");
-    ASSERT_NE(mark, nullptr);
-    EXPECT_STREQ(mark, "1");
-    EXPECT_TRUE(isTestRunEnvironment(currentEnvironment()));
+TEST(PowerOff, MissingCommandAndRefusingServiceReportFailure) {
+    EXPECT_FALSE(commandPowerOff("/nonexistent/tarn-no-such-command")->powerOff());
+    EXPECT_FALSE(refusingPowerOff().powerOff());
 }
 
-TEST(PowerOff, RealServiceRefusesDuringTestRun) {
-    ASSERT_EQ(setenv("TARN_TEST_RUN", "1", 1), 0);
-    ASSERT_NE(std::getenv("TARN_TEST_RUN"), nullptr);
-
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("tarn-poweroff-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const std::filesystem::path marker = dir / "ran";
-    {
-        std::ofstream script(dir / "systemctl");
-        script << "#!/bin/sh\necho \"$@\" > '" << marker.string() << "'\nexit 0\n";
+// Programs a test starts find a recorder first on PATH where systemctl would be, so not even
+// the built program with a shutdown filter can reach the real power-off.
+TEST(PowerOff, TestProgramsFindARecorderForSystemctl) {
+    const char* dir = std::getenv("TARN_TEST_BIN_DIR");
+    ASSERT_NE(dir, nullptr);
+    const char* path = std::getenv("PATH");
+    ASSERT_NE(path, nullptr);
+    std::stringstream entries(path);
+    std::string first;
+    for (std::string entry; std::getline(entries, entry, ':');) {
+        if (fs::exists(fs::path(entry) / "systemctl")) {
+            first = entry;
+            break;
+        }
     }
-    std::filesystem::permissions(dir / "systemctl", std::filesystem::perms::owner_all);
-
-    const char* oldPath = std::getenv("PATH");
-    const std::string savedPath = oldPath ? oldPath : "";
-    ASSERT_EQ(setenv("PATH", dir.c_str(), 1), 0);
-
-    const bool result = systemPowerOff().powerOff();
-
-    setenv("PATH", savedPath.c_str(), 1);
-    EXPECT_FALSE(result);
-    EXPECT_FALSE(std::filesystem::exists(marker));
-    std::filesystem::remove_all(dir);
+    EXPECT_EQ(first, dir);
+    // The recorder fails, as a refused request does, and says what it was asked.
+    EXPECT_NE(std::system("systemctl poweroff -i >/dev/null 2>&1"), 0);
+    EXPECT_NE(slurp(fs::path(dir) / "calls").find("systemctl poweroff -i"), std::string::npos);
 }
 
 } // namespace

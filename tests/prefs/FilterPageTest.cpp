@@ -1,11 +1,11 @@
 #include "PrefsFixture.h"
 
+#include "check/TIdCheckThread.h"
 #include "checker/MailListPresenter.h"
 #include "checker/ShutdownCountdown.h"
 #include "checker/TF_ShutdownForm.h"
 #include "core/IniFile.h"
 #include "core/PrefsLevel.h"
-#include "engine/TIdCheckThread.h"
 #include "fakes/ScriptedServer.h"
 #include "prefs/FilterListModel.h"
 #include "prefs/FilterPage.h"

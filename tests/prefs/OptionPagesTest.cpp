@@ -1,11 +1,11 @@
 #include "PrefsFixture.h"
 
+#include "check/DeletionLog.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/CheckerTray.h"
 #include "checker/QtSoundPlayer.h"
 #include "core/GlobalOptions.h"
 #include "core/IniFile.h"
-#include "engine/DeletionLog.h"
 #include "fakes/RecordingSoundPlayer.h"
 #include "prefs/ColorsPage.h"
 #include "prefs/GeneralPage.h"

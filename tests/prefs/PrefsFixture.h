@@ -1,11 +1,11 @@
 #pragma once
 
+#include "check/Session.h"
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/TestApp.h"
 #include "core/FakeCheckTimers.h"
 #include "core/TempDir.h"
-#include "engine/Session.h"
 #include "fakes/RecordingCheckHost.h"
 #include "platform/NamedMutex.h"
 #include "platform/PowerOff.h"

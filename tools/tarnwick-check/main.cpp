@@ -16,12 +16,12 @@
 // the program. SIGINT or SIGTERM ends it cleanly (connections logged out, mail list saved),
 // exit status 0.
 
+#include "check/CheckHost.h"
+#include "check/Session.h"
+#include "check/TIdCheckThread.h"
 #include "core/Scheduler.h"
 #include "core/Settings.h"
-#include "engine/CheckHost.h"
-#include "engine/HeadlessWatch.h"
-#include "engine/Session.h"
-#include "engine/TIdCheckThread.h"
+#include "push/HeadlessWatch.h"
 #include "store/MailStoreFiles.h"
 
 #include <pthread.h>
@@ -227,7 +227,7 @@ int watchAccounts(Session& session, const std::string& folder, int only, bool js
     bool any = false;
     for (int a = 1; a <= session.settings().accountCount(); ++a) {
         const AccountSettings& acc = session.settings().account(a);
-        if ((only == 0 || a == only) && acc.MailServerType == 1 && acc.Push)
+        if ((only == 0 || a == only) && acc.isImap4() && acc.Push)
             any = true;
     }
     if (!any) {

@@ -1,0 +1,471 @@
+#include "mime/MailMessage.h"
+
+#include "core/AsciiText.h"
+#include "core/TarnError.h"
+#include "mime/Base64.h"
+#include "mime/EncodedWordDecoder.h"
+#include "mime/MailAddress.h"
+#include "mime/MessageDate.h"
+#include "mime/QuotedPrintable.h"
+
+namespace tarn {
+
+namespace {
+
+const char* const kUnknownPartType = "Unknown Message Part Type.";
+
+// "--" + boundary (+ "--" when closing), boundary held in upper case.
+bool isBoundaryLine(std::string_view line, std::string_view boundary, bool closing) {
+    const std::size_t want = 2 + boundary.size() + (closing ? 2 : 0);
+    if (line.size() != want || line[0] != '-' || line[1] != '-')
+        return false;
+    if (closing && (line[want - 2] != '-' || line[want - 1] != '-'))
+        return false;
+    for (std::size_t i = 0; i < boundary.size(); ++i)
+        if (upperAscii(line[2 + i]) != boundary[i])
+            return false;
+    return true;
+}
+
+enum class Encoding { None, Base64, QuotedPrintable };
+
+Encoding encodingOf(std::string_view cte) {
+    cte = trimSpaceTab(cte);
+    if (equalsNoCase(cte, "base64"))
+        return Encoding::Base64;
+    if (equalsNoCase(cte, "quoted-printable"))
+        return Encoding::QuotedPrintable;
+    return Encoding::None;
+}
+
+bool isAttachment(std::string_view contentType, std::string_view disposition) {
+    if (equalsNoCase(trimSpaceTab(disposition.substr(0, disposition.find(';'))), "attachment"))
+        return true;
+    for (std::size_t i = 0; i + 4 <= contentType.size(); ++i)
+        if (upperAscii(contentType[i]) == 'N' && upperAscii(contentType[i + 1]) == 'A' &&
+            upperAscii(contentType[i + 2]) == 'M' && upperAscii(contentType[i + 3]) == 'E')
+            return true;
+    return false;
+}
+
+// Splits decoded text at CR, LF or CR LF; a break at the very end adds no empty line.
+void appendTextLines(std::string_view text, std::vector<std::string>& out) {
+    std::size_t start = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            out.emplace_back(text.substr(start, i - start));
+            i += (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < text.size())
+        out.emplace_back(text.substr(start));
+}
+
+struct Part {
+    std::string contentType;
+    std::string transferEncoding;
+    bool attachment = false;
+    std::vector<std::string> lines;
+};
+
+enum class PartEnd { EndOfMessage, NextPart, Closed };
+
+// Reads a body as a flat sequence of parts; see MailMessage::readBody.
+class BodyReader {
+public:
+    BodyReader(const LineReader& next, const MailMessage::Framing& framing,
+               std::vector<std::string>& stack, std::vector<std::string>& plain,
+               std::vector<MailMessage::TextPart>& parts)
+        : m_next(next), m_framing(framing), m_stack(stack), m_plain(plain), m_parts(parts) {}
+
+    void run(const MailMessage& message) {
+        const Encoding wholeBody = encodingOf(message.contentTransferEncoding());
+        std::string line;
+        while (fetch(line)) {
+            PartEnd end;
+            if (!m_stack.empty() && isBoundaryLine(line, m_stack.back(), false)) {
+                end = readParts();
+            } else if (wholeBody != Encoding::None) {
+                Part part;
+                part.contentType = message.contentType();
+                part.transferEncoding = message.contentTransferEncoding();
+                part.attachment = isAttachment(message.contentType(), message.contentDisposition());
+                addLine(part, std::move(line));
+                end = readPartBody(part);
+                if (end == PartEnd::NextPart)
+                    end = readParts();
+            } else {
+                if (m_framing.dotStuffed && line.size() >= 2 && line[0] == '.' && line[1] == '.')
+                    line.erase(0, 1);
+                m_plain.push_back(std::move(line));
+                continue;
+            }
+            if (end == PartEnd::EndOfMessage)
+                return;
+            m_stack.pop_back();
+        }
+    }
+
+private:
+    bool fetch(std::string& line) {
+        return m_next(line) && !(m_framing.hasEndLine && line == m_framing.endLine);
+    }
+
+    // Parts following a "--boundary" line, until the boundary is closed or the message ends.
+    PartEnd readParts() {
+        for (;;) {
+            Part part = readPartHeader();
+            const PartEnd end = readPartBody(part);
+            if (end != PartEnd::NextPart)
+                return end;
+        }
+    }
+
+    Part readPartHeader() {
+        std::vector<std::string> header;
+        std::string line;
+        for (;;) {
+            if (!fetch(line))
+                throw TarnError(kUnknownPartType);
+            if (line.empty())
+                break;
+            if (isSpaceOrTab(line[0]) && !header.empty()) {
+                header.back().push_back(' ');
+                header.back().append(line, 1, std::string::npos);
+            } else {
+                header.push_back(std::move(line));
+            }
+        }
+        Part part;
+        part.contentType = MailMessage::fieldValue(header, "Content-Type");
+        part.transferEncoding = MailMessage::fieldValue(header, "Content-Transfer-Encoding");
+        part.attachment =
+            isAttachment(part.contentType, MailMessage::fieldValue(header, "Content-Disposition"));
+        std::string boundary = MailMessage::boundaryOf(part.contentType);
+        if (!boundary.empty())
+            m_stack.push_back(std::move(boundary));
+        return part;
+    }
+
+    void addLine(Part& part, std::string line) {
+        if (part.attachment)
+            return; // its data is not kept
+        if (m_framing.dotStuffed && !line.empty() && line[0] == '.')
+            line.erase(0, 1);
+        part.lines.push_back(std::move(line));
+    }
+
+    PartEnd readPartBody(Part& part) {
+        std::string line;
+        PartEnd end = PartEnd::EndOfMessage;
+        while (fetch(line)) {
+            if (!m_stack.empty() && isBoundaryLine(line, m_stack.back(), false)) {
+                end = PartEnd::NextPart;
+                break;
+            }
+            if (!m_stack.empty() && isBoundaryLine(line, m_stack.back(), true)) {
+                end = PartEnd::Closed;
+                break;
+            }
+            addLine(part, std::move(line));
+        }
+        finish(part);
+        return end;
+    }
+
+    void finish(Part& part) {
+        if (part.attachment)
+            return;
+        MailMessage::TextPart text;
+        text.contentType = std::move(part.contentType);
+        text.transferEncoding = std::move(part.transferEncoding);
+        switch (encodingOf(text.transferEncoding)) {
+        case Encoding::Base64: {
+            std::string joined;
+            std::size_t total = 0;
+            for (const auto& l : part.lines)
+                total += l.size();
+            joined.reserve(total);
+            for (const auto& l : part.lines)
+                joined += l;
+            appendTextLines(Base64::decode(joined), text.lines);
+            break;
+        }
+        case Encoding::QuotedPrintable:
+            appendTextLines(QuotedPrintable::decodeLines(part.lines), text.lines);
+            break;
+        case Encoding::None:
+            text.lines = std::move(part.lines);
+            break;
+        }
+        m_parts.push_back(std::move(text));
+    }
+
+    const LineReader& m_next;
+    const MailMessage::Framing& m_framing;
+    std::vector<std::string>& m_stack;
+    std::vector<std::string>& m_plain;
+    std::vector<MailMessage::TextPart>& m_parts;
+};
+
+} // namespace
+
+void MailMessage::clear() {
+    *this = MailMessage();
+}
+
+void MailMessage::addHeaderLine(std::string line) {
+    if (!line.empty())
+        m_headerLines.push_back(std::move(line));
+}
+
+std::string MailMessage::fieldValue(const std::vector<std::string>& lines, std::string_view name) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.size() <= name.size() || line[name.size()] != ':' ||
+            !equalsNoCase(std::string_view(line).substr(0, name.size()), name))
+            continue;
+        std::string value = line.substr(name.size() + 1);
+        for (std::size_t k = i + 1; k < lines.size(); ++k) {
+            const std::string& next = lines[k];
+            if (next.empty() || !isSpaceOrTab(next[0]))
+                break;
+            std::size_t from = 0;
+            while (from < next.size() && isSpaceOrTab(next[from]))
+                ++from;
+            if (!value.empty() && !isSpaceOrTab(value.back()))
+                value.push_back(' ');
+            value.append(next, from, std::string::npos);
+        }
+        std::size_t lead = 0;
+        while (lead < value.size() && isSpaceOrTab(value[lead]))
+            ++lead;
+        value.erase(0, lead);
+        return value;
+    }
+    return {};
+}
+
+std::string MailMessage::cutAtCharset(std::string_view contentType) {
+    static constexpr std::string_view kWord = "charset";
+    for (std::size_t p = 0; p + kWord.size() < contentType.size(); ++p) {
+        if (p > 0) {
+            const char before = contentType[p - 1];
+            if (!isSpaceOrTab(before) && before != ';')
+                continue;
+        }
+        const char after = contentType[p + kWord.size()];
+        if (!isSpaceOrTab(after) && after != '=')
+            continue;
+        if (!equalsNoCase(contentType.substr(p, kWord.size()), kWord))
+            continue;
+        std::size_t end = p;
+        while (end > 0 && (isSpaceOrTab(contentType[end - 1]) || contentType[end - 1] == ';'))
+            --end;
+        return std::string(contentType.substr(0, end));
+    }
+    return std::string(contentType);
+}
+
+std::string MailMessage::boundaryOf(std::string_view contentType) {
+    std::string up(contentType);
+    for (char& c : up)
+        c = upperAscii(c);
+    static constexpr std::string_view kKey = "BOUNDARY=";
+    const std::size_t p = up.find(kKey);
+    if (p == std::string::npos)
+        return {};
+    std::string rest = up.substr(p + kKey.size());
+    if (!rest.empty() && rest[0] == '"') {
+        const std::size_t close = rest.find('"', 1);
+        return rest.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+    }
+    return rest;
+}
+
+void MailMessage::deriveHeaderFields(const Clock& clock) {
+    m_contentType.clear();
+    m_transferEncoding.clear();
+    m_disposition.clear();
+    m_subject.clear();
+    m_senderName.clear();
+    m_senderAddress.clear();
+    m_messageId.clear();
+    m_date = 0;
+    m_boundaries.clear();
+
+    m_contentType = cutAtCharset(fieldValue("Content-Type"));
+    m_transferEncoding = fieldValue("Content-Transfer-Encoding");
+    m_disposition = fieldValue("Content-Disposition");
+    m_subject = EncodedWordDecoder::decode(fieldValue("Subject"));
+    MailAddress from = MailAddress::parse(EncodedWordDecoder::decode(fieldValue("From")));
+    m_senderName = from.name();
+    m_senderAddress = from.address();
+    m_messageId = fieldValue("Message-Id");
+    // Read only so that a malformed one stops the derivation as a malformed sender does.
+    for (const char* field : {"To", "Cc", "Reply-To"})
+        MailAddress::parseList(fieldValue(field));
+    m_date = MessageDate::decode(fieldValue("Date"), clock);
+    // An empty boundary would make every "--" line a part start, so it counts as none.
+    std::string boundary = boundaryOf(m_contentType);
+    if (!boundary.empty())
+        m_boundaries.push_back(std::move(boundary));
+}
+
+void MailMessage::readBody(const LineReader& next, const Framing& framing) {
+    BodyReader reader(next, framing, m_boundaries, m_plainLines, m_textParts);
+    reader.run(*this);
+}
+
+void MailMessage::noteFailure(const std::string& text) {
+    if (m_failure.empty())
+        m_failure = text;
+}
+
+void MailMessage::readHeader(const LineReader& next, const Clock& clock, const Framing& framing) {
+    std::string line;
+    while (next(line) && !(framing.hasEndLine && line == framing.endLine))
+        addHeaderLine(std::move(line));
+    try {
+        deriveHeaderFields(clock);
+    } catch (const TarnError& e) {
+        noteFailure(e.what());
+        throw;
+    }
+}
+
+void MailMessage::readMessage(const LineReader& next, const Clock& clock, const Framing& framing) {
+    std::string line;
+    bool hasBody = false;
+    while (next(line)) {
+        if (framing.hasEndLine && line == framing.endLine)
+            break;
+        if (line.empty()) {
+            hasBody = true;
+            break;
+        }
+        addHeaderLine(std::move(line));
+    }
+    std::string firstFailure;
+    try {
+        deriveHeaderFields(clock);
+    } catch (const TarnError& e) {
+        firstFailure = e.what();
+    }
+    if (hasBody) {
+        try {
+            readBody(next, framing);
+        } catch (const TarnError& e) {
+            if (firstFailure.empty())
+                firstFailure = e.what();
+        }
+    }
+    if (!firstFailure.empty()) {
+        noteFailure(firstFailure);
+        throw TarnError(firstFailure);
+    }
+}
+
+std::string MailMessage::senderText() const {
+    return MailAddress(m_senderName, m_senderAddress).text();
+}
+
+std::string MailMessage::headerText() const {
+    std::string out;
+    for (const auto& l : m_headerLines) {
+        out += l;
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string MailMessage::bodyText() const {
+    std::size_t total = 0;
+    for (const auto& l : m_plainLines)
+        total += l.size() + 2;
+    for (const auto& p : m_textParts)
+        for (const auto& l : p.lines)
+            total += l.size() + 2;
+    std::string out;
+    out.reserve(total);
+    for (const auto& l : m_plainLines) {
+        out += l;
+        out += "\r\n";
+    }
+    for (const auto& p : m_textParts)
+        for (const auto& l : p.lines) {
+            out += l;
+            out += "\r\n";
+        }
+    return out;
+}
+
+LineReader vectorLineReader(const std::vector<std::string>& lines) {
+    return [&lines, i = std::size_t{0}](std::string& line) mutable {
+        if (i >= lines.size())
+            return false;
+        line = lines[i++];
+        return true;
+    };
+}
+
+std::vector<std::string> splitReceivedLines(std::string_view bytes) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t lf = bytes.find('\n', start);
+        if (lf == std::string_view::npos) {
+            lines.emplace_back(bytes.substr(start));
+            break;
+        }
+        std::size_t end = lf;
+        if (end > start && bytes[end - 1] == '\r')
+            --end;
+        lines.emplace_back(bytes.substr(start, end - start));
+        start = lf + 1;
+    }
+    return lines;
+}
+
+MailMessage decodeMessage(const std::vector<std::string>& lines, bool headersOnly,
+                          const Clock& clock) {
+    MailMessage message;
+    const LineReader reader = vectorLineReader(lines);
+    try {
+        if (headersOnly)
+            message.readHeader(reader, clock);
+        else
+            message.readMessage(reader, clock);
+    } catch (const TarnError&) {
+        // Kept in failure(); the fields read before it stay.
+    }
+    return message;
+}
+
+MailMessage decodeFetchedMessage(const std::vector<std::string>& headerLines, bool hasBody,
+                                 const std::vector<std::string>& bodyLines, const Clock& clock) {
+    MailMessage message;
+    const MailMessage::Framing framing = MailMessage::Framing::collected();
+    const LineReader header = vectorLineReader(headerLines);
+    try {
+        message.readHeader(header, clock, framing);
+    } catch (const TarnError&) {
+        // Kept in failure(); the body is still read, as from the connection.
+    }
+    if (hasBody) {
+        try {
+            message.readBody(vectorLineReader(bodyLines), framing);
+        } catch (const TarnError& e) {
+            if (message.failure().empty())
+                message.noteFailure(e.what());
+        }
+    }
+    return message;
+}
+
+} // namespace tarn
