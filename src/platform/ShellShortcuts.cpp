@@ -1,6 +1,7 @@
 #include "platform/ShellShortcuts.h"
 
 #include "core/TarnError.h"
+#include "core/Utf8.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -29,42 +30,10 @@ std::string xdgBase(const char* variable, const char* underHome) {
     return std::string(home) + underHome;
 }
 
-// Length of the UTF-8 sequence that starts with this byte (1 for a stray byte).
-std::size_t sequenceLength(unsigned char c) {
-    if (c >= 0xF0)
-        return 4;
-    if (c >= 0xE0)
-        return 3;
-    if (c >= 0xC0)
-        return 2;
-    return 1;
-}
-
-bool validUtf8(const std::string& s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if (c < 0xC2 || c > 0xF4)
-            return false;
-        const std::size_t n = sequenceLength(c);
-        if (i + n > s.size())
-            return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-                return false;
-        }
-        i += n;
-    }
-    return true;
-}
-
 // Text a desktop entry can carry: UTF-8 without control characters other than the three
 // its escapes can write.
 void requireEntryText(const std::string& what, const std::string& s) {
-    if (!validUtf8(s))
+    if (!isValidUtf8(s))
         throw TarnError("The shortcut cannot be written: the " + what + " is not UTF-8 text.");
     for (unsigned char c : s) {
         if ((c < 0x20 && c != '\n' && c != '\t' && c != '\r') || c == 0x7f)

@@ -30,15 +30,6 @@ QString qs(const std::string& s) {
     return uiText(s);
 }
 
-// A settings line cannot hold a line break; one pasted into a field becomes a blank.
-std::string fieldText(const QString& text) {
-    std::string s = uiBytes(text);
-    for (char& c : s)
-        if (c == '\r' || c == '\n' || c == '\0')
-            c = ' ';
-    return s;
-}
-
 } // namespace
 
 AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
@@ -155,18 +146,18 @@ void AccountConfigPage::set_ComboBox6_settings() {
     if (a < 1 || a > s.accountCount())
         return;
     AccountSettings& acc = s.account(a);
-    const std::string name = fieldText(m_ui->LabeledEdit1->text());
+    const std::string name = uiLineBytes(m_ui->LabeledEdit1->text());
     const bool renamed = name != acc.Name;
     acc.Name = name;
-    acc.Host = fieldText(m_ui->Edit26->text());
-    acc.UserID = fieldText(m_ui->Edit27->text());
+    acc.Host = uiLineBytes(m_ui->Edit26->text());
+    acc.UserID = uiLineBytes(m_ui->Edit27->text());
     acc.Password = uiBytes(m_ui->Edit30->text());
     acc.MailServerType = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
-    acc.IMAPMailBoxName = fieldText(m_ui->cbMailBox->currentText());
+    acc.IMAPMailBoxName = uiLineBytes(m_ui->cbMailBox->currentText());
     acc.Push = m_ui->PushCheckBox->isChecked();
     acc.Security = securityShown();
     // A malformed pin is kept as typed: the account's checks then fail with the reason.
-    acc.TLSFingerprint = fieldText(m_ui->EditTLSFingerprint->text().trimmed());
+    acc.TLSFingerprint = uiLineBytes(m_ui->EditTLSFingerprint->text().trimmed());
 
     const FrequencyUnit unit =
         m_ui->ComboBox7->currentIndex() == 0 ? FrequencyUnit::Seconds : FrequencyUnit::Minutes;
@@ -345,16 +336,16 @@ void AccountConfigPage::cbMailBoxEnter() {
     m_ui->cbMailBox->setEditText(text);
     // As a check of the account connects: without security only the text before a ":" names
     // the server and the port is the fixed one; with security a port there is honoured.
-    const std::string hostText = fieldText(m_ui->Edit26->text());
+    const std::string hostText = uiLineBytes(m_ui->Edit26->text());
     const int security = securityShown();
     const std::optional<ServerEndpoint> server = mailboxListingEndpoint(
-        hostText, security, fieldText(m_ui->EditTLSFingerprint->text().trimmed()));
+        hostText, security, uiLineBytes(m_ui->EditTLSFingerprint->text().trimmed()));
     // A port that is no number leaves the list empty, as any failure of the listing does.
     if (!server) {
         stopListing();
         return;
     }
-    m_lister->start(*server, fieldText(m_ui->Edit27->text()), uiBytes(m_ui->Edit30->text()));
+    m_lister->start(*server, uiLineBytes(m_ui->Edit27->text()), uiBytes(m_ui->Edit30->text()));
 }
 
 void AccountConfigPage::MailClientComboBox1Change() {
