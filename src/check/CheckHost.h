@@ -51,13 +51,21 @@ inline std::string checkFieldHint(const std::string& name, const std::string& ti
     return hint;
 }
 
+// What a status report of a check is about. The values are those the hosts have always
+// been given (the parameter stays an int for them), hence the gap.
+enum StatusKind : int {
+    StatusConnection = 0, // "Contacting", "Connected", "Disconnected"
+    StatusActivity = 1,   // what the check is doing, for the mail list's status line
+    StatusProgress = 3,   // percent done, as decimal text
+};
+
 // Everything a check worker tells the rest of the program goes through this interface. The
 // UI binds it to the main thread; tests bind a recorder that runs everything inline.
 class CheckHost {
 public:
     virtual ~CheckHost() = default;
 
-    // Worker thread; returns at once. Kind 0 connection state, 1 activity text, 3 progress.
+    // Worker thread; returns at once. kind is a StatusKind.
     virtual void ReportStatus(int account, int kind, const std::string& text) = 0;
     // Must run on the main thread; the worker waits until it has run.
     virtual void EndOfCheckUpdate(const CheckResult& result) = 0;

@@ -10,6 +10,7 @@
 #include "mime/MessageDate.h"
 #include "net/LineConnection.h"
 #include "platform/NamedMutex.h"
+#include "store/MailRecord.h"
 
 #include <algorithm>
 #include <thread>
@@ -17,6 +18,40 @@
 #include <vector>
 
 namespace tarn {
+
+namespace {
+
+// What a message still needs from the server, by what the mail list holds of it: the one rule
+// for the guess ahead and for the message itself.
+struct FetchNeeds {
+    bool header = true;
+    bool body = false;
+    bool size = true;
+};
+
+FetchNeeds fetchNeeds(const std::optional<MailRecord>& rec, const CheckPassSettings& settings) {
+    FetchNeeds n;
+    if (rec) {
+        n.header = !rec->Header;
+        // The size is not known yet at this point, so it counts as 0 against the budget.
+        n.body = rec->RetrieveMail.value_or(false) && !rec->Body && 0 < settings.maxDownloadBytes;
+        n.size = rec->Size.value_or(0) == 0;
+    }
+    if (!settings.list)
+        n.header = n.body = false;
+    if (n.body)
+        n.header = false; // the whole message brings the header along
+    return n;
+}
+
+// Whether a body is fetched once the record is stored: asked for (or every body is), not held
+// yet, and within the download budget.
+bool bodyAfterStore(bool retrieveMail, bool hasBody, long long size,
+                    const CheckPassSettings& settings) {
+    return (retrieveMail || settings.allBodies) && !hasBody && size < settings.maxDownloadBytes;
+}
+
+} // namespace
 
 CheckPass::CheckPass(Session& session, CheckHost& host, MailboxClient& client,
                      AccountRuntime* runtime, int account, CheckPassSettings settings)
@@ -79,12 +114,12 @@ bool CheckPass::quitting() const {
     return m_session.Quitting.load();
 }
 
-void CheckPass::report(int kind, const std::string& text) {
+void CheckPass::report(StatusKind kind, const std::string& text) {
     m_host.ReportStatus(account(), kind, text);
 }
 
 void CheckPass::run() {
-    report(0, "Contacting");
+    report(StatusConnection, "Contacting");
     m_client.lineConnection().setEndTime(LineConnection::Clock::now() + m_settings.timeLimit);
     try {
         int n = 0;
@@ -97,8 +132,8 @@ void CheckPass::run() {
                 if (m_runtime)
                     m_runtime->LastMailboxTotal = total;
                 if (m_client.hasIdentityListing()) {
-                    report(1, "Getting UID List");
-                    report(3, "10");
+                    report(StatusActivity, "Getting UID List");
+                    report(StatusProgress, "10");
                     try {
                         m_client.loadIdentityListing();
                     } catch (const std::exception& e) {
@@ -122,9 +157,9 @@ void CheckPass::run() {
 
     try {
         m_client.closeMailbox();
-        report(0, "Disconnected");
-        report(1, "");
-        report(3, "0");
+        report(StatusConnection, "Disconnected");
+        report(StatusActivity, "");
+        report(StatusProgress, "0");
     } catch (const std::exception& e) {
         fail(e);
     }
@@ -132,13 +167,13 @@ void CheckPass::run() {
 
 void CheckPass::connectAndCount(int& n) {
     m_client.openMailbox();
-    report(0, "Connected");
-    report(3, "5");
-    report(1, "Getting Status");
+    report(StatusConnection, "Connected");
+    report(StatusProgress, "5");
+    report(StatusActivity, "Getting Status");
     n = m_client.messageCount();
     if (n < 0)
         throw TarnError(ErrorKind::ProtocolError, "Negative message count.");
-    report(1, std::to_string(n) + " Messages detected");
+    report(StatusActivity, std::to_string(n) + " Messages detected");
 }
 
 void CheckPass::perMessagePass(int n) {
@@ -186,7 +221,6 @@ void CheckPass::expectFetches(int first, int last) {
                 // The message fails when the pass gets to it.
             }
         }
-        const long long maxDownload = m_settings.maxDownloadBytes;
         MailListDB& db = m_session.db();
         NamedLock lock(db.mutex());
         const int a = account();
@@ -194,28 +228,19 @@ void CheckPass::expectFetches(int first, int last) {
             return;
         for (const auto& [j, uid] : uids) {
             const std::optional<MailRecord> rec = db.FindMessage(uid, a);
-            bool size = true;
+            const FetchNeeds needs = fetchNeeds(rec, m_settings);
             ExpectedFetches e;
-            e.header = true;
-            if (rec) {
-                e.header = !rec->Header;
-                e.body = rec->RetrieveMail.value_or(false) && !rec->Body && 0 < maxDownload;
-                size = rec->Size.value_or(0) == 0;
-            }
-            if (!m_settings.list)
-                e.header = e.body = false;
-            if (e.body)
-                e.header = false;
+            e.header = needs.header;
+            e.body = needs.body;
             std::optional<long long> currentSize = 0;
-            if (size) {
+            if (needs.size) {
                 const std::optional<std::int64_t> known = m_client.knownSize(j);
                 currentSize =
                     known ? std::optional<long long>(std::max<long long>(*known, 0)) : std::nullopt;
             }
-            e.bodyAfterStore =
-                m_settings.list && !e.body && currentSize &&
-                (m_settings.allBodies || (rec && rec->RetrieveMail.value_or(false))) &&
-                !(rec && rec->Body) && *currentSize < maxDownload;
+            e.bodyAfterStore = m_settings.list && !e.body && currentSize &&
+                               bodyAfterStore(rec && rec->RetrieveMail.value_or(false),
+                                              rec && rec->Body, *currentSize, m_settings);
             m_client.expectFetches(j, e);
         }
     } catch (const std::exception&) {
@@ -238,7 +263,7 @@ std::optional<std::string> CheckPass::fetchBody(int i) {
 
 void CheckPass::processMessage(int i, int n) {
     const std::string of = std::to_string(i) + " of " + std::to_string(n);
-    report(3, std::to_string(static_cast<long long>(i) * 80 / n + 10));
+    report(StatusProgress, std::to_string(static_cast<long long>(i) * 80 / n + 10));
 
     MailMessage message;
     bool headerObtained = false;
@@ -256,32 +281,19 @@ void CheckPass::processMessage(int i, int n) {
         headerObtained = true;
     }
 
-    bool headerNeeded = true;
-    bool bodyNeeded = false;
-    bool sizeNeeded = true;
     long long currentSize = 0;
-    const long long maxDownload = m_settings.maxDownloadBytes;
     MailListDB& db = m_session.db();
+    FetchNeeds needs;
     {
         NamedLock lock(db.mutex());
-        if (const std::optional<MailRecord> rec = db.FindMessage(uid, accountUnderLock())) {
-            if (rec->Header)
-                headerNeeded = false;
-            if (rec->RetrieveMail.value_or(false) && !rec->Body && currentSize < maxDownload)
-                bodyNeeded = true;
-            if (rec->Size.value_or(0) != 0)
-                sizeNeeded = false;
-        }
+        needs = fetchNeeds(db.FindMessage(uid, accountUnderLock()), m_settings);
     }
-    if (!m_settings.list) {
-        headerNeeded = false;
-        bodyNeeded = false;
-    }
-    if (bodyNeeded)
-        headerNeeded = false;
+    const bool headerNeeded = needs.header;
+    bool bodyNeeded = needs.body;
+    const bool sizeNeeded = needs.size;
 
     if (sizeNeeded) {
-        report(1, "Getting Message Size " + of);
+        report(StatusActivity, "Getting Message Size " + of);
         try {
             const long long s = m_client.messageSize(i);
             // An answer without a size counts as none, so the next pass asks again.
@@ -292,7 +304,7 @@ void CheckPass::processMessage(int i, int n) {
     }
 
     if (headerNeeded) {
-        report(1, "Getting header " + of);
+        report(StatusActivity, "Getting header " + of);
         try {
             if (std::optional<std::vector<std::string>> lines = m_client.messageHeader(i)) {
                 message = decodeFetchedMessage(*lines, false, {}, m_session.clock());
@@ -305,7 +317,7 @@ void CheckPass::processMessage(int i, int n) {
 
     std::optional<std::string> body;
     if (bodyNeeded) {
-        report(1, "Getting body " + of);
+        report(StatusActivity, "Getting body " + of);
         body = fetchBody(i);
     }
 
@@ -355,8 +367,8 @@ void CheckPass::processMessage(int i, int n) {
                     rec.RetrieveMail = false;
                     bodyNeeded = false;
                 }
-                if ((rec.RetrieveMail.value_or(false) || m_settings.allBodies) && !rec.Body &&
-                    currentSize < maxDownload)
+                if (bodyAfterStore(rec.RetrieveMail.value_or(false), rec.Body.has_value(),
+                                   currentSize, m_settings))
                     bodyNeeded = true;
                 if (found)
                     db.UpdateMessage(rec);
@@ -374,7 +386,7 @@ void CheckPass::processMessage(int i, int n) {
     }
 
     if (bodyNeeded && m_settings.list) {
-        report(1, "Getting body " + of);
+        report(StatusActivity, "Getting body " + of);
         body = fetchBody(i);
         if (body) {
             NamedLock lock(db.mutex());
@@ -413,8 +425,8 @@ void CheckPass::deletionStep(int n) {
 
         const long long number = marked->Count;
         try {
-            report(1, "Deleting Message " + std::to_string(number));
-            report(3, std::to_string(number * 10 / n + 90));
+            report(StatusActivity, "Deleting Message " + std::to_string(number));
+            report(StatusProgress, std::to_string(number * 10 / n + 90));
             try {
                 m_client.deleteMessage(static_cast<int>(number));
             } catch (const std::exception& e) {
@@ -422,7 +434,7 @@ void CheckPass::deletionStep(int n) {
             }
         } catch (const std::exception& e) {
             fail(e);
-            report(1, "Error While Deleting");
+            report(StatusActivity, "Error While Deleting");
         }
 
         {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/CheckHost.h"
 #include "core/TarnError.h"
 
 #include <chrono>
@@ -9,7 +10,6 @@
 
 namespace tarn {
 
-class CheckHost;
 class MailboxClient;
 struct MessageIdentity;
 class Session;
@@ -88,7 +88,7 @@ private:
     // an answer over its budget fails the check but the pass goes on.
     void passOver(const std::exception& e);
     bool connectionLost(const std::exception& e) const;
-    void report(int kind, const std::string& text);
+    void report(StatusKind kind, const std::string& text);
     bool quitting() const;
 
     Session& m_session;

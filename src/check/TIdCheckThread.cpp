@@ -41,9 +41,7 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
 
     auto connection =
         std::make_unique<LineConnection>(std::make_unique<TcpTransport>(m_options.hostLookup));
-    connection->setConnectTimeout(m_options.connectTimeout);
-    connection->setReadTimeout(m_options.readTimeout);
-    connection->setWriteTimeout(m_options.writeTimeout);
+    connection->setTimeouts(m_options);
     std::unique_ptr<Pop3Client> pop;
     std::unique_ptr<Imap4Client> imap;
     if (serverType == static_cast<int>(MailServerKind::Imap4)) {

@@ -4,6 +4,7 @@
 #include "check/CheckPass.h"
 #include "mime/MailMessage.h"
 #include "net/HostLookup.h"
+#include "net/LineConnection.h"
 
 #include <chrono>
 #include <memory>
@@ -16,15 +17,10 @@ class Session;
 class MailboxClient;
 struct AccountRuntime;
 
-// Time limits of the worker's connection: connectTimeout covers the name lookup and the
-// connect, readTimeout each answer from the command that asked for it, writeTimeout each
-// command, checkTimeLimit the whole check. The protocol port of IMAP4 without security is
-// fixed; only tests with a private server on another port change imapPort. hostLookup: empty
-// for the system's resolver.
-struct CheckOptions {
-    std::chrono::milliseconds connectTimeout{30000};
-    std::chrono::milliseconds readTimeout{60000};
-    std::chrono::milliseconds writeTimeout{60000};
+// Time limits of the worker's connection (ConnectionTimeouts), and checkTimeLimit for the
+// whole check. The protocol port of IMAP4 without security is fixed; only tests with a
+// private server on another port change imapPort. hostLookup: empty for the system's resolver.
+struct CheckOptions : ConnectionTimeouts {
     std::chrono::milliseconds checkTimeLimit{kCheckTimeLimit};
     int imapPort = 143;
     std::chrono::milliseconds deletePause{10};

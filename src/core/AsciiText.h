@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,5 +43,15 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix);
 
 std::string_view trimLeftSpaceTab(std::string_view s);
 std::string_view trimSpaceTab(std::string_view s);
+// Space, tab, CR and LF off both ends: a line as read, its line end included.
+std::string_view trimSpaceAndLineEnds(std::string_view s);
+
+// A decimal number as protocols and settings write it: one or more digits and nothing else (no
+// blanks, no sign), at most max. nullopt for anything else, an overflow included.
+std::optional<std::uint64_t>
+parseDecimal(std::string_view s, std::uint64_t max = std::numeric_limits<std::uint64_t>::max());
+// The same with an optional '+' or '-' before the digits, within [min, max].
+std::optional<std::int64_t> parseSignedDecimal(std::string_view s, std::int64_t min,
+                                               std::int64_t max);
 
 } // namespace tarn

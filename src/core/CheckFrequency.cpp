@@ -1,6 +1,7 @@
 #include "core/CheckFrequency.h"
 
-#include <charconv>
+#include "core/AsciiText.h"
+
 #include <climits>
 
 namespace tarn {
@@ -12,21 +13,10 @@ FrequencyShown frequencyShown(int timerMs) {
 }
 
 std::optional<int> parseFieldInteger(std::string_view text) {
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    if (text.empty())
+    const std::optional<std::int64_t> v = parseSignedDecimal(trimSpaceTab(text), INT_MIN, INT_MAX);
+    if (!v)
         return std::nullopt;
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto r = std::from_chars(text.data(), end, value);
-    if (r.ec != std::errc() || r.ptr != end)
-        return std::nullopt;
-    return value;
+    return static_cast<int>(*v);
 }
 
 std::optional<int> timerFromField(std::string_view text, FrequencyUnit unit) {

@@ -1,5 +1,6 @@
 #include "filters/CompiledFilter.h"
 
+#include "core/AsciiText.h"
 #include "core/TarnError.h"
 #include "filters/PerlRegex.h"
 
@@ -69,31 +70,11 @@ template <typename F> bool anyLine(std::string_view text, F&& test) {
 } // namespace
 
 int strToInt(const std::string& text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    const size_t firstDigit = i;
-    bool valid = i < text.size();
-    for (; valid && i < text.size(); ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9') {
-            valid = false;
-            break;
-        }
-        value = value * 10 + (c - '0');
-        if (value > static_cast<long long>(std::numeric_limits<int>::max()) + 1)
-            valid = false;
-    }
-    if (negative)
-        value = -value;
-    if (!valid || i == firstDigit || value > std::numeric_limits<int>::max() ||
-        value < std::numeric_limits<int>::min())
+    const std::optional<std::int64_t> v =
+        parseSignedDecimal(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    if (!v)
         throw TarnError("'" + text + "' is not a valid integer value");
-    return static_cast<int>(value);
+    return static_cast<int>(*v);
 }
 
 bool looksLikeSpam(const std::string& subject) {

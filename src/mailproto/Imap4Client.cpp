@@ -1,6 +1,8 @@
 #include "mailproto/Imap4Client.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string_view>
 
@@ -12,34 +14,68 @@ namespace tarn {
 
 namespace {
 
-// Non-negative decimal number without sign or spaces.
-bool parseNumber(std::string_view s, long long& out) {
-    if (s.empty() || s.size() > 18) {
-        return false;
+// Numbers the server sends are read up to 18 digits, so sums of them cannot overflow.
+constexpr std::uint64_t kMaxNumber = 999999999999999999;
+
+// An atom holding a decimal number of at most max.
+template <typename Int> std::optional<Int> numberOf(const ImapValue& v, Int max) {
+    if (v.kind != ImapValue::Kind::Atom) {
+        return std::nullopt;
     }
-    long long v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        v = v * 10 + (c - '0');
+    const std::optional<std::uint64_t> n =
+        parseDecimal(v.text, std::min<std::uint64_t>(kMaxNumber, static_cast<std::uint64_t>(max)));
+    if (!n) {
+        return std::nullopt;
     }
-    out = v;
-    return true;
+    return static_cast<Int>(*n);
 }
 
-std::vector<std::string_view> splitSpaces(std::string_view s) {
-    std::vector<std::string_view> words;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t sp = s.find(' ', start);
-        if (sp == std::string_view::npos) {
-            words.push_back(s.substr(start));
-            return words;
-        }
-        words.push_back(s.substr(start, sp - start));
-        start = sp + 1;
+std::vector<std::string> textsOf(const ImapValue& list) {
+    std::vector<std::string> out;
+    for (const ImapValue& item : list.items) {
+        out.push_back(item.text);
     }
+    return out;
+}
+
+bool isStatusWord(const ImapValue& v) {
+    return v.is("OK") || v.is("NO") || v.is("BAD") || v.is("PREAUTH") || v.is("BYE");
+}
+
+// The response code of a status line ("OK [UIDNEXT 4392] Predicted next UID", or the text of
+// a tagged line after its status word): its name upper-cased, its arguments and the free text
+// after it.
+struct ResponseCode {
+    std::string name;
+    std::vector<ImapValue> args;
+    std::string_view text;
+};
+
+std::optional<ResponseCode> responseCodeOf(std::string_view line, bool tagged) {
+    std::size_t rest = 0;
+    const std::vector<ImapValue> v =
+        ImapResponseParser::parseLeadingValues(line, tagged ? 1 : 2, &rest);
+    const ImapValue* code = nullptr;
+    if (tagged && v.size() == 1) {
+        code = &v[0];
+    } else if (!tagged && v.size() == 2 && isStatusWord(v[0])) {
+        code = &v[1];
+    }
+    if (code == nullptr || code->kind != ImapValue::Kind::Atom || code->text.size() < 2 ||
+        code->text.front() != '[' || code->text.back() != ']') {
+        return std::nullopt;
+    }
+    std::vector<ImapValue> inner = ImapResponseParser::parseValues(
+        std::string_view(code->text).substr(1, code->text.size() - 2));
+    if (inner.empty() || inner[0].kind != ImapValue::Kind::Atom) {
+        return std::nullopt;
+    }
+    ResponseCode out;
+    out.name = upperAsciiCopy(inner[0].text);
+    out.args.assign(std::make_move_iterator(inner.begin() + 1),
+                    std::make_move_iterator(inner.end()));
+    out.text = trimLeftSpaceTab(line.substr(rest));
+    return out;
 }
 
 std::string quote(std::string_view s) {
@@ -51,46 +87,6 @@ std::string quote(std::string_view s) {
         out += c;
     }
     out += '"';
-    return out;
-}
-
-// The number after "[KEY " up to "]" anywhere in line.
-template <typename Int> bool bracketNumber(std::string_view line, std::string_view key, Int& out) {
-    const std::string up = upperAsciiCopy(line);
-    const std::size_t at = up.find(upperAsciiCopy(key));
-    if (at == std::string::npos) {
-        return false;
-    }
-    const std::size_t start = at + key.size();
-    const std::size_t end = line.find(']', start);
-    if (end == std::string_view::npos) {
-        return false;
-    }
-    long long v = 0;
-    if (!parseNumber(trimSpaceTab(line.substr(start, end - start)), v) ||
-        v > static_cast<long long>(std::numeric_limits<Int>::max())) {
-        return false;
-    }
-    out = static_cast<Int>(v);
-    return true;
-}
-
-// The space-separated words between the first "(" at or after from and the next ")".
-std::vector<std::string> parenWords(std::string_view line, std::size_t from) {
-    std::vector<std::string> out;
-    const std::size_t open = line.find('(', from);
-    if (open == std::string_view::npos) {
-        return out;
-    }
-    const std::size_t close = line.find(')', open);
-    if (close == std::string_view::npos) {
-        return out;
-    }
-    for (std::string_view w : splitSpaces(line.substr(open + 1, close - open - 1))) {
-        if (!w.empty()) {
-            out.emplace_back(w);
-        }
-    }
     return out;
 }
 
@@ -162,7 +158,10 @@ void Imap4Client::checkArgument(const std::string& value, const char* what) {
     }
 }
 
-std::string Imap4Client::nextTag() {
+std::string Imap4Client::nextTag(Tags tags) {
+    if (tags == Tags::Watch) {
+        return "I" + std::to_string(++m_watchTagCounter);
+    }
     return "C" + std::to_string(++m_tagCounter);
 }
 
@@ -186,6 +185,8 @@ void Imap4Client::Connect() {
     m_mailbox = {};
     m_reply = {};
     m_tagCounter = 0;
+    m_watchTagCounter = 0;
+    m_idleTag.reset();
     m_conn->Connect(m_host, m_port);
 
     bool greeted = false;
@@ -233,18 +234,7 @@ void Imap4Client::Connect() {
 void Imap4Client::startTls() {
     // The capability list comes in clear and proves nothing, but a server that does not name
     // STARTTLS there will not switch, and then no password may follow.
-    sendCommand("CAPABILITY");
-    bool offered = false;
-    for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
-        const std::vector<std::string_view> words = splitSpaces(m_reply.lines[k]);
-        if (words.empty() || upperAsciiCopy(words[0]) != "CAPABILITY") {
-            continue;
-        }
-        for (std::string_view w : words) {
-            offered = offered || upperAsciiCopy(w) == "STARTTLS";
-        }
-    }
-    if (!offered) {
+    if (!HasCapability("STARTTLS")) {
         throw TarnError(ErrorKind::TlsError, kNoStartTls + ".");
     }
     sendCommand("STARTTLS", false);
@@ -265,34 +255,47 @@ const ImapMailboxData& Imap4Client::SelectMailbox(const std::string& mailbox) {
     sendCommand("SELECT " + quote(mailbox));
 
     ImapMailboxData data;
-    for (const std::string& line : m_reply.lines) {
-        const std::vector<std::string_view> words = splitSpaces(line);
-        long long n = 0;
-        if (words.size() >= 2 && parseNumber(words[0], n) && n <= std::numeric_limits<int>::max()) {
-            const std::string what = upperAsciiCopy(words[1]);
-            if (what == "EXISTS") {
-                data.exists = static_cast<int>(n);
-            } else if (what == "RECENT") {
-                data.recent = static_cast<int>(n);
+    for (std::size_t k = 0; k < m_reply.lines.size(); ++k) {
+        const std::string& line = m_reply.lines[k];
+        const bool tagged = k + 1 == m_reply.lines.size();
+        // A line that does not parse tells nothing about the mailbox; the rest still counts.
+        try {
+            const std::vector<ImapValue> v = ImapResponseParser::parseLeadingValues(line, 2);
+            if (!tagged && v.size() == 2) {
+                if (const std::optional<int> n = numberOf(v[0], std::numeric_limits<int>::max())) {
+                    if (v[1].is("EXISTS")) {
+                        data.exists = *n;
+                    } else if (v[1].is("RECENT")) {
+                        data.recent = *n;
+                    }
+                } else if (v[0].is("FLAGS") && v[1].isList()) {
+                    data.flags = textsOf(v[1]);
+                }
             }
-        }
-        bracketNumber(line, "[UIDVALIDITY ", data.uidValidity);
-        bracketNumber(line, "[UIDNEXT ", data.uidNext);
-        bracketNumber(line, "[UNSEEN ", data.unseen);
-        if (startsWithNoCase(line, "FLAGS ") || startsWithNoCase(line, "FLAGS(")) {
-            data.flags = parenWords(line, 0);
-        }
-        const std::string up = upperAsciiCopy(line);
-        if (const std::size_t at = up.find("[PERMANENTFLAGS"); at != std::string::npos) {
-            data.permanentFlags = parenWords(line, at);
-        }
-        if (up.find("[READ-WRITE]") != std::string::npos) {
-            data.readOnly = false;
-        } else if (up.find("[READ-ONLY]") != std::string::npos) {
-            data.readOnly = true;
-        }
-        if (const std::size_t at = up.find("[ALERT]"); at != std::string::npos) {
-            data.alert = std::string(trimLeftSpaceTab(std::string_view(line).substr(at + 7)));
+            const std::optional<ResponseCode> code = responseCodeOf(line, tagged);
+            if (!code) {
+                continue;
+            }
+            const ImapValue* arg = code->args.empty() ? nullptr : &code->args[0];
+            constexpr auto kMaxInt = std::numeric_limits<int>::max();
+            constexpr auto kMaxInt64 = std::numeric_limits<std::int64_t>::max();
+            if (code->name == "UIDVALIDITY" && arg) {
+                data.uidValidity = numberOf(*arg, kMaxInt64).value_or(data.uidValidity);
+            } else if (code->name == "UIDNEXT" && arg) {
+                data.uidNext = numberOf(*arg, kMaxInt64).value_or(data.uidNext);
+            } else if (code->name == "UNSEEN" && arg) {
+                data.unseen = numberOf(*arg, kMaxInt).value_or(data.unseen);
+            } else if (code->name == "PERMANENTFLAGS" && arg && arg->isList()) {
+                data.permanentFlags = textsOf(*arg);
+            } else if (code->name == "READ-WRITE") {
+                data.readOnly = false;
+            } else if (code->name == "READ-ONLY") {
+                data.readOnly = true;
+            } else if (code->name == "ALERT") {
+                data.alert = std::string(code->text);
+            }
+        } catch (const TarnError&) {
+            continue;
         }
     }
     m_mailbox = std::move(data);
@@ -319,15 +322,27 @@ std::int64_t Imap4Client::MailboxTotal() {
     }
     std::int64_t total = 0;
     for (int k = 1; k <= n; ++k) {
-        const std::vector<std::string_view> w = splitSpaces(m_reply.lines[k - 1]);
-        long long num = 0;
-        long long size = 0;
-        if (w.size() != 4 || !parseNumber(w[0], num) || num != k ||
-            upperAsciiCopy(w[1]) != "FETCH" || upperAsciiCopy(w[2]) != "(RFC822.SIZE" ||
-            w[3].size() < 2 || w[3].back() != ')' ||
-            !parseNumber(w[3].substr(0, w[3].size() - 1), size)) {
+        const std::string& line = m_reply.lines[k - 1];
+        std::optional<ImapFetchResponse> f;
+        try {
+            f = ImapResponseParser::parseFetch(line);
+        } catch (const TarnError&) {
             return 0;
         }
+        if (!f || f->number != k || f->items.size() != 1 ||
+            !equalsNoCase(f->items[0].first, "RFC822.SIZE")) {
+            return 0;
+        }
+        const ImapValue& value = f->items[0].second;
+        const std::optional<std::int64_t> s =
+            numberOf(value, std::numeric_limits<std::int64_t>::max());
+        // Only a listing laid out exactly as asked is trusted for the total; a server that
+        // words it otherwise is asked message by message.
+        if (!s ||
+            !equalsNoCase(line, std::to_string(k) + " FETCH (RFC822.SIZE " + value.text + ")")) {
+            return 0;
+        }
+        const std::int64_t size = *s;
         if (total > std::numeric_limits<std::int64_t>::max() - size) {
             return 0;
         }
@@ -353,11 +368,9 @@ std::int64_t Imap4Client::MessageSize(int i) {
             continue;
         }
         const ImapValue* v = f->find("RFC822.SIZE");
-        long long size = 0;
-        if (v == nullptr || v->kind != ImapValue::Kind::Atom || !parseNumber(v->text, size)) {
-            return -1;
-        }
-        return size;
+        const std::optional<std::int64_t> size =
+            v ? numberOf(*v, std::numeric_limits<std::int64_t>::max()) : std::nullopt;
+        return size.value_or(-1);
     }
     return -1;
 }
@@ -476,10 +489,14 @@ void Imap4Client::Expunge() {
     sendCommand("EXPUNGE");
     int gone = 0;
     for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
-        const std::vector<std::string_view> w = splitSpaces(m_reply.lines[k]);
-        long long n = 0;
-        if (w.size() == 2 && parseNumber(w[0], n) && upperAsciiCopy(w[1]) == "EXPUNGE") {
-            ++gone;
+        try {
+            const std::vector<ImapValue> v = ImapResponseParser::parseValues(m_reply.lines[k]);
+            if (v.size() == 2 && numberOf(v[0], std::numeric_limits<int>::max()) &&
+                v[1].is("EXPUNGE")) {
+                ++gone;
+            }
+        } catch (const TarnError&) {
+            // not an expunge announcement
         }
     }
     m_mailbox.exists = gone > m_mailbox.exists ? 0 : m_mailbox.exists - gone;
@@ -516,6 +533,161 @@ std::vector<std::string> Imap4Client::ListMailboxes(const std::vector<std::strin
     return names;
 }
 
+bool Imap4Client::HasCapability(std::string_view name, Tags tags) {
+    sendCommand("CAPABILITY", true, kMaxSmallLiteral, ErrorKind::ServerError, tags);
+    for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
+        std::vector<ImapValue> words;
+        try {
+            words = ImapResponseParser::parseValues(m_reply.lines[k]);
+        } catch (const TarnError&) {
+            continue; // not a capability list we can read
+        }
+        if (words.empty() || !words[0].is("CAPABILITY")) {
+            continue;
+        }
+        for (std::size_t w = 1; w < words.size(); ++w) {
+            if (words[w].kind == ImapValue::Kind::Atom && words[w].is(name)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+namespace {
+
+std::string cut(const std::string& line) {
+    return line.size() > 80 ? line.substr(0, 80) + "..." : line;
+}
+
+} // namespace
+
+std::optional<std::string> Imap4Client::readWatchLine(std::size_t& budget,
+                                                      const UntaggedHandler& untagged) {
+    std::string line =
+        readLogicalLine(kMaxSmallLiteral, budget, "The IMAP4 server flooded the idle connection.");
+    if (line[0] == '*') {
+        untagged(trimLeftSpaceTab(std::string_view(line).substr(1)));
+        return std::nullopt;
+    }
+    return line;
+}
+
+std::string Imap4Client::idleStatus(const std::string& line) const {
+    const std::string& tag = *m_idleTag;
+    if (line.size() > tag.size() && line[tag.size()] == ' ' && startsWithNoCase(line, tag)) {
+        const std::string_view rest = trimLeftSpaceTab(std::string_view(line).substr(tag.size()));
+        const std::string word = upperAsciiCopy(rest.substr(0, rest.find(' ')));
+        if (word == "OK" || word == "NO" || word == "BAD") {
+            return word;
+        }
+    }
+    throw TarnError(ErrorKind::ProtocolError,
+                    "Unexpected answer on the idle connection: " + cut(line));
+}
+
+bool Imap4Client::IdleStart(const UntaggedHandler& untagged) {
+    requireState(State::Selected);
+    m_idleTag = nextTag(Tags::Watch);
+    m_conn->WriteLn(*m_idleTag + " IDLE");
+    std::size_t budget = kMaxReplyBytes;
+    for (;;) {
+        const std::optional<std::string> line = readWatchLine(budget, untagged);
+        if (!line) {
+            continue;
+        }
+        if ((*line)[0] == '+') {
+            return true;
+        }
+        const std::string status = idleStatus(*line);
+        m_idleTag.reset();
+        if (status == "OK") {
+            return false; // over before it began
+        }
+        throw TarnError(ErrorKind::ServerError, "The IMAP4 server refused IDLE: " + *line);
+    }
+}
+
+Imap4Client::IdleEnd Imap4Client::IdleWait(std::chrono::milliseconds renewal,
+                                           std::size_t floodBudget,
+                                           const UntaggedHandler& untagged) {
+    if (!m_idleTag) {
+        throw TarnError(ErrorKind::LocalError, "No IDLE is running.");
+    }
+    // The answer the IDLE waits for is due at the renewal, counted from the command.
+    const std::chrono::milliseconds readTimeout = m_conn->readTimeout();
+    m_conn->setReadTimeout(renewal);
+    struct Restore {
+        LineConnection& conn;
+        std::chrono::milliseconds t;
+        ~Restore() { conn.setReadTimeout(t); }
+    } restore{*m_conn, readTimeout};
+    for (;;) {
+        std::optional<std::string> line;
+        try {
+            line = readWatchLine(floodBudget, untagged);
+        } catch (const TarnError& e) {
+            if (e.kind() == ErrorKind::TimedOut) {
+                return IdleEnd::Renewal;
+            }
+            throw;
+        }
+        if (!line || (*line)[0] == '+') {
+            continue;
+        }
+        const std::string status = idleStatus(*line);
+        m_idleTag.reset();
+        if (status == "OK") {
+            return IdleEnd::EndedByServer;
+        }
+        throw TarnError(ErrorKind::ServerError, "The IMAP4 server ended IDLE: " + *line);
+    }
+}
+
+void Imap4Client::IdleDone(const UntaggedHandler& untagged) {
+    if (!m_idleTag) {
+        throw TarnError(ErrorKind::LocalError, "No IDLE is running.");
+    }
+    m_conn->WriteLn("DONE");
+    std::size_t budget = kMaxReplyBytes;
+    for (;;) {
+        const std::optional<std::string> line = readWatchLine(budget, untagged);
+        if (!line) {
+            continue;
+        }
+        const std::string status = idleStatus(*line);
+        m_idleTag.reset();
+        if (status != "OK") {
+            throw TarnError(ErrorKind::ServerError,
+                            "The IMAP4 server did not end IDLE cleanly: " + *line);
+        }
+        return;
+    }
+}
+
+void Imap4Client::EndWatch() {
+    if (!m_conn->Connected()) {
+        return;
+    }
+    try {
+        if (m_idleTag) {
+            m_conn->WriteLn("DONE");
+        }
+        m_idleTag.reset();
+        const std::string tag = nextTag(Tags::Watch);
+        m_conn->WriteLn(tag + " LOGOUT");
+        for (int lines = 0; lines < 16; ++lines) {
+            const std::string line = std::string(trimSpaceTab(m_conn->ReadLn()));
+            if (startsWithNoCase(line, tag + " ")) {
+                break;
+            }
+        }
+    } catch (const std::exception&) {
+        // best effort
+    }
+    closeQuietly();
+}
+
 void Imap4Client::Disconnect() {
     if (!m_conn->Connected()) {
         m_state = State::NotAuthenticated;
@@ -536,11 +708,11 @@ void Imap4Client::Disconnect() {
 }
 
 const ImapReply& Imap4Client::sendCommand(const std::string& command, bool expectOk,
-                                          std::size_t maxLiteral, ErrorKind refused) {
+                                          std::size_t maxLiteral, ErrorKind refused, Tags tags) {
     if (!m_conn->Connected()) {
         throw TarnError(ErrorKind::NotConnected, "Not connected.");
     }
-    const std::string tag = nextTag();
+    const std::string tag = nextTag(tags);
     try {
         m_conn->WriteLn(tag + " " + command);
         readReply(tag, maxLiteral);
@@ -595,10 +767,11 @@ void Imap4Client::readReply(const std::string& tag, std::size_t maxLiteral) {
     }
 }
 
-std::string Imap4Client::readLogicalLine(std::size_t maxLiteral, std::size_t& budget) {
-    auto charge = [&budget](std::size_t n) {
+std::string Imap4Client::readLogicalLine(std::size_t maxLiteral, std::size_t& budget,
+                                         const char* overBudget) {
+    auto charge = [&budget, overBudget](std::size_t n) {
         if (n > budget) {
-            throw TarnError(ErrorKind::OverBudget, "The IMAP4 reply is too large.");
+            throw TarnError(ErrorKind::OverBudget, overBudget);
         }
         budget -= n;
     };

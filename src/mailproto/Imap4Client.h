@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/AccountSettings.h"
@@ -56,6 +58,13 @@ public:
     static constexpr std::size_t kMaxLiteral = 64 * 1024 * 1024;
     static constexpr std::size_t kMaxSmallLiteral = 1024 * 1024;
     static constexpr std::size_t kMaxReplyBytes = 128 * 1024 * 1024;
+
+    // The tags of a command: the client's own series ("C1", "C2", ...), or the series of a
+    // watching connection's CAPABILITY, IDLE and LOGOUT ("I1", "I2", ...), so a transcript
+    // tells the watch apart from the commands around it.
+    enum class Tags { Commands, Watch };
+    // Receives the text of an untagged line (after "* ") that arrives during a watch.
+    using UntaggedHandler = std::function<void(std::string_view text)>;
 
     Imap4Client(); // plain TCP
     explicit Imap4Client(std::unique_ptr<Transport> transport);
@@ -113,6 +122,28 @@ public:
     // LOGOUT, then close. Fails when the connection is not open; closes it in any case.
     void Disconnect();
 
+    // CAPABILITY: whether the server lists name (either case).
+    bool HasCapability(std::string_view name, Tags tags = Tags::Commands);
+
+    // The IDLE of a watching connection, under the watch tags. None of these closes the
+    // connection on failure: the watcher decides whether it still says goodbye.
+    //
+    // IDLE: true once the server gave its go-ahead within the read time-out; false when it
+    // ended the command with OK at once. Untagged lines on the way go to untagged.
+    bool IdleStart(const UntaggedHandler& untagged);
+    enum class IdleEnd { Renewal, EndedByServer };
+    // While idling: hands on what the server announces until the renewal is due (renewal
+    // after the IDLE command), or until the server ends the IDLE itself with OK. What arrives
+    // is charged to floodBudget; a server that sends more floods the connection (OverBudget).
+    IdleEnd IdleWait(std::chrono::milliseconds renewal, std::size_t floodBudget,
+                     const UntaggedHandler& untagged);
+    // DONE, and the server's OK within the read time-out.
+    void IdleDone(const UntaggedHandler& untagged);
+    bool idling() const { return m_idleTag.has_value(); }
+    // Leaves a watching connection: DONE while idling, LOGOUT, a look at a few lines for its
+    // answer, close. Never fails; the time-outs set bound it.
+    void EndWatch();
+
     bool Connected() const;
     State state() const { return m_state; }
     static const char* stateName(State s);
@@ -124,14 +155,21 @@ private:
     void requireState(State a, State b = State::Any) const;
     // CAPABILITY, STARTTLS and the handshake.
     void startTls();
-    std::string nextTag();
+    std::string nextTag(Tags tags = Tags::Commands);
     // Sends "tag command" and reads the reply; throws on any status but OK when expectOk.
     const ImapReply& sendCommand(const std::string& command, bool expectOk = true,
                                  std::size_t maxLiteral = kMaxSmallLiteral,
-                                 ErrorKind refused = ErrorKind::ServerError);
+                                 ErrorKind refused = ErrorKind::ServerError,
+                                 Tags tags = Tags::Commands);
     void readReply(const std::string& tag, std::size_t maxLiteral);
-    // One trimmed, non-empty line with the literals it announces appended in wire form.
-    std::string readLogicalLine(std::size_t maxLiteral, std::size_t& budget);
+    // One trimmed, non-empty line with the literals it announces appended in wire form;
+    // what arrives is charged to budget, and overBudget says why when it runs out.
+    std::string readLogicalLine(std::size_t maxLiteral, std::size_t& budget,
+                                const char* overBudget = "The IMAP4 reply is too large.");
+    // A line of the watch: untagged ones go to untagged (nullopt back), others come back.
+    std::optional<std::string> readWatchLine(std::size_t& budget, const UntaggedHandler& untagged);
+    // The status word of the IDLE's tagged answer; anything else fails the watch.
+    std::string idleStatus(const std::string& line) const;
     void closeQuietly();
     static void checkArgument(const std::string& value, const char* what);
 
@@ -143,6 +181,8 @@ private:
     ConnectionSecurity m_security = ConnectionSecurity::None;
     std::string m_pin;
     long long m_tagCounter = 0;
+    long long m_watchTagCounter = 0;
+    std::optional<std::string> m_idleTag; // while an IDLE runs
     State m_state = State::NotAuthenticated;
     ImapMailboxData m_mailbox;
     ImapReply m_reply;

@@ -3,22 +3,26 @@
 #include "core/AsciiText.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cstdint>
+#include <limits>
 
 namespace tarn {
 
 namespace {
+
+// Sizes of up to 18 digits, as every other size the client reads.
+constexpr std::uint64_t kMaxSizeValue = 999999999999999999;
 
 // "<n> EXPUNGE": n, else nullopt.
 std::optional<int> expungedNumber(const std::string& line) {
     const std::size_t sp = line.find(' ');
     if (sp == std::string::npos || upperAsciiCopy(trimSpaceTab(line.substr(sp + 1))) != "EXPUNGE")
         return std::nullopt;
-    int n = 0;
-    const auto [end, ec] = std::from_chars(line.data(), line.data() + sp, n);
-    if (ec != std::errc() || end != line.data() + sp || n < 1)
+    const std::optional<std::uint64_t> n =
+        parseDecimal(std::string_view(line).substr(0, sp), std::numeric_limits<int>::max());
+    if (!n || *n < 1)
         return std::nullopt;
-    return n;
+    return static_cast<int>(*n);
 }
 
 } // namespace
@@ -120,11 +124,10 @@ void Imap4MailboxClient::fetchBatchFrom(int i) {
                 // asked on its own, which fails the same way
             }
         }
-        if (size && size->kind == ImapValue::Kind::Atom && !size->text.empty() &&
-            size->text.size() <= 18 &&
-            std::all_of(size->text.begin(), size->text.end(),
-                        [](char c) { return c >= '0' && c <= '9'; }))
-            b.size = std::stoll(size->text);
+        if (size && size->kind == ImapValue::Kind::Atom) {
+            if (const std::optional<std::uint64_t> n = parseDecimal(size->text, kMaxSizeValue))
+                b.size = static_cast<long long>(*n);
+        }
     }
 }
 

@@ -15,34 +15,16 @@ bool isDigit(char c) {
 }
 
 std::string trimmed(std::string_view s) {
-    std::size_t b = 0;
-    std::size_t e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) {
-        ++b;
-    }
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) {
-        --e;
-    }
-    return std::string(s.substr(b, e - b));
+    return std::string(trimSpaceAndLineEnds(s));
 }
 
 // Decimal digits to a size; false on overflow or when there are no digits.
 bool parseSize(std::string_view digits, std::size_t& out) {
-    if (digits.empty()) {
+    const std::optional<std::uint64_t> v =
+        parseDecimal(digits, std::numeric_limits<std::size_t>::max());
+    if (!v)
         return false;
-    }
-    std::size_t v = 0;
-    for (char c : digits) {
-        if (!isDigit(c)) {
-            return false;
-        }
-        const std::size_t d = static_cast<std::size_t>(c - '0');
-        if (v > (std::numeric_limits<std::size_t>::max() - d) / 10) {
-            return false;
-        }
-        v = v * 10 + d;
-    }
-    out = v;
+    out = static_cast<std::size_t>(*v);
     return true;
 }
 
@@ -54,6 +36,8 @@ public:
         skipSpaces();
         return m_pos >= m_text.size();
     }
+
+    std::size_t position() const { return m_pos; }
 
     ImapValue value(std::size_t depth) {
         skipSpaces();
@@ -266,6 +250,20 @@ std::vector<ImapValue> ImapResponseParser::parseValues(std::string_view text) {
     std::vector<ImapValue> out;
     while (!r.atEnd()) {
         out.push_back(r.value(0));
+    }
+    return out;
+}
+
+std::vector<ImapValue> ImapResponseParser::parseLeadingValues(std::string_view text,
+                                                              std::size_t count,
+                                                              std::size_t* rest) {
+    Reader r(text);
+    std::vector<ImapValue> out;
+    while (out.size() < count && !r.atEnd()) {
+        out.push_back(r.value(0));
+    }
+    if (rest != nullptr) {
+        *rest = r.position();
     }
     return out;
 }

@@ -66,6 +66,12 @@ public:
     // All values of text, in order.
     static std::vector<ImapValue> parseValues(std::string_view text);
 
+    // The first values of text, at most count of them; rest, when given, receives where the
+    // text after them begins (the free text of a status response). Only those values need be
+    // well-formed.
+    static std::vector<ImapValue> parseLeadingValues(std::string_view text, std::size_t count,
+                                                     std::size_t* rest = nullptr);
+
     // nullopt when the line is not a FETCH response at all (for example "3 EXISTS").
     static std::optional<ImapFetchResponse> parseFetch(std::string_view untagged);
 

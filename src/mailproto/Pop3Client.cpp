@@ -1,8 +1,8 @@
 #include "mailproto/Pop3Client.h"
 
+#include "core/AsciiText.h"
 #include "net/TlsTransport.h"
 
-#include <charconv>
 #include <limits>
 #include <strings.h>
 
@@ -25,13 +25,11 @@ std::string trim(const std::string& s) {
 
 // A plain unsigned decimal that fits; anything else is not a number.
 std::optional<std::int64_t> parseNumber(std::string_view s) {
-    if (s.empty())
+    const std::optional<std::uint64_t> v =
+        parseDecimal(s, std::numeric_limits<std::int64_t>::max());
+    if (!v)
         return std::nullopt;
-    std::int64_t v = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || end != s.data() + s.size() || v < 0 || s.front() == '-')
-        return std::nullopt;
-    return v;
+    return static_cast<std::int64_t>(*v);
 }
 
 // The word after the first space: "3 4500" -> "4500". Servers may append more after the

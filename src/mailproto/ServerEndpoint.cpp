@@ -9,18 +9,10 @@ namespace tarn {
 namespace {
 
 std::optional<int> parsePort(const std::string& text) {
-    const std::string_view t = trimSpaceTab(text);
-    if (t.empty() || t.size() > 5)
+    const std::optional<std::uint64_t> v = parseDecimal(trimSpaceTab(text), 65535);
+    if (!v || *v < 1)
         return std::nullopt;
-    int v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        v = v * 10 + (c - '0');
-    }
-    if (v < 1 || v > 65535)
-        return std::nullopt;
-    return v;
+    return static_cast<int>(*v);
 }
 
 } // namespace

@@ -20,21 +20,11 @@ std::string_view takeWord(std::string_view& s, char sep) {
 
 // A decimal number with an optional sign; nothing else may stand in the text.
 std::optional<long> toNumber(std::string_view s) {
-    s = trimSpaceTab(s);
-    bool negative = false;
-    if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-        negative = s.front() == '-';
-        s.remove_prefix(1);
-    }
-    if (s.empty() || s.size() > 9)
+    const std::optional<std::int64_t> v =
+        parseSignedDecimal(trimSpaceTab(s), -999999999, 999999999);
+    if (!v)
         return std::nullopt;
-    long v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        v = v * 10 + (c - '0');
-    }
-    return negative ? -v : v;
+    return static_cast<long>(*v);
 }
 
 int monthOf(std::string_view word) {

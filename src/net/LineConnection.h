@@ -33,6 +33,15 @@ public:
 
 std::unique_ptr<Transport> makeTcpTransport();
 
+// The time limits of a mail server connection: the name lookup and connect, each answer
+// from the command that asked for it, each write. The option sets of checks, idle
+// connections and the tools built on them start from these.
+struct ConnectionTimeouts {
+    std::chrono::milliseconds connectTimeout{30000};
+    std::chrono::milliseconds readTimeout{60000};
+    std::chrono::milliseconds writeTimeout{60000};
+};
+
 // A line-oriented client connection (POP3, IMAP4, HTTP). Reads in chunks of up to 32768
 // bytes; LF ends a line and a CR before it is dropped; lines are written with CR LF.
 //
@@ -91,6 +100,11 @@ public:
     // later "Not Connected." goes back to.
     const std::optional<TarnError>& lastError() const { return m_lastError; }
 
+    void setTimeouts(const ConnectionTimeouts& t) {
+        m_connectTimeout = t.connectTimeout;
+        m_readTimeout = t.readTimeout;
+        m_writeTimeout = t.writeTimeout;
+    }
     void setConnectTimeout(std::chrono::milliseconds t) { m_connectTimeout = t; }
     void setReadTimeout(std::chrono::milliseconds t) { m_readTimeout = t; }
     void setWriteTimeout(std::chrono::milliseconds t) { m_writeTimeout = t; }
@@ -123,9 +137,9 @@ private:
     std::size_t m_pos = 0;
     bool m_lineTooLong = false;
     bool m_peerClosed = false;
-    std::chrono::milliseconds m_connectTimeout{30000};
-    std::chrono::milliseconds m_readTimeout{60000};
-    std::chrono::milliseconds m_writeTimeout{60000};
+    std::chrono::milliseconds m_connectTimeout = ConnectionTimeouts().connectTimeout;
+    std::chrono::milliseconds m_readTimeout = ConnectionTimeouts().readTimeout;
+    std::chrono::milliseconds m_writeTimeout = ConnectionTimeouts().writeTimeout;
     std::optional<Clock::time_point> m_endTime;
     Clock::time_point m_answerStart = Clock::now();
     std::size_t m_answerBytes = 0; // received since m_answerStart

@@ -61,7 +61,7 @@ private:
     std::chrono::milliseconds m_total;
 };
 
-std::string trimmed(const std::string& s) {
+std::string trimmed(std::string_view s) {
     return std::string(trimSpaceTab(s));
 }
 
@@ -107,13 +107,10 @@ bool validHost(const std::string& host) {
 }
 
 std::optional<int> portOf(const std::string& text) {
-    if (text.empty() || text.size() > 5 ||
-        !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+    const std::optional<std::uint64_t> port = parseDecimal(text, 65535);
+    if (!port || *port < 1)
         return std::nullopt;
-    const int port = std::stoi(text);
-    if (port < 1 || port > 65535)
-        return std::nullopt;
-    return port;
+    return static_cast<int>(*port);
 }
 
 // A path as it may stand on the request line: no blanks or control characters.
@@ -195,10 +192,7 @@ int UpdateHttpClient::statusOf(const std::string& statusLine) {
         return 0;
     const std::size_t e = statusLine.find(' ', b);
     const std::string word = statusLine.substr(b, e == std::string::npos ? e : e - b);
-    if (word.empty() || word.size() > 9 ||
-        !std::all_of(word.begin(), word.end(), [](unsigned char c) { return std::isdigit(c); }))
-        return 0;
-    return std::stoi(word);
+    return static_cast<int>(parseDecimal(word, 999999999).value_or(0));
 }
 
 std::optional<UpdateHttpClient::Address>

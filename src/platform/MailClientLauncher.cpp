@@ -1,5 +1,7 @@
 #include "platform/MailClientLauncher.h"
 
+#include "core/AsciiText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -10,12 +12,8 @@ namespace tarn {
 
 namespace {
 
-std::string trim(const std::string& s) {
-    const std::size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return std::string();
-    const std::size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
+std::string trim(std::string_view s) {
+    return std::string(trimSpaceAndLineEnds(s));
 }
 
 std::string lower(std::string s) {

@@ -107,19 +107,6 @@ struct KnownMailbox {
     std::int64_t uidNext = 0;
 };
 
-bool parseCount(std::string_view s, long long& out) {
-    if (s.empty() || s.size() > 12)
-        return false;
-    long long v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + (c - '0');
-    }
-    out = v;
-    return true;
-}
-
 // One connection from connect to its end.
 class IdleConnection {
 public:
@@ -131,9 +118,7 @@ public:
         auto tcp = std::make_unique<TcpTransport>(set.hostLookup);
         tcp->setWakeFd(m_s.wakeFd);
         auto conn = std::make_unique<LineConnection>(std::move(tcp));
-        conn->setConnectTimeout(set.connectTimeout);
-        conn->setReadTimeout(set.readTimeout);
-        conn->setWriteTimeout(set.writeTimeout);
+        conn->setTimeouts(set);
         m_client = std::make_unique<Imap4Client>(std::move(conn));
         applyEndpoint(*m_client, set.endpoint);
         m_client->setUser(set.user);
@@ -163,7 +148,7 @@ private:
         m_s.setState(State::Connecting);
         ++m_s.connects;
         m_client->Connect();
-        if (!serverOffersIdle()) {
+        if (!m_client->HasCapability("IDLE", Imap4Client::Tags::Watch)) {
             farewell();
             return End::NoIdle;
         }
@@ -178,177 +163,58 @@ private:
         }
     }
 
-    std::string nextTag() { return "I" + std::to_string(++m_tag); }
-
-    // CAPABILITY under our own tags (the client's run on beside them): does IDLE appear?
-    bool serverOffersIdle() {
-        const std::string tag = nextTag();
-        conn().WriteLn(tag + " CAPABILITY");
-        bool idle = false;
-        for (;;) {
-            const std::string line = readLine(nullptr);
-            if (line[0] == '*') {
-                const std::string_view text = trimLeftSpaceTab(std::string_view(line).substr(1));
-                if (startsWithNoCase(text, "CAPABILITY ")) {
-                    const std::string up = " " + upperAsciiCopy(text) + " ";
-                    idle = idle || up.find(" IDLE ") != std::string::npos;
-                }
-                handleUntagged(line);
-                continue;
-            }
-            const std::string status = taggedStatus(line, tag);
-            if (status == "OK")
-                return idle;
-            throw TarnError(ErrorKind::ServerError, "The IMAP4 server refused CAPABILITY: " + line);
-        }
-    }
-
     // One IDLE: the go-ahead, the wait until the renewal, DONE and its answer.
     void idleRound(int& failuresInRow) {
         const ImapIdleSettings& set = m_s.settings;
-        const std::string tag = nextTag();
+        const auto untagged = [this](std::string_view text) { handleUntagged(text); };
         conn().setReadTimeout(set.readTimeout);
-        conn().WriteLn(tag + " IDLE");
-        m_inIdle = true;
-        for (;;) {
-            const std::string line = readLine(nullptr);
-            if (line[0] == '+')
-                break;
-            if (line[0] == '*') {
-                handleUntagged(line);
-                continue;
-            }
-            const std::string status = taggedStatus(line, tag);
-            m_inIdle = false;
-            if (status == "OK")
-                return; // over before it began: idle again
-            throw TarnError(ErrorKind::ServerError, "The IMAP4 server refused IDLE: " + line);
-        }
+        if (!m_client->IdleStart(untagged))
+            return; // over before it began: idle again
         m_s.setState(State::Idling);
-
-        // The answer the IDLE is waiting for is due at the renewal, counted from the command.
-        conn().setReadTimeout(set.renewal);
-        std::size_t budget = set.floodBudget;
-        for (;;) {
-            std::string line;
-            try {
-                line = readLine(&budget);
-            } catch (const TarnError& e) {
-                if (e.kind() == ErrorKind::TimedOut)
-                    break; // time to renew
+        if (m_client->IdleWait(set.renewal, set.floodBudget, untagged) ==
+            Imap4Client::IdleEnd::EndedByServer)
+            return; // the server ended the IDLE itself: start another
+        try {
+            m_client->IdleDone(untagged);
+        } catch (const TarnError& e) {
+            if (e.kind() != ErrorKind::TimedOut)
                 throw;
-            }
-            if (line[0] == '*') {
-                handleUntagged(line);
-                continue;
-            }
-            if (line[0] == '+')
-                continue;
-            const std::string status = taggedStatus(line, tag);
-            m_inIdle = false;
-            if (status == "OK")
-                return; // the server ended the IDLE itself: start another
-            throw TarnError(ErrorKind::ServerError, "The IMAP4 server ended IDLE: " + line);
+            throw TarnError(ErrorKind::TimedOut,
+                            "The idle connection did not answer its renewal within " +
+                                std::to_string(set.readTimeout.count()) + " ms.");
         }
-
-        conn().setReadTimeout(set.readTimeout);
-        conn().WriteLn("DONE");
-        for (;;) {
-            std::string line;
-            try {
-                line = readLine(nullptr);
-            } catch (const TarnError& e) {
-                if (e.kind() != ErrorKind::TimedOut)
-                    throw;
-                throw TarnError(ErrorKind::TimedOut,
-                                "The idle connection did not answer its renewal within " +
-                                    std::to_string(set.readTimeout.count()) + " ms.");
-            }
-            if (line[0] == '*') {
-                handleUntagged(line);
-                continue;
-            }
-            const std::string status = taggedStatus(line, tag);
-            m_inIdle = false;
-            if (status != "OK")
-                throw TarnError(ErrorKind::ServerError,
-                                "The IMAP4 server did not end IDLE cleanly: " + line);
-            failuresInRow = 0; // a full round: the connection works
-            return;
-        }
+        failuresInRow = 0; // a full round: the connection works
     }
 
-    // The status word of our tagged answer; anything else is not an IMAP answer we can read.
-    std::string taggedStatus(const std::string& line, const std::string& tag) {
-        if (line.size() > tag.size() && line[tag.size()] == ' ' && startsWithNoCase(line, tag)) {
-            const std::string_view rest =
-                trimLeftSpaceTab(std::string_view(line).substr(tag.size()));
-            const std::string word = upperAsciiCopy(rest.substr(0, rest.find(' ')));
-            if (word == "OK" || word == "NO" || word == "BAD")
-                return word;
-        }
-        throw TarnError(ErrorKind::ProtocolError,
-                        "Unexpected answer on the idle connection: " + cut(line));
-    }
-
-    static std::string cut(const std::string& line) {
-        return line.size() > 80 ? line.substr(0, 80) + "..." : line;
-    }
-
-    void handleUntagged(const std::string& line) {
-        const std::string_view text = trimLeftSpaceTab(std::string_view(line).substr(1));
+    // Every line the watch reads passes here or through the client's own checks, so a stop
+    // or reconnect is noticed between lines even while a server keeps talking.
+    void handleUntagged(std::string_view text) {
+        if (m_s.interrupted())
+            throw TarnError(TcpTransport::kInterrupted);
         if (startsWithNoCase(text, "BYE")) {
+            const std::string said(text.substr(0, 80));
             throw TarnError(ErrorKind::ConnectionClosed,
-                            "The IMAP4 server closed the idle connection: " +
-                                cut(std::string(text)));
+                            "The IMAP4 server closed the idle connection: " + said +
+                                (text.size() > 80 ? "..." : ""));
         }
-        const std::size_t sp = text.find(' ');
-        long long n = 0;
-        if (sp == std::string_view::npos || !parseCount(text.substr(0, sp), n))
+        std::vector<ImapValue> v;
+        try {
+            v = ImapResponseParser::parseValues(text);
+        } catch (const TarnError&) {
+            return; // nothing the watch needs
+        }
+        if (v.size() != 2 || v[0].kind != ImapValue::Kind::Atom)
             return;
-        const std::string what = upperAsciiCopy(trimSpaceTab(text.substr(sp + 1)));
-        if (what == "EXISTS") {
-            m_known.exists = n;
+        const std::optional<std::uint64_t> n = parseDecimal(v[0].text, 999999999999);
+        if (!n)
+            return;
+        if (v[1].is("EXISTS")) {
+            m_known.exists = static_cast<long long>(*n);
             m_s.changed();
-        } else if (what == "EXPUNGE") {
+        } else if (v[1].is("EXPUNGE")) {
             m_known.exists = std::max(0LL, m_known.exists - 1);
             m_s.changed();
         }
-    }
-
-    // One non-empty line with the literals it announces read along (and dropped: nothing the
-    // watcher reads needs them). budget, when given, is charged for what arrives.
-    std::string readLine(std::size_t* budget) {
-        auto charge = [budget](std::size_t n) {
-            if (!budget)
-                return;
-            if (n > *budget)
-                throw TarnError(ErrorKind::OverBudget,
-                                "The IMAP4 server flooded the idle connection.");
-            *budget -= n;
-        };
-        std::string line;
-        do {
-            if (m_s.interrupted())
-                throw TarnError(TcpTransport::kInterrupted);
-            line = std::string(trimSpaceTab(conn().ReadLn()));
-            charge(line.size() + 2);
-        } while (line.empty());
-        std::size_t scanFrom = 0;
-        while (const std::optional<std::size_t> size =
-                   ImapResponseParser::trailingLiteralSize(line, scanFrom)) {
-            if (*size > Imap4Client::kMaxSmallLiteral)
-                throw TarnError(
-                    ErrorKind::OverBudget,
-                    "The IMAP4 server sent too large a literal on the idle connection.");
-            charge(*size);
-            conn().ReadBytes(*size); // the literal itself is not kept
-            scanFrom = line.size();
-            const std::string rest = conn().ReadLn();
-            charge(rest.size() + 2);
-            line += rest;
-        }
-        return line;
     }
 
     // Leaves the server knowing we went: DONE when idling, LOGOUT, a short wait for its
@@ -357,22 +223,9 @@ private:
         if (!conn().Connected())
             return;
         m_s.drain();
-        try {
-            conn().setWriteTimeout(1000ms);
-            conn().setReadTimeout(1000ms);
-            if (m_inIdle)
-                conn().WriteLn("DONE");
-            m_inIdle = false;
-            const std::string tag = nextTag();
-            conn().WriteLn(tag + " LOGOUT");
-            for (int lines = 0; lines < 16; ++lines) {
-                const std::string line = std::string(trimSpaceTab(conn().ReadLn()));
-                if (startsWithNoCase(line, tag + " "))
-                    break;
-            }
-        } catch (const std::exception&) {
-            // best effort
-        }
+        conn().setWriteTimeout(1000ms);
+        conn().setReadTimeout(1000ms);
+        m_client->EndWatch();
         drop();
     }
 
@@ -386,8 +239,6 @@ private:
     ImapIdleWatcher::Shared& m_s;
     KnownMailbox& m_known;
     std::unique_ptr<Imap4Client> m_client;
-    long long m_tag = 0;
-    bool m_inIdle = false;
 };
 
 std::chrono::milliseconds retryDelay(const ImapIdleSettings& set, int failuresInRow) {

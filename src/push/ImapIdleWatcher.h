@@ -2,6 +2,7 @@
 
 #include "mailproto/ServerEndpoint.h"
 #include "net/HostLookup.h"
+#include "net/LineConnection.h"
 
 #include <chrono>
 #include <functional>
@@ -10,17 +11,9 @@
 
 namespace tarn {
 
-// Where and how an account's idle connection goes, and its time limits.
-struct ImapIdleSettings {
-    ServerEndpoint endpoint;
-    std::string user;
-    std::string password;
-    std::string mailbox = kDefaultMailbox;
-    std::chrono::milliseconds connectTimeout{30000};
-    // Every answer the watcher waits for (the greeting, LOGIN, SELECT, the go-ahead for IDLE,
-    // the answer to DONE) must come within this time.
-    std::chrono::milliseconds readTimeout{60000};
-    std::chrono::milliseconds writeTimeout{60000};
+// The time limits of an idle connection. Every answer the watcher waits for (the greeting,
+// LOGIN, SELECT, the go-ahead for IDLE, the answer to DONE) must come within readTimeout.
+struct IdleTimings : ConnectionTimeouts {
     // The IDLE is ended and sent again this long after it began. Some providers drop idle
     // connections after a few minutes, long before the 29 minutes the protocol allows; and a
     // connection that does not answer the renewal is dead (a network gone after a suspend).
@@ -29,6 +22,14 @@ struct ImapIdleSettings {
     // row up to the last. A connection that stayed up past a renewal starts the row afresh.
     std::chrono::milliseconds firstRetry{std::chrono::seconds(30)};
     std::chrono::milliseconds lastRetry{std::chrono::minutes(15)};
+};
+
+// Where and how an account's idle connection goes, and its time limits.
+struct ImapIdleSettings : IdleTimings {
+    ServerEndpoint endpoint;
+    std::string user;
+    std::string password;
+    std::string mailbox = kDefaultMailbox;
     // Untagged data one IDLE may carry before the server counts as flooding and the
     // connection is dropped (and retried after the back-off).
     std::size_t floodBudget = 1024 * 1024;

@@ -41,12 +41,7 @@ std::optional<ImapIdleSettings> PushAccounts::idleSettingsFor(Session& session, 
     s.user = acc.UserID;
     s.password = acc.Password;
     s.mailbox = acc.mailbox();
-    s.connectTimeout = options.connectTimeout;
-    s.readTimeout = options.readTimeout;
-    s.writeTimeout = options.writeTimeout;
-    s.renewal = options.renewal;
-    s.firstRetry = options.firstRetry;
-    s.lastRetry = options.lastRetry;
+    static_cast<IdleTimings&>(s) = options;
     s.hostLookup = options.hostLookup;
     return s;
 }

@@ -18,13 +18,7 @@ class Session;
 struct AccountRuntime;
 
 // Time limits of the idle connections. Only tests shorten them or move the fixed IMAP4 port.
-struct PushOptions {
-    std::chrono::milliseconds connectTimeout{30000};
-    std::chrono::milliseconds readTimeout{60000};
-    std::chrono::milliseconds writeTimeout{60000};
-    std::chrono::milliseconds renewal{std::chrono::minutes(10)};
-    std::chrono::milliseconds firstRetry{std::chrono::seconds(30)};
-    std::chrono::milliseconds lastRetry{std::chrono::minutes(15)};
+struct PushOptions : IdleTimings {
     int imapPort = 143;
     HostLookup hostLookup;
 };

@@ -547,19 +547,30 @@ bool MailListDB::RemoveMessage(const std::string& uid, int account) {
     return true;
 }
 
-std::size_t MailListDB::ClearNewFlags(int account) {
+std::set<int> MailListDB::setFlag(int account, std::optional<bool> MailRecord::*flag, bool value,
+                                  std::size_t* changed) {
     NamedLock lock(m_mutex);
     checkNotWalking();
-    std::size_t changed = 0;
+    std::set<int> touched;
+    std::size_t n = 0;
     forAccount(account, [&](Entry* e) {
-        if (isTrue(e->rec.New)) {
+        if (isTrue(e->rec.*flag) != value) {
             addCounts(e->rec, -1);
-            e->rec.New = false;
+            e->rec.*flag = value;
             addCounts(e->rec, +1);
-            ++changed;
             ++m_changes;
+            ++n;
+            touched.insert(accountOf(e->rec));
         }
     });
+    if (changed)
+        *changed = n;
+    return touched;
+}
+
+std::size_t MailListDB::ClearNewFlags(int account) {
+    std::size_t changed = 0;
+    setFlag(account, &MailRecord::New, false, &changed);
     return changed;
 }
 
@@ -603,51 +614,15 @@ std::size_t MailListDB::RemoveBeyondCount(int account, long long total) {
 }
 
 std::set<int> MailListDB::HideMessages(int account) {
-    NamedLock lock(m_mutex);
-    checkNotWalking();
-    std::set<int> touched;
-    forAccount(account, [&](Entry* e) {
-        if (!isTrue(e->rec.Ignore)) {
-            addCounts(e->rec, -1);
-            e->rec.Ignore = true;
-            addCounts(e->rec, +1);
-            ++m_changes;
-            touched.insert(accountOf(e->rec));
-        }
-    });
-    return touched;
+    return setFlag(account, &MailRecord::Ignore, true);
 }
 
 std::set<int> MailListDB::ShowHiddenMessages(int account) {
-    NamedLock lock(m_mutex);
-    checkNotWalking();
-    std::set<int> touched;
-    forAccount(account, [&](Entry* e) {
-        if (isTrue(e->rec.Ignore)) {
-            addCounts(e->rec, -1);
-            e->rec.Ignore = false;
-            addCounts(e->rec, +1);
-            ++m_changes;
-            touched.insert(accountOf(e->rec));
-        }
-    });
-    return touched;
+    return setFlag(account, &MailRecord::Ignore, false);
 }
 
 std::set<int> MailListDB::UndeleteAll() {
-    NamedLock lock(m_mutex);
-    checkNotWalking();
-    std::set<int> touched;
-    forAccount(AllAccounts, [&](Entry* e) {
-        if (isTrue(e->rec.Delete)) {
-            addCounts(e->rec, -1);
-            e->rec.Delete = false;
-            addCounts(e->rec, +1);
-            ++m_changes;
-            touched.insert(accountOf(e->rec));
-        }
-    });
-    return touched;
+    return setFlag(AllAccounts, &MailRecord::Delete, false);
 }
 
 std::set<int> MailListDB::PurgeAll() {

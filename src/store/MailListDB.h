@@ -167,6 +167,10 @@ private:
     void addCounts(const MailRecord& r, int sign);
     void checkNotWalking() const;
     template <class F> void forAccount(int account, F&& f);
+    // Sets one flag of the account's records (AllAccounts: of every record) to value, keeping
+    // the counts; returns the accounts it changed, and how many records in changed.
+    std::set<int> setFlag(int account, std::optional<bool> MailRecord::*flag, bool value,
+                          std::size_t* changed = nullptr);
 
     NamedMutex& m_mutex;
     SortType m_sortType = SortType::CountIndex;
