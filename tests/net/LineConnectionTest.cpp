@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -177,9 +180,24 @@ TEST(LineConnection, ConnectFailures) {
     std::string refused = errorOf([&] { conn.Connect("127.0.0.1", unusedPort()); });
     EXPECT_NE(refused.find("Could not connect"), std::string::npos) << refused;
     EXPECT_FALSE(conn.Connected());
-    // A name the local hosts file knows goes through the system's resolver without any
-    // traffic; the refusal shows the address was found.
-    std::string viaResolver = errorOf([&] { conn.Connect("localhost", unusedPort()); });
+    // A name goes through the transport's resolver, here one that knows only localhost, so
+    // no name server is asked; the refusal shows the address was found and tried.
+    LineConnection named(std::make_unique<tarn::TcpTransport>(
+        [](const std::string& host, int port) -> std::vector<tarn::ResolvedAddress> {
+            if (host != "localhost")
+                throw TarnError(tarn::ErrorKind::HostNotFound, "Host " + host + " not found.");
+            tarn::ResolvedAddress r;
+            r.family = AF_INET;
+            r.socktype = SOCK_STREAM;
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<std::uint16_t>(port));
+            std::memcpy(&r.addr, &a, sizeof a);
+            r.length = sizeof a;
+            return {r};
+        }));
+    std::string viaResolver = errorOf([&] { named.Connect("localhost", unusedPort()); });
     EXPECT_NE(viaResolver.find("Could not connect to localhost:"), std::string::npos)
         << viaResolver;
     // An unknown name, from a resolver that knows none, without asking any name server.
