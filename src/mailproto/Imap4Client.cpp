@@ -103,13 +103,15 @@ std::string ImapReply::text() const {
     return out;
 }
 
-Imap4Client::Imap4Client() : m_conn(std::make_unique<LineConnection>()) {}
+Imap4Client::Imap4Client()
+    : ServerLogin(kDefaultPort), m_conn(std::make_unique<LineConnection>()) {}
 
 Imap4Client::Imap4Client(std::unique_ptr<Transport> transport)
-    : m_conn(std::make_unique<LineConnection>(std::move(transport))) {}
+    : ServerLogin(kDefaultPort), m_conn(std::make_unique<LineConnection>(std::move(transport))) {}
 
 Imap4Client::Imap4Client(std::unique_ptr<LineConnection> connection)
-    : m_conn(connection ? std::move(connection) : std::make_unique<LineConnection>()) {}
+    : ServerLogin(kDefaultPort),
+      m_conn(connection ? std::move(connection) : std::make_unique<LineConnection>()) {}
 
 Imap4Client::~Imap4Client() = default;
 

@@ -11,6 +11,7 @@
 
 #include "core/AccountSettings.h"
 #include "mailproto/ImapResponseParser.h"
+#include "mailproto/ServerLogin.h"
 #include "net/LineConnection.h"
 
 namespace tarn {
@@ -45,9 +46,9 @@ struct ImapReply {
     std::string text() const;
 };
 
-// The IMAP4 dialogue of a check (and of the account editor's mailbox listing). One thread
-// uses one client. Every failure is a TarnError.
-class Imap4Client {
+// The IMAP4 dialogue of a check, of an idle connection and of the account editor's mailbox
+// listing. One thread uses one client. Every failure is a TarnError.
+class Imap4Client : public ServerLogin {
 public:
     enum class State { Any = 0, NotAuthenticated = 1, Authenticated = 2, Selected = 3 };
 
@@ -74,15 +75,6 @@ public:
     Imap4Client(const Imap4Client&) = delete;
     Imap4Client& operator=(const Imap4Client&) = delete;
 
-    void setHost(std::string host) { m_host = std::move(host); }
-    void setPort(int port) { m_port = port; }
-    void setUser(std::string user) { m_user = std::move(user); }
-    void setPassword(std::string password) { m_password = std::move(password); }
-    // TLS from the first byte, or STARTTLS after the greeting; pin: see TlsTransport.
-    void setSecurity(ConnectionSecurity security, std::string pin = {}) {
-        m_security = security;
-        m_pin = std::move(pin);
-    }
     void setConnectTimeout(std::chrono::milliseconds t);
     void setReadTimeout(std::chrono::milliseconds t);
     // Budget of one message as FETCH i (RFC822) delivers it; a larger one closes the
@@ -174,12 +166,6 @@ private:
     static void checkArgument(const std::string& value, const char* what);
 
     std::unique_ptr<LineConnection> m_conn;
-    std::string m_host;
-    int m_port = kDefaultPort;
-    std::string m_user;
-    std::string m_password;
-    ConnectionSecurity m_security = ConnectionSecurity::None;
-    std::string m_pin;
     long long m_tagCounter = 0;
     long long m_watchTagCounter = 0;
     std::optional<std::string> m_idleTag; // while an IDLE runs

@@ -61,7 +61,8 @@ std::string Pop3Reply::text() const {
 }
 
 Pop3Client::Pop3Client(std::unique_ptr<LineConnection> connection)
-    : m_connection(connection ? std::move(connection) : std::make_unique<LineConnection>()) {}
+    : ServerLogin(kDefaultPort),
+      m_connection(connection ? std::move(connection) : std::make_unique<LineConnection>()) {}
 
 Pop3Client::~Pop3Client() {
     m_connection->Disconnect();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/AccountSettings.h"
+#include "mailproto/ServerLogin.h"
 #include "net/LineConnection.h"
 
 namespace tarn {
@@ -38,7 +39,7 @@ struct Pop3Message {
 // kMaxListingBytes bytes. A header or message over its budget is read to its end and thrown
 // away, so the dialogue stays in step and only that fetch fails; a listing over its budget
 // closes the connection. Either way the error's kind is OverBudget.
-class Pop3Client {
+class Pop3Client : public ServerLogin {
 public:
     static constexpr int kDefaultPort = 110;
     static constexpr int kDefaultTlsPort = 995;
@@ -52,17 +53,6 @@ public:
     Pop3Client(const Pop3Client&) = delete;
     Pop3Client& operator=(const Pop3Client&) = delete;
 
-    void setHost(std::string host) { m_host = std::move(host); }
-    void setPort(int port) { m_port = port; }
-    void setUser(std::string user) { m_user = std::move(user); }
-    void setPassword(std::string password) { m_password = std::move(password); }
-    // TLS from the first byte, or STLS after the greeting; pin: see TlsTransport.
-    void setSecurity(ConnectionSecurity security, std::string pin = {}) {
-        m_security = security;
-        m_pin = std::move(pin);
-    }
-    const std::string& host() const { return m_host; }
-    int port() const { return m_port; }
     // Budget of one message as "RETR" delivers it, line ends included.
     void setMaxMessageBytes(std::size_t bytes) { m_maxMessageBytes = bytes; }
     std::size_t maxMessageBytes() const { return m_maxMessageBytes; }
@@ -130,12 +120,6 @@ private:
 
     std::unique_ptr<LineConnection> m_connection;
     Pop3Reply m_reply;
-    std::string m_host;
-    int m_port = kDefaultPort;
-    std::string m_user;
-    std::string m_password;
-    ConnectionSecurity m_security = ConnectionSecurity::None;
-    std::string m_pin;
     std::size_t m_maxMessageBytes = kMaxMessageBytes;
     std::vector<std::int64_t> m_listedSizes;
 };

@@ -1,5 +1,7 @@
 #include "platform/ProcessLauncher.h"
 
+#include "core/AsciiText.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -101,10 +103,9 @@ ProcessLauncher& systemProcessLauncher() {
 }
 
 std::vector<std::string> commandLineToArgv(const std::string& commandLine) {
-    std::size_t begin = commandLine.find_first_not_of(" \t");
-    if (begin == std::string::npos)
+    const std::string line(trimLeftSpaceTab(commandLine));
+    if (line.empty())
         return {};
-    const std::string line = commandLine.substr(begin);
     if (line[0] != '"') {
         for (std::size_t sp = line.find(' '); sp != std::string::npos;
              sp = line.find(' ', sp + 1)) {
@@ -116,7 +117,7 @@ std::vector<std::string> commandLineToArgv(const std::string& commandLine) {
                 return argv;
             }
         }
-        const std::string whole = line.substr(0, line.find_last_not_of(" \t") + 1);
+        const std::string whole(trimSpaceTab(line));
         if (whole.find('/') != std::string::npos && isExecutableFile(whole))
             return {whole};
     }
