@@ -19,7 +19,8 @@ namespace tarn {
 class IniFile;
 
 // Every key of tarn.ini is declared once, in the tables of SettingKeys.cpp: its name, the model
-// field that holds it (which gives its type), its default when reading and how it is stored.
+// field that holds it (which gives its type and, through the field's initialiser, its default),
+// a default computed at reading time where there is one, and how it is stored.
 // The reader, the writer and the preferences' fill and commit all go through these tables, so a
 // new key is one line there plus its field in the model.
 
