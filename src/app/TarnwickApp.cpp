@@ -6,6 +6,7 @@
 #include "auxwin/TF_DYKT.h"
 #include "auxwin/TF_Update.h"
 #include "check/Session.h"
+#include "check/SessionStartup.h"
 #include "checker/CheckerPlacement.h"
 #include "checker/QtCheckHost.h"
 #include "checker/QtSoundPlayer.h"
@@ -40,6 +41,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <set>
 #include <unistd.h>
 
 namespace tarn {
@@ -77,11 +79,13 @@ TarnwickApp::~TarnwickApp() {
 
 void TarnwickApp::start() {
     // The named locks come first, before anything can use the mail list.
-    m_session =
-        std::make_unique<Session>(m_options.currentFolder, systemClock(), m_options.lockSuffix);
-
-    const CommandLineBefore before = comandlinebefore(m_options.args, m_options.currentFolder);
-    m_session->setWorkingFolder(before.WorkingFolder);
+    SessionStartup::Options startOptions;
+    startOptions.currentFolder = m_options.currentFolder;
+    startOptions.args = m_options.args;
+    startOptions.lockSuffix = m_options.lockSuffix;
+    SessionStartup startup(std::move(startOptions));
+    m_session = startup.release();
+    const CommandLineBefore& before = startup.commandLine();
     m_addMenu = before.AddMenu;
     m_prefsName = before.PrefsName;
     if (m_options.programPath.empty())
@@ -101,10 +105,10 @@ void TarnwickApp::start() {
     w.setCloseHandler([this] { exitProcedure(); });
 
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect screenRect = screen ? screen->geometry() : QRect(0, 0, 800, 800);
+    const QRect screenRect =
+        screen ? screen->geometry() : QRect(0, 0, kFallbackScreen.width, kFallbackScreen.height);
     const int ppi = w.ppi();
     SettingsReadInputs inputs;
-    inputs.workingFolder = m_session->workingFolder();
     inputs.screen = {screenRect.width(), screenRect.height()};
     inputs.layout = [ppi](const Settings& s) {
         std::vector<bool> shown;
@@ -116,8 +120,7 @@ void TarnwickApp::start() {
         return WindowSize{l.width, l.height};
     };
     Settings& settings = m_session->settings();
-    const SettingsReadResult read =
-        loadSettingsFile(m_session->path(kSettingsFileName), inputs, settings);
+    const SettingsReadResult read = startup.readSettings(std::move(inputs));
     m_releaseChanged = read.ReleaseChanged;
     m_firstStart = read.FirstStart;
     // A first run gets the shipped sounds, tips, help, read-me and FAQ; later runs leave the
@@ -171,15 +174,10 @@ void TarnwickApp::start() {
 
     createAuxWindows();
 
-    StoreLoadOptions load;
-    load.folder = m_session->workingFolder();
-    load.KeepMailDB = settings.Main.KeepMailDB;
-    load.ReleaseChanged = m_releaseChanged;
-    load.ECount = settings.accountCount();
-    load.errorBox = [](const std::string& text) {
+    const std::set<int> changed = startup.loadMailList([](const std::string& text) {
         QMessageBox::critical(nullptr, QStringLiteral("Tarnwick"), uiText(text));
-    };
-    for (int a : MailStoreFiles::LoadStore(m_session->db(), load))
+    });
+    for (int a : changed)
         w.UpdateFieldCount(a);
     if (m_session->Online)
         w.UpdateTrayState();
@@ -294,8 +292,8 @@ void TarnwickApp::saveSettings() {
         if (m_prefs)
             m_prefs->Save();
         else
-            saveSettingsFile(m_session->path(kSettingsFileName), m_session->settings(),
-                             {m_session->Online.load(), !w.isVisible(), w.x(), w.y()});
+            m_session->settingsStore().save(
+                {m_session->Online.load(), !w.isVisible(), w.x(), w.y()});
     } catch (const std::exception& e) {
         m_saveError = e.what();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "check/TIdCheckThread.h"
+#include "core/CommandLine.h"
 #include "push/PushAccounts.h"
 
 #include <QObject>
@@ -100,7 +101,7 @@ private:
     bool m_firstStart = false;
     bool m_releaseChanged = false;
     bool m_addMenu = false;
-    std::string m_prefsName = "prefs.dat";
+    std::string m_prefsName = kDefaultPrefsName;
     bool m_exited = false;
     std::string m_saveError;
     QSocketNotifier* m_signalNotifier = nullptr;

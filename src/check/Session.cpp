@@ -8,11 +8,18 @@ namespace tarn {
 
 Session::Session(std::string workingFolder, const Clock& clock, const std::string& lockSuffix)
     : m_workingFolder(std::move(workingFolder)), m_clock(clock), m_locks(lockSuffix),
-      m_db(m_locks.mailDB()) {}
+      m_db(m_locks.mailDB()), m_store(joinPath(m_workingFolder, kSettingsFileName)),
+      m_settings(m_store.live()) {}
+
+void Session::setWorkingFolder(std::string folder) {
+    m_workingFolder = std::move(folder);
+    m_store.setPath(path(kSettingsFileName));
+}
 
 void Session::syncWithSettings() {
     m_runtime.resize(m_settings.accountCount());
     m_filters.store(m_settings.Filters);
+    m_store.publish();
 }
 
 AccountRuntime* Session::runtimeOf(int n) {
@@ -21,7 +28,7 @@ AccountRuntime* Session::runtimeOf(int n) {
 
 SettingsReadResult Session::LoadSettings(SettingsReadInputs inputs) {
     inputs.workingFolder = m_workingFolder;
-    const SettingsReadResult read = loadSettingsFile(path(kSettingsFileName), inputs, m_settings);
+    const SettingsReadResult read = m_store.load(inputs);
     syncWithSettings();
     return read;
 }

@@ -3,6 +3,7 @@
 #include "core/AccountRuntimeTable.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
+#include "core/SettingsStore.h"
 #include "filters/FilterListHolder.h"
 #include "platform/NamedLocks.h"
 #include "store/MailListDB.h"
@@ -33,13 +34,16 @@ public:
     Session& operator=(const Session&) = delete;
 
     const std::string& workingFolder() const { return m_workingFolder; }
-    void setWorkingFolder(std::string folder) { m_workingFolder = std::move(folder); }
+    // Also moves the settings store to tarn.ini of the new folder.
+    void setWorkingFolder(std::string folder);
     const Clock& clock() const { return m_clock; }
 
     NamedLocks& locks() { return m_locks; }
     MailListDB& db() { return m_db; }
-    Settings& settings() { return m_settings; }
-    const Settings& settings() const { return m_settings; }
+    // The live settings the windows edit; the store owns them and the file.
+    Settings& settings() { return m_store.live(); }
+    const Settings& settings() const { return m_store.live(); }
+    SettingsStore& settingsStore() { return m_store; }
     AccountRuntimeTable& runtime() { return m_runtime; }
     FilterListHolder& filters() { return m_filters; }
 
@@ -61,7 +65,7 @@ public:
     void deleteAccount(int d);
 
     // --- start-up, shared by the program and tarnwick-check ---
-    // Reads tarn.ini of the working folder into the settings (the working folder is filled
+    // Reads tarn.ini of the working folder through the store (the working folder is filled
     // into inputs) and brings the run-time state in line.
     SettingsReadResult LoadSettings(SettingsReadInputs inputs);
     // Loads the saved mail list as the settings ask; errorBox shows what the user must know.
@@ -97,7 +101,8 @@ private:
     const Clock& m_clock;
     NamedLocks m_locks;
     MailListDB m_db;
-    Settings m_settings;
+    SettingsStore m_store;
+    Settings& m_settings; // the store's live settings
     AccountRuntimeTable m_runtime;
     FilterListHolder m_filters;
     mutable std::mutex m_workersMutex;

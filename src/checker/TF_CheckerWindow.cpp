@@ -12,7 +12,6 @@
 #include "checker/ShutdownCountdown.h"
 #include "checker/TF_ShutdownForm.h"
 #include "checker/UiText.h"
-#include "core/IniFile.h"
 #include "platform/MailClientLauncher.h"
 #include "platform/NamedMutex.h"
 
@@ -361,7 +360,7 @@ void TF_CheckerWindow::SetColorSet() {
 }
 
 void TF_CheckerWindow::BlueColorSet() {
-    tarn::BlueColorSet(IniFile(m_session.path(kSettingsFileName)), m_session.settings().Main);
+    m_session.settingsStore().loadColorSet();
     SetColorSet();
 }
 
@@ -504,6 +503,9 @@ void TF_CheckerWindow::moveChecker(int x, int y) {
 
 void TF_CheckerWindow::setOnlineCaption(const std::string& caption) {
     m_online1->setText(uiText(caption));
+    // The scheduler names the new state here, after it has switched: the store's listeners
+    // hear of it once.
+    m_session.settingsStore().setOnline(m_session.Online);
 }
 
 bool TF_CheckerWindow::checkerVisible() const {

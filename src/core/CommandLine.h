@@ -6,11 +6,14 @@
 
 namespace tarn {
 
+// The preferences' file name unless "-prefs" names another.
+inline constexpr const char* kDefaultPrefsName = "prefs.dat";
+
 // Options applied before the settings are read.
 struct CommandLineBefore {
     std::string WorkingFolder;
     bool AddMenu = false;
-    std::string PrefsName = "prefs.dat";
+    std::string PrefsName = kDefaultPrefsName;
 };
 
 // Options applied after the settings are read.

@@ -19,7 +19,8 @@ namespace tarn {
 class IniFile;
 
 // Every key of tarn.ini is declared once, in the tables of SettingKeys.cpp: its name, the model
-// field that holds it (which gives its type), its default when reading and how it is stored.
+// field that holds it (which gives its type and, through the field's initialiser, its default),
+// a default computed at reading time where there is one, and how it is stored.
 // The reader, the writer and the preferences' fill and commit all go through these tables, so a
 // new key is one line there plus its field in the model.
 
@@ -70,10 +71,22 @@ enum SettingFlag : unsigned {
     kPositive = 1u << 4,    // an integer of 0 or below reads as the default
 };
 
-// Text defaults are views of literals, so the tables need no construction at run time.
+// Text defaults are views into the default records, which outlive the tables.
 template <typename T> struct SettingConstantOf { using type = T; };
 template <> struct SettingConstantOf<std::string> { using type = std::string_view; };
 using SettingConstant = std::variant<std::string_view, int, bool, std::uint32_t>;
+
+// The default record of each settings kind, the source of the keys' constant defaults. Text
+// defaults are views into it, so it lives as long as the program.
+template <typename R> const R& modelDefaults() {
+    static const R record{};
+    return record;
+}
+// The colour set section's defaults are the blue set.
+template <> inline const CheckerColors& modelDefaults<CheckerColors>() {
+    static const CheckerColors record = CheckerColors::blueDefaults();
+    return record;
+}
 
 struct SettingKey {
     // A default that depends on where and when the key is read; `readSoFar` holds the keys of
@@ -82,16 +95,18 @@ struct SettingKey {
 
     std::string_view name;
     SettingField field;
-    SettingConstant constant; // the default, unless `computed` is set
+    SettingConstant constant; // the default, unless `computed` is set (see modelDefaults)
     Computed computed = nullptr;
     unsigned flags = 0;
     // A boolean written as one of two words (false word, true word) instead of 0 or 1.
     std::array<std::string_view, 2> words{};
 
+    // A key whose default is its field's value in the model's default record: the record's
+    // initialisers are the only statement of the constant defaults.
     template <typename R, typename T>
-    SettingKey(std::string_view n, T R::*f,
-               std::type_identity_t<typename SettingConstantOf<T>::type> def, unsigned fl = 0)
-        : name(n), field(f), constant(def), flags(fl) {}
+    SettingKey(std::string_view n, T R::*f, unsigned fl = 0)
+        : name(n), field(f), constant(typename SettingConstantOf<T>::type(modelDefaults<R>().*f)),
+          flags(fl) {}
     template <typename R, typename T>
     SettingKey(std::string_view n, T R::*f, Computed def, unsigned fl = 0)
         : name(n), field(f), computed(def), flags(fl) {}

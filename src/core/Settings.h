@@ -17,6 +17,8 @@ class IniFile;
 
 inline constexpr std::string_view kReleaseNr = "19";
 inline constexpr std::string_view kSettingsFileName = "tarn.ini";
+// The screen size assumed when no screen can be asked.
+inline constexpr WindowSize kFallbackScreen{800, 800};
 // Upper bounds for counts read from the file, so a damaged count cannot make the program
 // build millions of accounts or filters.
 inline constexpr int kMaxAccounts = 1000;

@@ -10,7 +10,6 @@
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
 #include "core/EMailListSettings.h"
-#include "core/IniFile.h"
 #include "core/Settings.h"
 #include "maillist/MailListModel.h"
 #include "maillist/MailListRules.h"
@@ -755,15 +754,13 @@ int TF_EMailList::columnWidth(int tag) const {
 
 void TF_EMailList::LoadWindowSettings() {
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->geometry() : QRect(0, 0, 800, 800);
+    const QRect area =
+        screen ? screen->geometry() : QRect(0, 0, kFallbackScreen.width, kFallbackScreen.height);
     EMailListInputs inputs;
     inputs.screenWidth = area.width();
     inputs.screenHeight = area.height();
     inputs.designColumnWidths = kDesignWidths;
-    Settings& settings = m_session.settings();
-    settings.EMailList =
-        readEMailListSection(IniFile(m_session.path(kSettingsFileName)), inputs, settings.Main);
-    const EMailListSettings& s = settings.EMailList;
+    const EMailListSettings& s = m_session.settingsStore().loadEMailList(inputs);
     resize(std::max(s.Width, minimumWidth()), std::max(s.Height, minimumHeight()));
     move(s.X, s.Y);
     m_ui->A_StatusBar->setChecked(s.ShowStatusBar);
@@ -820,7 +817,7 @@ bool TF_EMailList::SaveWindowSettings() {
     s.ToolBar_ShowHeaders = m_ui->ToolBar_ShowHeaders->isChecked();
     s.ToolBar_CheckNewMails = m_ui->ToolBar_CheckNewMails->isChecked();
     try {
-        saveEMailListSection(m_session.path(kSettingsFileName), s, settings.Main);
+        m_session.settingsStore().saveEMailList();
     } catch (const std::exception&) {
         return false;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/CommandLine.h"
+
 #include <string>
 
 namespace tarn {
@@ -16,10 +18,10 @@ public:
     struct Context {
         std::string workingFolder;
         std::string programPath; // the program's own absolute path
-        std::string PrefsName = "prefs.dat";
+        std::string PrefsName = kDefaultPrefsName;
     };
 
-    static constexpr const char* DefaultPrefsName = "prefs.dat";
+    static constexpr const char* DefaultPrefsName = kDefaultPrefsName;
     static constexpr const char* GroupName = "Tarnwick";
 
     explicit ShellShortcuts(Context context) : m_context(std::move(context)) {}

@@ -85,7 +85,7 @@ void ColorsPage::UpdateCustomColors() {
 }
 
 void ColorsPage::WriteBlueColorSet() {
-    saveColorSet(session().path(kSettingsFileName), mainSettings().Colors);
+    session().settingsStore().saveColorSet(mainSettings().Colors);
 }
 
 void ColorsPage::accountColorsChanged() {

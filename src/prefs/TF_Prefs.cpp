@@ -223,8 +223,7 @@ void TF_Prefs::showAtFirstStart() {
 }
 
 void TF_Prefs::Save() {
-    saveSettingsFile(
-        m_session.path(kSettingsFileName), m_session.settings(),
+    m_session.settingsStore().save(
         {m_session.Online.load(), !m_checker.isVisible(), m_checker.x(), m_checker.y()});
 }
 

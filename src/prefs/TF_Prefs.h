@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/CommandLine.h"
 #include "core/PrefsLevel.h"
 #include "prefs/PrefsPage.h"
 
@@ -63,7 +64,7 @@ struct PrefsOptions {
     bool addMenu = false; // "-addmenu": make the start-menu shortcuts at creation
     // What the shortcuts start: this program, with "-prefs" and this instance's name.
     std::string programPath;
-    std::string PrefsName = "prefs.dat";
+    std::string PrefsName = kDefaultPrefsName;
     int imapPort = 143; // the mailbox list's server port (tests use a private server)
 };
 

@@ -18,6 +18,7 @@
 
 #include "check/CheckHost.h"
 #include "check/Session.h"
+#include "check/SessionStartup.h"
 #include "check/TIdCheckThread.h"
 #include "core/Scheduler.h"
 #include "core/Settings.h"
@@ -316,8 +317,11 @@ int main(int argc, char** argv) {
     }
 
     // The program's own start-up: named locks, tarn.ini, the saved mail list.
-    Session session(folder);
-    const SettingsReadResult read = session.LoadSettings(SettingsReadInputs{});
+    SessionStartup::Options startOptions;
+    startOptions.currentFolder = folder;
+    SessionStartup startup(std::move(startOptions));
+    Session& session = startup.session();
+    startup.readSettings(SettingsReadInputs{});
     const int count = session.settings().accountCount();
     if (only > count) {
         std::cerr << "tarnwick-check: there is no account " << only << " (accounts: " << count
@@ -325,9 +329,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    session.LoadStore(read.ReleaseChanged, [](const std::string& text) {
-        std::cerr << "tarnwick-check: " << text << '\n';
-    });
+    startup.loadMailList(
+        [](const std::string& text) { std::cerr << "tarnwick-check: " << text << '\n'; });
     if (watch)
         return watchAccounts(session, folder, only, json);
 
