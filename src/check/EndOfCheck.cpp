@@ -27,8 +27,8 @@ EndOfCheckSteps endOfCheck(Session& session, const CheckResult& result, const Ma
     if (list.present) {
         steps.rebuildList = ((result.listFlag && !result.unchanged) || result.deletedCount > 0) &&
                             (list.viewAccount == a || list.viewAccount == 0);
-        steps.popupList = rt->ShownCount > previousCount && s.Main.PopupMailList &&
-                          !list.visible && !result.failed;
+        steps.popupList = rt->ShownCount > previousCount && s.Main.PopupMailList && !list.visible &&
+                          !result.failed;
     }
     steps.startShutdown = result.shutdownRequested;
     return steps;

@@ -8,7 +8,6 @@
 
 #include <QCoreApplication>
 
-
 namespace tarn {
 
 QtCheckHost::QtCheckHost(Session& session, QObject* parent)

@@ -1,5 +1,6 @@
 #include "prefs/AccountConfigPage.h"
 
+#include "check/DeleteAccount.h"
 #include "check/Session.h"
 #include "check/TIdCheckThread.h"
 #include "checker/CheckerField.h"
@@ -10,7 +11,6 @@
 #include "core/TarnError.h"
 #include "mailproto/ServerEndpoint.h"
 #include "prefs/MailboxLister.h"
-#include "check/DeleteAccount.h"
 #include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
 

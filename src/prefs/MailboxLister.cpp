@@ -31,8 +31,7 @@ void MailboxLister::start(const ServerEndpoint& server, const std::string& user,
     if (to.security == ConnectionSecurity::None)
         to.port = m_port;
     const std::chrono::milliseconds timeout = m_timeout;
-    auto job = [this, toLister, generation, to, user, password, timeout,
-                entry = std::move(entry)] {
+    auto job = [this, toLister, generation, to, user, password, timeout, entry = std::move(entry)] {
         QStringList names;
         QString error;
         bool ok = false;
@@ -51,7 +50,8 @@ void MailboxLister::start(const ServerEndpoint& server, const std::string& user,
         } catch (const std::exception& e) {
             error = uiText(e.what());
         }
-        toLister.post([this, generation, names, error, ok] { deliver(generation, names, error, ok); });
+        toLister.post(
+            [this, generation, names, error, ok] { deliver(generation, names, error, ok); });
     };
     try {
         std::thread(std::move(job)).detach();

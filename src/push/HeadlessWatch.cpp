@@ -7,8 +7,8 @@ namespace tarn {
 HeadlessWatch::HeadlessWatch(Session& session, CheckOptions checkOptions, PushOptions pushOptions)
     : m_session(session), m_checkOptions(std::move(checkOptions)), m_schedulerHost(session) {
     m_scheduler = std::make_unique<Scheduler>(
-        session.settings(), session.runtime(), session.Quitting, session.Online, m_loop, m_schedulerHost,
-        [this](int a) {
+        session.settings(), session.runtime(), session.Quitting, session.Online, m_loop,
+        m_schedulerHost, [this](int a) {
             auto worker = TIdCheckThread::forAccount(m_session, *this, a, m_checkOptions);
             TIdCheckThread::start(std::move(worker));
         });

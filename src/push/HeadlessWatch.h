@@ -2,8 +2,8 @@
 
 #include "check/CheckHost.h"
 #include "check/MailListActions.h"
-#include "check/TIdCheckThread.h"
 #include "check/QuietSchedulerHost.h"
+#include "check/TIdCheckThread.h"
 #include "check/TaskLoop.h"
 #include "core/Scheduler.h"
 #include "push/PushAccounts.h"

@@ -3,15 +3,15 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
-#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "core/Settings.h"
