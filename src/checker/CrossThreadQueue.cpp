@@ -103,7 +103,8 @@ bool CrossThreadQueue::Link::call(std::function<void()> task, std::chrono::milli
         return true;
     }
     auto state = std::make_shared<CallState>();
-    auto notice = std::make_shared<DropNotice>(DropNotice{state});
+    // Made in place: a temporary copy would announce a drop as it goes.
+    std::shared_ptr<DropNotice> notice(new DropNotice{state});
     post([state, notice, &task] {
         {
             std::lock_guard<std::mutex> g(state->guard);
