@@ -75,9 +75,12 @@ std::optional<ServerEndpoint> mailboxListingEndpoint(const std::string& hostText
     account.MailServerType = static_cast<int>(MailServerKind::Imap4);
     account.Security = security;
     account.TLSFingerprint = pin;
-    const AccountServer server = accountServer(account, Imap4Client::kDefaultPort);
+    AccountServer server = accountServer(account, Imap4Client::kDefaultPort);
     if (!server.portValid)
         return std::nullopt;
+    // Without security the caller has already cut the text at its ":".
+    if (server.endpoint.security == ConnectionSecurity::None)
+        server.endpoint.host = hostText;
     return server.endpoint;
 }
 

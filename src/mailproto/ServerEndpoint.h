@@ -43,7 +43,9 @@ struct AccountServer {
 AccountServer accountServer(const AccountSettings& account, int fixedImapPort);
 
 // The account editor's IMAP4 mailbox listing for what its fields hold, connecting where a
-// check of such an account would. nullopt when a port named there is not a port number.
+// check of such an account would. Without security the host text is taken whole (the editor
+// passes the part before its ":") and the port is the fixed IMAP4 port. nullopt when a port
+// named there is not a port number.
 std::optional<ServerEndpoint> mailboxListingEndpoint(const std::string& hostText, int security,
                                                      const std::string& pin);
 

@@ -352,7 +352,9 @@ void AccountConfigPage::cbMailBoxEnter() {
     const std::string hostText = fieldText(m_ui->Edit26->text());
     const int security = securityShown();
     const std::optional<ServerEndpoint> server = mailboxListingEndpoint(
-        hostText, security, fieldText(m_ui->EditTLSFingerprint->text().trimmed()));
+        security == static_cast<int>(ConnectionSecurity::None) ? splitHostSetting(hostText).host
+                                                               : hostText,
+        security, fieldText(m_ui->EditTLSFingerprint->text().trimmed()));
     // A port that is no number leaves the list empty, as any failure of the listing does.
     if (!server) {
         stopListing();
