@@ -23,7 +23,7 @@ FilterPassResult applyAllFilters(Session& session) {
             if (!record)
                 continue;
             if (EvaluateFilters(*record, *filters, context) == kFilterShutdown)
-                out.shutdownRequested = true;
+                ++out.shutdownRequests;
             db.UpdateMessage(*record);
         }
     } catch (const std::exception& e) {

@@ -7,8 +7,9 @@ namespace tarn {
 class Session;
 
 struct FilterPassResult {
-    // A record met a shutdown filter: the windows start the shutdown countdown.
-    bool shutdownRequested = false;
+    // Records that met a shutdown filter: the windows start the shutdown countdown once for
+    // each (one window per message).
+    int shutdownRequests = 0;
     // Why the pass stopped early (the records before keep their changes); empty when it ran
     // through.
     std::string failure;

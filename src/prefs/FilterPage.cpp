@@ -354,7 +354,7 @@ void FilterPage::B_DeleteFilterClick() {
 
 void FilterPage::ApplyFiltersClick() {
     const FilterPassResult pass = applyAllFilters(session());
-    if (pass.shutdownRequested)
+    for (int i = 0; i < pass.shutdownRequests; ++i)
         checker().shutdownCountdown().StartShutdownTimer();
     // The list and the fields show what the pass changed, also when it stopped early.
     if (MailListPresenter* list = checker().mailList())

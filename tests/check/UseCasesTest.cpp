@@ -248,19 +248,24 @@ TEST_F(UseCases, ApplyingAllFiltersRunsEveryRecordOfEveryAccountThroughTheFilter
     session.settings().Filters = {{3, true, 0, 1, "spam", "", 0}};
     session.syncWithSettings();
     FilterPassResult pass = applyAllFilters(session);
-    EXPECT_FALSE(pass.shutdownRequested);
+    EXPECT_EQ(pass.shutdownRequests, 0);
     EXPECT_EQ(pass.failure, "");
     EXPECT_TRUE(get("a", 1).Ignore.value_or(false));
     EXPECT_FALSE(get("b", 2).Ignore.value_or(false));
     EXPECT_TRUE(get("c", 3).Ignore.value_or(false));
 
-    // A shutdown filter bound to account 2 marks its message and asks for the countdown.
+    // A shutdown filter bound to account 2 marks its messages and asks for the countdown once
+    // per message; the same subject on another account is not its business.
+    add(2, "b2", "hello again");
+    add(1, "a2", "hello");
     session.settings().Filters.push_back({3, true, 2, 4, "hello", "", 0});
     session.syncWithSettings();
     session.runtime()[2].LastMailboxTotal = 5;
     pass = applyAllFilters(session);
-    EXPECT_TRUE(pass.shutdownRequested);
+    EXPECT_EQ(pass.shutdownRequests, 2);
     EXPECT_TRUE(get("b", 2).Delete.value_or(false));
+    EXPECT_TRUE(get("b2", 2).Delete.value_or(false));
+    EXPECT_FALSE(get("a2", 1).Delete.value_or(false));
     EXPECT_EQ(session.runtime()[2].LastMailboxTotal, -2);
 }
 
