@@ -19,7 +19,9 @@ PushLink::PushLink(Session& session, TF_CheckerWindow& checker, QWidget* prefs, 
                                     int ms) { checker.scheduler().scheduleCheck(account, ms); }),
       m_prefs(prefs) {
     m_push = std::make_unique<PushAccounts>(
-        session, [this](std::function<void()> f) { m_toMain.post(std::move(f)); },
+        // Through the queue's link: an idle connection's thread may still announce something
+        // after this object is gone, and its function is then dropped.
+        session, [toMain = m_toMain.link()](std::function<void()> f) { toMain.post(std::move(f)); },
         [this](int account) {
             m_actions.requestCheck(account, MailListActions::CheckNewMailsDelayMs);
         },

@@ -10,22 +10,14 @@
 #include <QMessageBox>
 #include <QScreen>
 
-#include <mutex>
 #include <thread>
 
 namespace tarn {
 
-// The road back from an exchange's thread: the window closes it when it goes, so a late
-// answer finds nobody and is dropped.
-struct TF_Update::Relay {
-    std::mutex guard;
-    CrossThreadQueue* queue = nullptr;
-};
-
 TF_Update::TF_Update(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      m_ui(std::make_unique<Ui::TF_Update>()), m_relay(std::make_shared<Relay>()) {
+      m_ui(std::make_unique<Ui::TF_Update>()) {
     m_ui->setupUi(this);
     setFixedSize(549, 349);
     QStringList info;
@@ -38,8 +30,9 @@ TF_Update::TF_Update(QWidget* parent)
         p.setColor(QPalette::Base, p.color(QPalette::Button));
         memo->setPalette(p);
     }
+    // The road back from an exchange's thread; it goes with the window, so a late answer
+    // finds nobody and is dropped.
     m_queue = new CrossThreadQueue(this);
-    m_relay->queue = m_queue;
     m_message = [this](const std::string& text) {
         QMessageBox::information(this, QStringLiteral("Tarnwick"), uiText(text));
     };
@@ -48,10 +41,7 @@ TF_Update::TF_Update(QWidget* parent)
     connect(m_ui->Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
 }
 
-TF_Update::~TF_Update() {
-    std::lock_guard<std::mutex> g(m_relay->guard);
-    m_relay->queue = nullptr;
-}
+TF_Update::~TF_Update() = default;
 
 void TF_Update::setBrowserLauncher(std::shared_ptr<BrowserLauncher> launcher) {
     m_browser = std::move(launcher);
@@ -78,10 +68,11 @@ void TF_Update::Button1Click() {
     ++m_running;
     const std::string server = ProgramAddresses::updateServer();
     const UpdateHttpClient::Limits limits = m_limits;
-    std::shared_ptr<Relay> relay = m_relay;
+    const CrossThreadQueue::Link toWindow = m_queue->link();
+    ThreadRegistry::Entry entry(m_threads, ThreadRegistry::Kind::UpdateCheck);
     // Detached: the exchange ends by its own deadline, and nothing of the window is touched
-    // from its thread except through the relay.
-    std::thread([this, run, server, limits, relay] {
+    // from its thread except through the queue's link.
+    std::thread([this, run, server, limits, toWindow, entry = std::move(entry)] {
         UpdateHttpClient::Reply reply;
         const auto address = UpdateHttpClient::parseServer(server, ProgramAddresses::UpdatePath);
         if (address) {
@@ -91,9 +82,7 @@ void TF_Update::Button1Click() {
             reply.reason = "The update server \"" + server.substr(0, 200) +
                            "\" is not a host name or host:port.";
         }
-        std::lock_guard<std::mutex> g(relay->guard);
-        if (relay->queue)
-            relay->queue->post([this, run, reply] { finished(run, reply); });
+        toWindow.post([this, run, reply] { finished(run, reply); });
     }).detach();
 }
 

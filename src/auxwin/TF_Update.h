@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/ThreadRegistry.h"
 #include "net/UpdateHttpClient.h"
 
 #include <QDialog>
@@ -68,6 +69,8 @@ public:
     // --- for the application and the tests ---
     void setLimits(const UpdateHttpClient::Limits& limits) { m_limits = limits; }
     void setBrowserLauncher(std::shared_ptr<BrowserLauncher> launcher);
+    // Where the exchanges' threads register, so the program's exit can wait for them.
+    void setThreadRegistry(ThreadRegistry* threads) { m_threads = threads; }
     // Where the browser launcher's messages go (default: a message box).
     void setMessageHandler(Message handler) { m_message = std::move(handler); }
     QString newsText() const;
@@ -81,12 +84,11 @@ signals:
     void checkFinished();
 
 private:
-    struct Relay;
     void finished(int run, const UpdateHttpClient::Reply& reply);
 
     std::unique_ptr<Ui::TF_Update> m_ui;
     CrossThreadQueue* m_queue = nullptr;
-    std::shared_ptr<Relay> m_relay;
+    ThreadRegistry* m_threads = nullptr;
     UpdateHttpClient::Limits m_limits;
     std::shared_ptr<BrowserLauncher> m_browser;
     Message m_message;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/ThreadRegistry.h"
 #include "core/AccountRuntimeTable.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
@@ -88,13 +89,18 @@ public:
     std::atomic<bool> Quitting{false};
     std::atomic<bool> Online{true};
 
-    // Check workers running on their own threads. A worker registers before its thread starts
-    // and deregisters as its last act; the owner waits (bounded) before it lets the session go.
-    void workerStarted();
-    void workerEnded();
-    int runningWorkers() const;
-    // True when no worker runs any more within the time given.
-    bool waitForWorkers(std::chrono::milliseconds timeout) const;
+    // Every thread beside the main thread (checks, idle connections, the mailbox listing, the
+    // update check) registers here; the exit waits on it before it lets the session go.
+    ThreadRegistry& threads() { return m_threads; }
+    // Check workers, counted in threads(): a worker registers before its thread starts and
+    // deregisters as its last act.
+    void workerStarted() { m_threads.enter(ThreadRegistry::Kind::Check); }
+    void workerEnded() { m_threads.leave(ThreadRegistry::Kind::Check); }
+    int runningWorkers() const { return m_threads.running(); }
+    // True when no registered thread runs any more within the time given.
+    bool waitForWorkers(std::chrono::milliseconds timeout) const {
+        return m_threads.waitUntilNoneRun(timeout);
+    }
 
 private:
     std::string m_workingFolder;
@@ -105,9 +111,7 @@ private:
     Settings& m_settings; // the store's live settings
     AccountRuntimeTable m_runtime;
     FilterListHolder m_filters;
-    mutable std::mutex m_workersMutex;
-    mutable std::condition_variable m_workersDone;
-    int m_workers = 0;
+    ThreadRegistry m_threads;
 };
 
 } // namespace tarn

@@ -7,9 +7,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 
 namespace tarn {
 
@@ -31,36 +28,10 @@ std::optional<NewMailNotifier::Snapshot> NewMailNotifier::settingsFor(int accoun
         return readSettings(account);
     // A worker must not read settings the preferences may be changing: copy them on the
     // main thread, and give up rather than wait for a main thread that has stopped.
-    struct Handover {
-        std::mutex guard;
-        std::condition_variable closed;
-        bool isClosed = false;
-        std::optional<Snapshot> snapshot;
-    };
-    // Closes the handover when the main thread's function ends, whether it ran or was
-    // dropped because the notifier went away first.
-    struct Reply {
-        std::shared_ptr<Handover> handover;
-        ~Reply() {
-            {
-                std::lock_guard<std::mutex> g(handover->guard);
-                handover->isClosed = true;
-            }
-            handover->closed.notify_all();
-        }
-    };
-    auto handover = std::make_shared<Handover>();
-    std::shared_ptr<Reply> reply(new Reply{handover});
-    m_toMain.post([this, reply, account] {
-        Snapshot snap = readSettings(account);
-        std::lock_guard<std::mutex> g(reply->handover->guard);
-        reply->handover->snapshot = std::move(snap);
-    });
-    reply.reset();
-    std::unique_lock<std::mutex> lock(handover->guard);
-    if (!handover->closed.wait_for(lock, SettingsWait, [&] { return handover->isClosed; }))
+    std::optional<Snapshot> snapshot;
+    if (!m_toMain.call([&] { snapshot = readSettings(account); }, SettingsWait))
         return std::nullopt;
-    return std::move(handover->snapshot);
+    return snapshot;
 }
 
 int NewMailNotifier::NewMailSounds(int account, long long count) {

@@ -7,11 +7,6 @@
 #include "check/TIdCheckThread.h"
 
 #include <QCoreApplication>
-#include <QThread>
-
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 
 namespace tarn {
 
@@ -34,39 +29,10 @@ void QtCheckHost::EndOfCheckUpdate(const CheckResult& result) {
             // An error in the update ends it; the worker must still go on.
         }
     };
-    if (QThread::currentThread() == thread()) {
-        run();
-        return;
-    }
-    struct Done {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool done = false;
-    };
-    // Marks the update done when the main thread's function ends, whether it ran or was
-    // dropped because the host went away first: the worker must not wait for it then.
-    struct Release {
-        std::shared_ptr<Done> done;
-        ~Release() {
-            {
-                std::lock_guard<std::mutex> l(done->mutex);
-                done->done = true;
-            }
-            done->cv.notify_all();
-        }
-    };
-    auto done = std::make_shared<Done>();
-    std::shared_ptr<Release> release(new Release{done});
-    m_toMain.post([run, release] { run(); });
-    release.reset();
-    std::unique_lock<std::mutex> l(done->mutex);
-    while (!done->done) {
-        if (m_session.Quitting) {
-            done->cv.wait_for(l, QuittingWait, [&] { return done->done; });
-            return;
-        }
-        done->cv.wait_for(l, std::chrono::milliseconds(50), [&] { return done->done; });
-    }
+    // Runs at once on the main thread itself. A quitting program's main thread may have left
+    // its event loop for good: the worker then goes on after a short wait, and the update
+    // does not run later.
+    m_toMain.call(run, MainThreadWait, &m_session.Quitting, QuittingWait);
 }
 
 void QtCheckHost::NewMailSounds(int account, long long count) {

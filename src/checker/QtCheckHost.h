@@ -21,6 +21,8 @@ public:
     // How long a worker still waits for the main thread once the program is quitting (the
     // main thread may have left its event loop for good).
     static constexpr std::chrono::milliseconds QuittingWait{200};
+    // How long a worker waits for the main thread to run the end-of-check update otherwise.
+    static constexpr std::chrono::minutes MainThreadWait{30};
 
     explicit QtCheckHost(Session& session, QObject* parent = nullptr);
 

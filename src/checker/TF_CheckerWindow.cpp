@@ -1,5 +1,7 @@
 #include "checker/TF_CheckerWindow.h"
 
+#include "check/EndOfCheck.h"
+
 #include "check/Session.h"
 #include "checker/CheckerField.h"
 #include "checker/CheckerPlacement.h"
@@ -250,6 +252,7 @@ void TF_CheckerWindow::createAccountObjects(int a) {
     QAction* hide = menu->addAction(QStringLiteral("Hide Messages"));
     QAction* list = menu->addAction(QStringLiteral("Email List..."));
     list->setEnabled(acc.List);
+    m_fieldListItems.push_back(list);
     connect(checkNow, &QAction::triggered, this, [this, a] { m_scheduler->checkNow(a); });
     connect(launch, &QAction::triggered, this, [this, a] { launchMailClient(a); });
     connect(reset, &QAction::triggered, this, [this, a] { m_scheduler->ResetConnection(a); });
@@ -270,6 +273,7 @@ void TF_CheckerWindow::E_Setlengths(bool moveForNewAccounts) {
         m_fields.pop_back();
         m_fieldMenus.back()->deleteLater();
         m_fieldMenus.pop_back();
+        m_fieldListItems.pop_back();
     }
     const int ppi = this->ppi();
     for (int a = static_cast<int>(m_fields.size()) + 1; a <= count; ++a) {
@@ -453,33 +457,35 @@ void TF_CheckerWindow::HideMessages(int account) {
 }
 
 void TF_CheckerWindow::EndOfCheckUpdate(const CheckResult& result) {
-    // The account's number now: accounts may have been deleted while it was checked.
-    const int a = result.currentAccount();
-    const Settings& s = m_session.settings();
-    AccountRuntime* rt = m_session.runtimeOf(a);
-    if (!rt || a > s.accountCount())
-        return;
-    const int previousCount = rt->ShownCount;
-    m_session.RecountShown(a);
-    PaintField(a, Scheduler::endOfCheckColor(s.account(a), s.Main.Colors, result.failed));
-    ShowCheckResult(a, true);
-    // The reason of a failure goes beside the time.
-    if (result.failed)
-        SetFieldHint(a, checkFieldHint(s.account(a).Name, timeOfDay(), result));
+    MailListState list;
     if (m_mailList) {
-        if (result.failed)
-            m_mailList->showCheckFailure(a, result.failureReason());
-        if ((result.listFlag && !result.unchanged) || result.deletedCount > 0) {
-            const int view = m_mailList->viewAccount();
-            if (view == a || view == 0)
-                m_mailList->RebuildList(view);
-        }
-        if (rt->ShownCount > previousCount && s.Main.PopupMailList && !m_mailList->listVisible() &&
-            !result.failed)
+        list.present = true;
+        list.viewAccount = m_mailList->viewAccount();
+        list.visible = m_mailList->listVisible();
+    }
+    const EndOfCheckSteps steps = endOfCheck(m_session, result, list, timeOfDay());
+    const int a = steps.account;
+    if (a == 0)
+        return;
+    PaintField(a, steps.fieldColor);
+    ShowCheckResult(a, true);
+    if (steps.failed)
+        SetFieldHint(a, steps.fieldHint);
+    if (m_mailList) {
+        if (steps.failed)
+            m_mailList->showCheckFailure(a, steps.failureReason);
+        if (steps.rebuildList)
+            m_mailList->RebuildList(list.viewAccount);
+        if (steps.popupList)
             m_mailList->popupList(a);
     }
-    if (result.shutdownRequested)
+    if (steps.startShutdown)
         m_shutdown->StartShutdownTimer();
+}
+
+void TF_CheckerWindow::setMailListItemEnabled(int account, bool enabled) {
+    if (account >= 1 && account <= static_cast<int>(m_fieldListItems.size()))
+        m_fieldListItems[account - 1]->setEnabled(enabled);
 }
 
 void TF_CheckerWindow::launchMailClient(int a) {

@@ -99,6 +99,8 @@ public:
     QWidget* panel() const { return m_panel; }
     QMenu* popupMenu() const { return m_popup; }
     QMenu* fieldMenu(int account) const;
+    // Enables the "Email List..." item of account's field menu.
+    void setMailListItemEnabled(int account, bool enabled);
     std::string trayHint() const;
     int trayImage() const;
     ShutdownCountdown& shutdownCountdown() { return *m_shutdown; }
@@ -145,6 +147,7 @@ private:
     QWidget* m_panel = nullptr;
     std::vector<CheckerField*> m_fields;
     std::vector<QMenu*> m_fieldMenus;
+    std::vector<QAction*> m_fieldListItems; // each field menu's "Email List..."
     QMenu* m_popup = nullptr;
     QAction* m_online1 = nullptr;
     QAction* m_restore1 = nullptr;

@@ -1,5 +1,6 @@
 #include "prefs/AccountConfigPage.h"
 
+#include "check/DeleteAccount.h"
 #include "check/Session.h"
 #include "check/TIdCheckThread.h"
 #include "checker/CheckerField.h"
@@ -38,6 +39,7 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     m_lister = new MailboxLister(this);
     m_lister->setObjectName(QStringLiteral("MailboxLister"));
     m_lister->setPort(prefs.options().imapPort);
+    m_lister->setThreadRegistry(&session().threads());
 
     auto command = [this](void (AccountConfigPage::*handler)()) {
         return
@@ -258,35 +260,37 @@ void AccountConfigPage::DeletebuttonClick() {
     if (!prefs().dialogs().confirm(QString::fromLatin1(DeleteQuestion) + qs(s.account(d).Name)))
         return;
     stopListing();
-    Scheduler& scheduler = checker().scheduler();
-    for (int a = 1; a <= count; ++a)
-        scheduler.ResetConnection(a);
-    session().deleteAccount(d);
-    // The fields, timers and menus of each position stay and now serve the account that
-    // moved into it; the last position's go.
-    checker().E_Setlengths();
-    for (int a = 1; a <= s.accountCount(); ++a) {
-        checker().SetFieldHint(a, s.account(a).Name);
-        if (QMenu* menu = checker().fieldMenu(a))
-            for (QAction* item : menu->actions())
-                if (item->text() == QLatin1String("Email List..."))
-                    item->setEnabled(s.account(a).List);
-    }
-    TabSheet9Show();
-    if (prefs().currentPage() == this)
-        prefs().selectNode(1, false);
 
-    if (prefs().mailList().PurgeMaillist) {
-        prefs().mailList().PurgeMaillist();
-    } else {
-        MailListDB& db = session().db();
-        for (int a : MailStoreFiles::PurgeMaillist(db, session().workingFolder()))
-            if (AccountRuntime* rt = session().runtimeOf(a))
-                rt->LastMailboxTotal = -2;
-        for (int a = 1; a <= s.accountCount(); ++a)
-            checker().UpdateFieldCount(a);
-        checker().UpdateTrayState();
-    }
+    // The windows' side of the deletion.
+    class View : public AccountDeletionView {
+    public:
+        explicit View(AccountConfigPage& page) : m_page(page) {}
+        void accountsRenumbered() override {
+            m_page.checker().E_Setlengths();
+            m_page.TabSheet9Show();
+            if (m_page.prefs().currentPage() == &m_page)
+                m_page.prefs().selectNode(1, false);
+        }
+        void showAccount(int a, const AccountSettings& acc) override {
+            m_page.checker().SetFieldHint(a, acc.Name);
+            m_page.checker().setMailListItemEnabled(a, acc.List);
+        }
+        bool purgeInMailList() override {
+            if (!m_page.prefs().mailList().PurgeMaillist)
+                return false;
+            m_page.prefs().mailList().PurgeMaillist();
+            return true;
+        }
+        void mailListPurged() override {
+            for (int a = 1; a <= m_page.settings().accountCount(); ++a)
+                m_page.checker().UpdateFieldCount(a);
+            m_page.checker().UpdateTrayState();
+        }
+
+    private:
+        AccountConfigPage& m_page;
+    } view(*this);
+    deleteAccount(session(), checker().scheduler(), d, view);
     if (prefs().mailList().BuildAccountMenu)
         prefs().mailList().BuildAccountMenu();
 }

@@ -1,5 +1,6 @@
 #include "prefs/FilterPage.h"
 
+#include "check/ApplyAllFilters.h"
 #include "check/Session.h"
 #include "checker/MailListPresenter.h"
 #include "checker/ShutdownCountdown.h"
@@ -352,37 +353,17 @@ void FilterPage::B_DeleteFilterClick() {
 }
 
 void FilterPage::ApplyFiltersClick() {
-    Session& s = session();
-    MailListDB& db = s.db();
-    const std::shared_ptr<const FilterList> filters = s.filters().load();
-    const FilterContext context{db.mutex(), s.clock(), [&s](int n) { return s.runtimeOf(n); }};
-    std::string failure;
-    {
-        // One pass under the lock: no check stores a record until every record has been seen.
-        NamedLock lock(db.mutex());
-        try {
-            for (const MessageKey& key : db.MessageKeys(MailListDB::AllAccounts)) {
-                std::optional<MailRecord> record = db.FindMessage(key.UID, key.Account);
-                if (!record)
-                    continue;
-                const int result = EvaluateFilters(*record, *filters, context);
-                if (result == kFilterShutdown)
-                    checker().shutdownCountdown().StartShutdownTimer();
-                db.UpdateMessage(*record);
-            }
-        } catch (const std::exception& e) {
-            // The records before the failing filter keep their changes.
-            failure = e.what();
-        }
-    }
+    const FilterPassResult pass = applyAllFilters(session());
+    for (int i = 0; i < pass.shutdownRequests; ++i)
+        checker().shutdownCountdown().StartShutdownTimer();
     // The list and the fields show what the pass changed, also when it stopped early.
     if (MailListPresenter* list = checker().mailList())
         list->RebuildList(list->viewAccount());
     for (int a = 1; a <= settings().accountCount(); ++a)
         checker().UpdateFieldCount(a);
-    if (!failure.empty()) {
-        prefs().dialogs().error(QString::fromStdString(failure));
-        throw TarnError(failure);
+    if (!pass.failure.empty()) {
+        prefs().dialogs().error(QString::fromStdString(pass.failure));
+        throw TarnError(pass.failure);
     }
 }
 

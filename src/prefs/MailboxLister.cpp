@@ -1,29 +1,20 @@
 #include "prefs/MailboxLister.h"
 
+#include "checker/CrossThreadQueue.h"
 #include "checker/UiText.h"
 #include "mailproto/Imap4Client.h"
 
-#include <mutex>
 #include <thread>
 
 namespace tarn {
 
-// The link from a listing thread back to its lister; cut when the lister goes, so a thread
-// that finishes later posts nothing.
-struct MailboxLister::Channel {
-    std::mutex mutex;
-    MailboxLister* owner = nullptr;
-};
-
-MailboxLister::MailboxLister(QObject* parent)
-    : QObject(parent), m_channel(std::make_shared<Channel>()) {
-    m_channel->owner = this;
+MailboxLister::MailboxLister(QObject* parent) : QObject(parent) {
+    // The road back from a listing thread; it goes with the lister, so a thread that finishes
+    // later delivers nothing.
+    m_toLister = new CrossThreadQueue(this);
 }
 
-MailboxLister::~MailboxLister() {
-    std::lock_guard<std::mutex> lock(m_channel->mutex);
-    m_channel->owner = nullptr;
-}
+MailboxLister::~MailboxLister() = default;
 
 void MailboxLister::cancel() {
     ++m_generation;
@@ -34,12 +25,13 @@ void MailboxLister::start(const ServerEndpoint& server, const std::string& user,
                           const std::string& password) {
     const std::uint64_t generation = ++m_generation;
     m_pending = true;
-    std::shared_ptr<Channel> channel = m_channel;
+    const CrossThreadQueue::Link toLister = m_toLister->link();
+    ThreadRegistry::Entry entry(m_threads, ThreadRegistry::Kind::MailboxListing);
     ServerEndpoint to = server;
     if (to.security == ConnectionSecurity::None)
         to.port = m_port;
     const std::chrono::milliseconds timeout = m_timeout;
-    auto job = [channel, generation, to, user, password, timeout] {
+    auto job = [this, toLister, generation, to, user, password, timeout, entry = std::move(entry)] {
         QStringList names;
         QString error;
         bool ok = false;
@@ -58,17 +50,8 @@ void MailboxLister::start(const ServerEndpoint& server, const std::string& user,
         } catch (const std::exception& e) {
             error = uiText(e.what());
         }
-        std::lock_guard<std::mutex> lock(channel->mutex);
-        if (MailboxLister* owner = channel->owner) {
-            // Queued to the lister's thread; Qt drops it if the lister is deleted first,
-            // which cannot happen before this lock is released.
-            QMetaObject::invokeMethod(
-                owner,
-                [owner, generation, names, error, ok] {
-                    owner->deliver(generation, names, error, ok);
-                },
-                Qt::QueuedConnection);
-        }
+        toLister.post(
+            [this, generation, names, error, ok] { deliver(generation, names, error, ok); });
     };
     try {
         std::thread(std::move(job)).detach();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/ThreadRegistry.h"
 #include "mailproto/ServerEndpoint.h"
 
 #include <QObject>
@@ -11,6 +12,8 @@
 #include <string>
 
 namespace tarn {
+
+class CrossThreadQueue;
 
 // Lists an IMAP4 server's top-level mailboxes on a thread of its own, so the
 // dialog keeps working while a slow or distant server answers. Only the answer to the latest
@@ -25,6 +28,8 @@ public:
 
     // The fixed IMAP4 port, for a server without security.
     void setPort(int port) { m_port = port; }
+    // Where the listing threads register, so the program's exit can wait for them.
+    void setThreadRegistry(ThreadRegistry* threads) { m_threads = threads; }
     // Limits for connecting (greeting and login included) and for each answer.
     void setTimeout(std::chrono::milliseconds t) { m_timeout = t; }
 
@@ -40,10 +45,10 @@ signals:
     void failed(const QString& reason);
 
 private:
-    struct Channel;
     void deliver(std::uint64_t generation, const QStringList& names, const QString& error, bool ok);
 
-    std::shared_ptr<Channel> m_channel;
+    CrossThreadQueue* m_toLister = nullptr;
+    ThreadRegistry* m_threads = nullptr;
     std::uint64_t m_generation = 0;
     bool m_pending = false;
     int m_port = 143;

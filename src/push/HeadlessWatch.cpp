@@ -5,10 +5,10 @@
 namespace tarn {
 
 HeadlessWatch::HeadlessWatch(Session& session, CheckOptions checkOptions, PushOptions pushOptions)
-    : m_session(session), m_checkOptions(std::move(checkOptions)) {
+    : m_session(session), m_checkOptions(std::move(checkOptions)), m_schedulerHost(session) {
     m_scheduler = std::make_unique<Scheduler>(
-        session.settings(), session.runtime(), session.Quitting, session.Online, m_loop, *this,
-        [this](int a) {
+        session.settings(), session.runtime(), session.Quitting, session.Online, m_loop,
+        m_schedulerHost, [this](int a) {
             auto worker = TIdCheckThread::forAccount(m_session, *this, a, m_checkOptions);
             TIdCheckThread::start(std::move(worker));
         });
@@ -38,10 +38,6 @@ void HeadlessWatch::stop() {
     for (int a = 1; a <= m_scheduler->timerCount(); ++a)
         m_scheduler->checkTimer(a).stop();
     m_loop.quit();
-}
-
-bool HeadlessWatch::anyShownMessage() {
-    return m_session.AnyShownMessage();
 }
 
 void HeadlessWatch::EndOfCheckUpdate(const CheckResult& result) {

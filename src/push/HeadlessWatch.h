@@ -2,6 +2,7 @@
 
 #include "check/CheckHost.h"
 #include "check/MailListActions.h"
+#include "check/QuietSchedulerHost.h"
 #include "check/TIdCheckThread.h"
 #include "check/TaskLoop.h"
 #include "core/Scheduler.h"
@@ -22,7 +23,7 @@ class Session;
 // TaskLoop run by the calling thread. Checks start through the scheduler's checkmail and run
 // on worker threads, as in the program; an announcement asks for a check as the mail list's
 // "Check New Mails" does.
-class HeadlessWatch : public SchedulerHost, public CheckHost {
+class HeadlessWatch : public CheckHost {
 public:
     HeadlessWatch(Session& session, CheckOptions checkOptions = CheckOptions(),
                   PushOptions pushOptions = PushOptions());
@@ -47,19 +48,6 @@ public:
     std::function<std::optional<std::string>(const std::string&)> onPassword;
 
 private:
-    // SchedulerHost: nothing to paint, blink or animate.
-    void PaintField(int, std::uint32_t) override {}
-    void setOnlineCaption(const std::string&) override {}
-    bool checkerVisible() const override { return false; }
-    void hideForOffline() override {}
-    void showForOnline() override {}
-    void showOfflineIcon() override {}
-    bool trayAnimating() const override { return false; }
-    void startTrayAnimation(bool) override {}
-    void stopTrayAnimation() override {}
-    void UpdateTrayState() override {}
-    bool anyShownMessage() override;
-
     // CheckHost
     void ReportStatus(int, int, const std::string&) override {}
     void EndOfCheckUpdate(const CheckResult& result) override;
@@ -69,6 +57,7 @@ private:
 
     Session& m_session;
     CheckOptions m_checkOptions;
+    QuietSchedulerHost m_schedulerHost;
     TaskLoop m_loop;
     std::unique_ptr<Scheduler> m_scheduler;
     std::unique_ptr<MailListActions> m_actions;

@@ -103,13 +103,13 @@ void PushAccounts::start(AccountRuntime* rt, ImapIdleSettings settings) {
                 (*self)->onState(rt->Number, state, why);
         });
     };
-    // The session counts the thread like a check worker, so an exit can tell when it is gone.
-    Session* session = &m_session;
-    events.ended = [session] { session->workerEnded(); };
+    // Registered with the session's threads, so an exit can tell when it is gone.
+    ThreadRegistry* threads = &m_session.threads();
+    events.ended = [threads] { threads->leave(ThreadRegistry::Kind::IdleConnection); };
     entry.watcher = std::make_unique<ImapIdleWatcher>(std::move(settings), std::move(events));
-    m_session.workerStarted();
+    threads->enter(ThreadRegistry::Kind::IdleConnection);
     if (!entry.watcher->start()) {
-        m_session.workerEnded();
+        threads->leave(ThreadRegistry::Kind::IdleConnection);
         return; // tried again at the next sync
     }
     m_entries.push_back(std::move(entry));

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "core/Settings.h"
@@ -180,6 +185,95 @@ TEST_F(TarnwickCheck, UsageErrors) {
         EXPECT_EQ(r.out, "");
     }
     EXPECT_EQ(srv.connectionCount(), 0);
+}
+
+// A tool run in the background, so the test can signal it while its checks are under way.
+class BackgroundTool {
+public:
+    explicit BackgroundTool(const std::string& args) {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        const std::string cmd =
+            "exec " + std::string(TARNWICK_CHECK_BIN) + " " + args + " </dev/null 2>/dev/null";
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        m_out = fds[0];
+    }
+    ~BackgroundTool() {
+        if (m_pid > 0 && !m_reaped) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_out >= 0)
+            ::close(m_out);
+    }
+    void signal(int sig) { ::kill(m_pid, sig); }
+    // Reads the output to its end and reaps the tool; false when it has not ended in time.
+    bool finish(std::chrono::milliseconds limit, RunResult& r) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            pollfd p{m_out, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return false;
+            char buf[4096];
+            const ssize_t got = ::read(m_out, buf, sizeof buf);
+            if (got <= 0)
+                break;
+            r.out.append(buf, static_cast<std::size_t>(got));
+        }
+        int st = 0;
+        if (::waitpid(m_pid, &st, 0) != m_pid)
+            return false;
+        m_reaped = true;
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return true;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    bool m_reaped = false;
+};
+
+// A server that never answers after the user name holds its check for the read time-out (a
+// minute); a stop signal ends the run at once, with the finished check's line intact and the
+// stalled one reported, and without tearing down what the stalled check still uses.
+TEST_F(TarnwickCheck, AStopSignalEndsTheRunWhileACheckIsStillTalking) {
+    ScriptedServer stalled;
+    stalled.setGreeting("+OK ready\r\n");
+    stalled.on("CAPA", "-ERR\r\n");
+    stalled.on("USER bob", "+OK\r\n", ScriptedServer::After::Stall);
+    settings.Accounts[1] = settings.Accounts[0];
+    settings.Accounts[1].Name = "Stalled";
+    settings.Accounts[1].Host = "127.0.0.1:" + std::to_string(stalled.port());
+    writeIni();
+
+    BackgroundTool tool("-d " + dir);
+    ASSERT_TRUE(stalled.waitForLine("USER bob"));
+    ASSERT_TRUE(srv.waitForLine("QUIT"));
+    // The good check's last step (its result) follows its goodbye on its own thread.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto before = std::chrono::steady_clock::now();
+    tool.signal(SIGTERM);
+    RunResult r;
+    ASSERT_TRUE(tool.finish(std::chrono::seconds(20), r)) << r.out;
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(15));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "1\tGood one\t1\t1\tok\n2\tStalled\t0\t0\tfailed\tlocal error: The check "
+                     "was stopped before it ended.\n");
+    EXPECT_TRUE(std::filesystem::exists(dir + "/MailDB.tdb"));
 }
 
 } // namespace

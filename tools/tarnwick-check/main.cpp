@@ -8,7 +8,9 @@
 // the reason ("kind: text"), separated by tabs. --json gives the same as an array of objects;
 // a failed check's object has "failure": {"kind": ..., "text": ...}.
 //
-// Exit status: 0 every check succeeded, 1 any failed, 2 usage error.
+// Exit status: 0 every check succeeded, 1 any failed, 2 usage error. SIGINT or SIGTERM while
+// the checks run stops waiting for them: the checks still running are told to stop, their
+// lines say so, and the tool ends without waiting on a server that does not answer.
 //
 // --watch keeps running for the IMAP4 accounts with Push on (or account N): each keeps an idle
 // connection, and every check that a server's announcement (or a wake-up) started prints its
@@ -17,6 +19,7 @@
 // exit status 0.
 
 #include "check/CheckHost.h"
+#include "check/QuietSchedulerHost.h"
 #include "check/Session.h"
 #include "check/SessionStartup.h"
 #include "check/TIdCheckThread.h"
@@ -30,6 +33,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -129,25 +133,6 @@ public:
     }
 };
 
-class QuietSchedulerHost : public SchedulerHost {
-public:
-    explicit QuietSchedulerHost(Session& session) : m_session(session) {}
-    void PaintField(int, std::uint32_t) override {}
-    void setOnlineCaption(const std::string&) override {}
-    bool checkerVisible() const override { return false; }
-    void hideForOffline() override {}
-    void showForOnline() override {}
-    void showOfflineIcon() override {}
-    bool trayAnimating() const override { return false; }
-    void startTrayAnimation(bool) override {}
-    void stopTrayAnimation() override {}
-    void UpdateTrayState() override {}
-    bool anyShownMessage() override { return m_session.AnyShownMessage(); }
-
-private:
-    Session& m_session;
-};
-
 std::string jsonString(const std::string& s) {
     std::string out = "\"";
     for (unsigned char c : s) {
@@ -200,9 +185,9 @@ bool parseAccountNumber(const std::string& text, int& n) {
     return n >= 1;
 }
 
-// One check's line: number, name, shown, new, ok or failed and the reason; or as JSON.
-std::string resultLine(Session& session, const CheckResult& r, bool json) {
-    const int a = r.currentAccount();
+// One check's line for account a: number, name, shown, new, ok or failed and the reason; or
+// as JSON.
+std::string resultLine(Session& session, int a, const CheckResult& r, bool json) {
     const std::string name =
         a >= 1 && a <= session.settings().accountCount() ? session.settings().account(a).Name : "";
     const long long shown = session.db().CountShownMessages(a);
@@ -248,7 +233,7 @@ int watchAccounts(Session& session, const std::string& folder, int only, bool js
     watch.onCheckEnded = [&](const CheckResult& r, bool pushed) {
         if (!pushed || (only != 0 && r.currentAccount() != only))
             return;
-        std::cout << resultLine(session, r, json) << std::endl;
+        std::cout << resultLine(session, r.currentAccount(), r, json) << std::endl;
     };
     std::thread([&watch, stopSignals] {
         int sig = 0;
@@ -334,6 +319,30 @@ int main(int argc, char** argv) {
     if (watch)
         return watchAccounts(session, folder, only, json);
 
+    // The stop signals are taken by a thread of their own; every check's thread inherits the
+    // blocked mask. While the checks are still being created (a password prompt may be
+    // waiting for the terminal) a signal ends the tool as it always did.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    static std::atomic<bool> creating{true};
+    static std::atomic<bool> stopRequested{false};
+    std::thread([stopSignals] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        if (creating) {
+            ::signal(sig, SIG_DFL);
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, sig);
+            pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+            ::raise(sig);
+        }
+        stopRequested = true;
+    }).detach();
+
     // Checks start as the program starts them: through checkmail, which may refuse (a busy
     // account, say), each worker on its own thread. Workers are created one after another
     // here, so password prompts never overlap.
@@ -349,34 +358,42 @@ int main(int argc, char** argv) {
                                               "No password was given."); // nobody to ask
                             TIdCheckThread::start(std::move(w));
                         });
-    struct Row {
-        int account = 0;
-        bool ok = false;
-        long long newCount = 0;
-        CheckResult result{};
-    };
-    std::vector<Row> rows;
+    std::vector<int> accounts;
     for (int a = 1; a <= count; ++a) {
         if (only != 0 && a != only)
             continue;
         scheduler.checkmail(a);
-        Row row;
-        row.account = a;
-        rows.push_back(row);
+        accounts.push_back(a);
     }
-    // Every check ends within its own time limit.
-    session.waitForWorkers(kCheckTimeLimit + std::chrono::minutes(1));
+    creating = false;
+
+    // Every check ends within its own time limit, unless a signal ends the wait first. The
+    // session and the host must outlive every check: one still running after that is told to
+    // stop and given a moment; if it still runs, the tool ends without destroying anything.
+    const auto deadline =
+        std::chrono::steady_clock::now() + kCheckTimeLimit + std::chrono::minutes(1);
+    bool workersGone = false;
+    while (!workersGone && !stopRequested && std::chrono::steady_clock::now() < deadline)
+        workersGone = session.waitForWorkers(std::chrono::milliseconds(100));
+    if (!workersGone) {
+        session.Quitting = true;
+        workersGone = session.waitForWorkers(std::chrono::seconds(2));
+    }
+
     const std::map<int, CheckResult> results = host.results();
-    for (Row& r : rows) {
-        if (const auto it = results.find(r.account); it != results.end()) {
-            r.result = it->second;
+    std::vector<CheckResult> rows;
+    for (int a : accounts) {
+        CheckResult r;
+        if (const auto it = results.find(a); it != results.end()) {
+            r = it->second;
         } else {
-            r.result.failed = true;
-            r.result.failureKind = ErrorKind::LocalError;
-            r.result.failureText = "The check did not run.";
+            r.failed = true;
+            r.failureKind = ErrorKind::LocalError;
+            const AccountRuntime* rt = session.runtimeOf(a);
+            r.failureText = rt && rt->Busy ? "The check was stopped before it ended."
+                                           : "The check did not run.";
         }
-        r.ok = !r.result.failed;
-        r.newCount = r.result.newCount;
+        rows.push_back(r);
     }
 
     bool allOk = true;
@@ -393,30 +410,19 @@ int main(int argc, char** argv) {
     if (json)
         std::cout << "[";
     for (std::size_t k = 0; k < rows.size(); ++k) {
-        const Row& r = rows[k];
-        allOk = allOk && r.ok;
-        const std::string& name = session.settings().account(r.account).Name;
-        const long long shown = session.db().CountShownMessages(r.account);
-        if (json) {
-            std::cout << (k ? "," : "") << "\n  {\"account\": " << r.account
-                      << ", \"name\": " << jsonString(name) << ", \"shown\": " << shown
-                      << ", \"new\": " << r.newCount
-                      << ", \"status\": " << (r.ok ? "\"ok\"" : "\"failed\"");
-            if (!r.ok)
-                std::cout << ", \"failure\": {\"kind\": "
-                          << jsonString(errorKindName(r.result.failureKind))
-                          << ", \"text\": " << jsonString(r.result.failureText) << "}";
-            std::cout << "}";
-        } else {
-            std::cout << r.account << '\t' << name << '\t' << shown << '\t' << r.newCount << '\t'
-                      << (r.ok ? "ok" : "failed");
-            if (!r.ok)
-                std::cout << '\t' << oneLine(r.result.failureReason());
-            std::cout << '\n';
-        }
+        allOk = allOk && !rows[k].failed;
+        const std::string line = resultLine(session, accounts[k], rows[k], json);
+        if (json)
+            std::cout << (k ? "," : "") << "\n  " << line;
+        else
+            std::cout << line << '\n';
     }
     if (json)
         std::cout << "\n]\n";
     std::cout.flush();
+    if (!workersGone) {
+        std::fflush(nullptr);
+        std::quick_exit(1);
+    }
     return allOk ? 0 : 1;
 }
