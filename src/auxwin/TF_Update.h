@@ -34,7 +34,7 @@ public:
         "show the latest information on your Tarnwick Version; i.e. if there already exists a ",
         "new version or other important news that might interest you. ",
         "",
-        "Clicking on the button however, will NOT download any components. For the lastest ",
+        "Clicking on the button however, will NOT download any components. For the latest ",
         "downloads, please visit the Tarnwick homepage.",
         "",
         "Note that you have to be connected to the internet when you press the <Check Now> "

@@ -1,6 +1,7 @@
 #include "platform/BrowserLauncher.h"
 
 #include "core/AsciiText.h"
+#include "platform/DesktopExec.h"
 
 #include <optional>
 
@@ -31,33 +32,37 @@ std::string BrowserLauncher::queryDefaultBrowser() {
     return std::string();
 }
 
-std::string BrowserLauncher::GetDefaultBrowser(const std::string& homePage,
-                                               const Message& onMessage) const {
-    std::string path;
+std::vector<std::string> BrowserLauncher::browserArgv(const std::string& address) const {
     const std::string id = m_handlerQuery ? m_handlerQuery() : std::string();
-    if (!id.empty()) {
-        const std::optional<std::string> exec = MailClientLauncher::desktopFileExec(
-            id, m_dataDirs ? m_dataDirs() : MailClientLauncher::xdgDataDirs());
-        if (exec)
-            path = MailClientLauncher::cutAtOptionOrQuote(*exec);
-    }
-    if (path.empty() && onMessage)
-        onMessage(NotDeterminedText + homePage);
-    return path;
+    if (id.empty())
+        return {};
+    const std::optional<std::string> exec = MailClientLauncher::desktopFileExecLine(
+        id, m_dataDirs ? m_dataDirs() : MailClientLauncher::xdgDataDirs());
+    if (!exec)
+        return {};
+    std::vector<std::string> argv =
+        parseDesktopExec(*exec, {address}).value_or(std::vector<std::string>());
+    if (!argv.empty() && !desktopExecTakesTargets(*exec))
+        argv.push_back(address);
+    return argv;
 }
 
-std::string BrowserLauncher::homePageCommand(const std::string& browserPath,
-                                             const std::string& homePage) {
-    return browserPath + " \"" + homePage + "\"";
+std::string BrowserLauncher::GetDefaultBrowser(const std::string& homePage,
+                                               const Message& onMessage) const {
+    const std::vector<std::string> argv = browserArgv(homePage);
+    if (argv.empty() && onMessage)
+        onMessage(NotDeterminedText + homePage);
+    return argv.empty() ? std::string() : argv.front();
 }
 
 bool BrowserLauncher::LaunchHomePage(const std::string& homePage, const Message& onMessage) const {
-    const std::string path = GetDefaultBrowser(homePage, onMessage);
-    const std::string command = homePageCommand(path, homePage);
-    // A missing browser leaves only the quoted address, which names no program either.
-    const std::vector<std::string> argv =
-        path.empty() ? std::vector<std::string>() : commandLineToArgv(command);
-    if (argv.empty() || !m_launcher.startDetached(argv, MailClientLauncher::folderPart(path))) {
+    const std::vector<std::string> argv = browserArgv(homePage);
+    if (argv.empty()) {
+        if (onMessage)
+            onMessage(NotDeterminedText + homePage);
+        return false;
+    }
+    if (!m_launcher.startDetached(argv, MailClientLauncher::folderPart(argv.front()))) {
         if (onMessage)
             onMessage(std::string(NotStartedText) + " \"" + homePage + "\"");
         return false;

@@ -14,7 +14,7 @@ namespace tarn {
 class BrowserLauncher {
 public:
     static constexpr const char* NotDeterminedText =
-        "Default browser cound not be determined\rPlease start your browser manually and visit ";
+        "Default browser could not be determined\rPlease start your browser manually and visit ";
     static constexpr const char* NotStartedText =
         "Browser could not be started\n\rPlease open your browser manually and go to:\n\r";
 
@@ -26,16 +26,18 @@ public:
                              HandlerQuery handlerQuery = queryDefaultBrowser,
                              DataDirs dataDirs = MailClientLauncher::xdgDataDirs);
 
-    // The browser's program path: the default browser's Exec line cut at the first "-" or
-    // double quote (a leading quote skipped). When there is none, onMessage gets the
-    // "cound not be determined" text with the home page address and the path is empty.
+    // The browser's program: the first argument of the default browser's Exec line. When
+    // there is none, onMessage gets the "could not be determined" text with the home page
+    // address and the path is empty.
     std::string GetDefaultBrowser(const std::string& homePage, const Message& onMessage) const;
-    // Starts the browser with the quoted address, in the browser's folder; on failure
-    // onMessage gets the "could not be started" text. True when the browser started.
+    // The arguments that open the address: the default browser's Exec line with its field
+    // codes filled in (the address appended when it has none); empty when there is no browser.
+    std::vector<std::string> browserArgv(const std::string& address) const;
+    // Starts the browser with the address, in the browser's folder, without a shell. One
+    // failure gets one message: "could not be determined" when there is no browser, "could
+    // not be started" when it does not start. True when the browser started.
     bool LaunchHomePage(const std::string& homePage, const Message& onMessage) const;
 
-    // The command line LaunchHomePage starts: path, a blank, the address in double quotes.
-    static std::string homePageCommand(const std::string& browserPath, const std::string& homePage);
     // "xdg-settings get default-web-browser", else the desktop's http handler; "" when neither.
     static std::string queryDefaultBrowser();
 

@@ -1,6 +1,7 @@
 #include "platform/MailClientLauncher.h"
 
 #include "core/AsciiText.h"
+#include "platform/DesktopExec.h"
 
 #include <algorithm>
 #include <cctype>
@@ -27,7 +28,7 @@ std::string envOr(const char* name, const std::string& fallback) {
     return v && *v ? std::string(v) : fallback;
 }
 
-std::optional<std::string> execOfFile(const std::string& path) {
+std::optional<std::string> rawExecOfFile(const std::string& path) {
     std::ifstream in(path);
     if (!in)
         return std::nullopt;
@@ -46,7 +47,7 @@ std::optional<std::string> execOfFile(const std::string& path) {
         const std::size_t eq = line.find('=');
         if (eq == std::string::npos || trim(line.substr(0, eq)) != "Exec")
             continue;
-        return MailClientLauncher::stripFieldCodes(trim(line.substr(eq + 1)));
+        return trim(line.substr(eq + 1));
     }
     return std::nullopt;
 }
@@ -58,25 +59,6 @@ MailClientLauncher::MailClientLauncher(ProcessLauncher& launcher, HandlerQuery h
     : m_launcher(launcher), m_handlerQuery(std::move(handlerQuery)),
       m_dataDirs(std::move(dataDirs)) {}
 
-std::string MailClientLauncher::cutAtOptionOrQuote(const std::string& command) {
-    std::size_t start = 0;
-    if (!command.empty() && command[0] == '"')
-        start = 1;
-    const std::size_t end = command.find_first_of("-\"", start);
-    return command.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-std::string MailClientLauncher::cutHandlerCommand(const std::string& handlerCommand,
-                                                  const std::string& programsFolder) {
-    std::string cmd = cutAtOptionOrQuote(handlerCommand);
-
-    static const std::string placeholder = "%ProgramFiles%";
-    for (std::size_t pos = cmd.find(placeholder); pos != std::string::npos;
-         pos = cmd.find(placeholder, pos + programsFolder.size()))
-        cmd.replace(pos, placeholder.size(), programsFolder);
-    return cmd;
-}
-
 std::string MailClientLauncher::fileNamePart(const std::string& command) {
     const std::size_t sep = command.find_last_of("\\/:");
     return sep == std::string::npos ? command : command.substr(sep + 1);
@@ -87,12 +69,16 @@ std::string MailClientLauncher::folderPart(const std::string& command) {
     return sep == std::string::npos ? std::string() : command.substr(0, sep + 1);
 }
 
+bool MailClientLauncher::wantsMailOption(const std::string& program) {
+    const std::string name = lower(fileNamePart(program));
+    return name.find("netsc") != std::string::npos || name.find("mozilla") != std::string::npos;
+}
+
 std::string MailClientLauncher::clientCommand(int DefaultMailClient,
                                               const std::string& CustomMailClientPath,
                                               const std::string& defaultCommand) {
     std::string cmd = DefaultMailClient != 0 ? CustomMailClientPath : defaultCommand;
-    const std::string name = lower(fileNamePart(cmd));
-    if (name.find("netsc") != std::string::npos || name.find("mozilla") != std::string::npos)
+    if (wantsMailOption(cmd))
         cmd += " -mail";
     return cmd;
 }
@@ -158,6 +144,15 @@ std::vector<std::string> MailClientLauncher::xdgDataDirs() {
 std::optional<std::string>
 MailClientLauncher::desktopFileExec(const std::string& desktopId,
                                     const std::vector<std::string>& dataDirs) {
+    const std::optional<std::string> raw = desktopFileExecLine(desktopId, dataDirs);
+    if (!raw)
+        return std::nullopt;
+    return stripFieldCodes(*raw);
+}
+
+std::optional<std::string>
+MailClientLauncher::desktopFileExecLine(const std::string& desktopId,
+                                        const std::vector<std::string>& dataDirs) {
     if (desktopId.empty() || desktopId.find('/') != std::string::npos ||
         desktopId.find("..") != std::string::npos)
         return std::nullopt;
@@ -173,35 +168,36 @@ MailClientLauncher::desktopFileExec(const std::string& desktopId,
         for (const std::string& rel : relative) {
             const std::string path = dir + "/applications/" + rel;
             if (std::ifstream(path))
-                return execOfFile(path);
+                return rawExecOfFile(path);
         }
     }
     return std::nullopt;
 }
 
-std::string MailClientLauncher::defaultMailClientCommand() const {
+std::vector<std::string> MailClientLauncher::defaultMailClientArgv() const {
     const std::string id = m_handlerQuery ? m_handlerQuery() : std::string();
     if (id.empty())
-        return std::string();
+        return {};
     const std::optional<std::string> exec =
-        desktopFileExec(id, m_dataDirs ? m_dataDirs() : xdgDataDirs());
+        desktopFileExecLine(id, m_dataDirs ? m_dataDirs() : xdgDataDirs());
     if (!exec)
-        return std::string();
-    return cutHandlerCommand(*exec, programsFolder());
+        return {};
+    return parseDesktopExec(*exec, {}).value_or(std::vector<std::string>());
 }
 
 bool MailClientLauncher::launch(int DefaultMailClient, const std::string& CustomMailClientPath,
                                 const std::function<void(const std::string&)>& onError) const {
-    std::string command;
+    std::vector<std::string> argv;
     try {
-        const std::string defaultCommand =
-            DefaultMailClient != 0 ? std::string() : defaultMailClientCommand();
-        command = clientCommand(DefaultMailClient, CustomMailClientPath, defaultCommand);
+        // The user's own command is a command line; the desktop's is an Exec value.
+        argv = DefaultMailClient != 0 ? commandLineToArgv(CustomMailClientPath)
+                                      : defaultMailClientArgv();
     } catch (...) {
         return false;
     }
-    const std::vector<std::string> argv = commandLineToArgv(command);
-    if (argv.empty() || !m_launcher.startDetached(argv, folderPart(command))) {
+    if (!argv.empty() && wantsMailOption(argv.front()))
+        argv.push_back("-mail");
+    if (argv.empty() || !m_launcher.startDetached(argv, folderPart(argv.front()))) {
         if (onError)
             onError(ErrorText);
         return false;

@@ -25,9 +25,9 @@ public:
                                 HandlerQuery handlerQuery = queryDefaultMailtoHandler,
                                 DataDirs dataDirs = xdgDataDirs);
 
-    // The default mail client's command: the handler's command line, cut and with the
-    // programs folder filled in; empty when no handler is found.
-    std::string defaultMailClientCommand() const;
+    // The default mail client's arguments: the handler's Exec line taken apart, with no
+    // address to pass; empty when no handler is found.
+    std::vector<std::string> defaultMailClientArgv() const;
 
     // Starts the mail client of an account. On failure onError receives ErrorText and false
     // is returned. An error while preparing the command ends silently (false, no report).
@@ -36,13 +36,6 @@ public:
 
     // --- the rules, free of any system look-up ---
 
-    // From the handler's command line: from its first character (its second after a leading
-    // double quote) up to the first "-" or double quote, then "%ProgramFiles%" replaced.
-    static std::string cutHandlerCommand(const std::string& handlerCommand,
-                                         const std::string& programsFolder);
-    // The first part of that rule, which the browser launcher shares: from the first character
-    // (the second after a leading double quote) up to the first "-" or double quote.
-    static std::string cutAtOptionOrQuote(const std::string& command);
     // The command to start: the custom one unless DefaultMailClient is 0, with " -mail"
     // appended for Netscape and Mozilla programs.
     static std::string clientCommand(int DefaultMailClient, const std::string& CustomMailClientPath,
@@ -50,8 +43,8 @@ public:
     // The text after the last "\", "/" or ":" and the text up to and including it.
     static std::string fileNamePart(const std::string& command);
     static std::string folderPart(const std::string& command);
-    // The programs folder ("ProgramFilesDir" on Windows); Linux has none.
-    static std::string programsFolder() { return std::string(); }
+    // Whether a program gets " -mail" (Netscape and Mozilla programs, by file name).
+    static bool wantsMailOption(const std::string& program);
 
     // --- the desktop's default handler ---
 
@@ -63,6 +56,9 @@ public:
     // field codes removed; nothing when no such file or no Exec key.
     static std::optional<std::string> desktopFileExec(const std::string& desktopId,
                                                       const std::vector<std::string>& dataDirs);
+    // The Exec value of that desktop file as written (escapes and field codes kept).
+    static std::optional<std::string> desktopFileExecLine(const std::string& desktopId,
+                                                          const std::vector<std::string>& dataDirs);
     // Removes the field codes (%u, %F, ...) of an Exec value, turns "%%" into "%" and trims.
     static std::string stripFieldCodes(const std::string& exec);
 
