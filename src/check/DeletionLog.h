@@ -13,7 +13,8 @@ inline constexpr const char* kLogStatusDeleted = "Deleted";
 inline constexpr const char* kLogStatusError = "Error While Deleting";
 inline constexpr const char* kNoLoggedEvents = "There are no logged Events";
 inline constexpr const char* kNoExternalViewer =
-    "Cannot detect external viewer\n\rOpen \"TarnLog.log\" with Notepad to access the log file!";
+    "Cannot detect external viewer\n\rOpen \"TarnLog.log\" with a text editor to access the log "
+    "file!";
 
 // The log's path inside the working folder (the current directory when folder is empty).
 std::string deletionLogPath(const std::string& folder);

@@ -39,7 +39,7 @@ struct ResetSizes {
 };
 inline constexpr ResetSizes kResetMetrics{18, 20, 8, 4, 8};
 
-// "Import Windows Colors": references to the desktop scheme's colours (pure red for errors).
+// "Import Desktop Colors": references to the desktop scheme's colours (pure red for errors).
 CheckerColors desktopColorReferences();
 
 // Gives every account the active and idle colour of a colour set.

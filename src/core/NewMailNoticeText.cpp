@@ -67,10 +67,14 @@ std::string escapeNoticeMarkup(std::string_view text) {
     return out;
 }
 
+std::string newMailCountText(long long count) {
+    return std::to_string(count) + (count == 1 ? " new Mail" : " new Mails");
+}
+
 NewMailNoticeText composeNewMailNotice(std::string_view accountName, long long count,
                                        const std::vector<NoticeMessage>& messages) {
     NewMailNoticeText t;
-    t.summary = std::to_string(count) + " new Mails";
+    t.summary = newMailCountText(count);
     const std::string name = noticeLine(accountName, kNoticeMaxLineChars);
     if (!name.empty())
         t.summary += " - " + name;

@@ -18,6 +18,9 @@ struct NewMailNoticeText {
     std::string body;    // the notification service's markup
 };
 
+// "1 new Mail", "N new Mails".
+std::string newMailCountText(long long count);
+
 // Summary "N new Mails - account name"; body: "sender: subject" of up to kMaxLines messages
 // (the last ones given), one per line. Whatever a server sent is made safe first: bytes that
 // are not UTF-8 are read as Windows-1252, line breaks, tabs and other control characters become

@@ -1,10 +1,12 @@
 #include "core/TrayState.h"
 
+#include "core/NewMailNoticeText.h"
+
 namespace tarn {
 
 TrayState trayStateFor(int shownCount, bool online) {
     TrayState s;
-    s.hint = limitTrayHint("You have " + std::to_string(shownCount) + " new Mails");
+    s.hint = limitTrayHint("You have " + newMailCountText(shownCount));
     if (!online)
         s.image = TrayState::OfflineImage;
     else if (shownCount > 0)

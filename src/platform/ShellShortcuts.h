@@ -28,7 +28,7 @@ public:
 
     // "Add Shortcut to Startup". Throws TarnError with the reason when it cannot be written.
     void addStartupShortcut() const;
-    // "Add Shortcut to Startmenu": the program, the read-me and the FAQ in the program group.
+    // "Add Shortcut to Menu": the program, the read-me and the FAQ in the program group.
     void addStartmenuShortcuts() const;
 
     // $XDG_CONFIG_HOME/autostart or $XDG_DATA_HOME/applications (with their defaults under

@@ -64,7 +64,7 @@ TEST_F(DeletionLogTest, FieldsAreWrittenAsStored) {
     } cases[] = {
         {"empty sender", clockAt(14, 5), "Hi", "", " 14:05|Deleted|Acct|Hi||10|U\r\n"},
         {"bar in subject", clockAt(14, 5), "a|b", "s", " 14:05|Deleted|Acct|a|b|s|10|U\r\n"},
-        {"midnight drops the time", clockAt(0, 0), "Hi", "s", "|Deleted|Acct|Hi|s|10|U\r\n"},
+        {"midnight keeps the time", clockAt(0, 0), "Hi", "s", " 00:00|Deleted|Acct|Hi|s|10|U\r\n"},
         {"just after midnight", clockAt(0, 0, 30), "Hi", "s", " 00:00|Deleted|Acct|Hi|s|10|U\r\n"},
         {"empty subject", clockAt(23, 59), "", "s", " 23:59|Deleted|Acct||s|10|U\r\n"},
         {"line breaks stay on one line", clockAt(8, 1), "one\r\ntwo\nthree", "s",
@@ -125,7 +125,7 @@ TEST_F(DeletionLogTest, ShowLogPaths) {
     EXPECT_EQ(ShowDeletionLog(m_dir, launcher(false), errors), ShowLogResult::NoViewer);
     EXPECT_EQ(call.errors,
               std::vector<std::string>{"Cannot detect external viewer\n\rOpen \"TarnLog.log\" "
-                                       "with Notepad to access the log file!"});
+                                       "with a text editor to access the log file!"});
 }
 
 TEST_F(DeletionLogTest, ShowLogHandsTheViewerAnAbsolutePath) {

@@ -34,7 +34,7 @@ std::size_t characters(const std::string& s) {
 
 TEST(NewMailNoticeText, SummaryNamesCountAndAccount) {
     EXPECT_EQ(composeNewMailNotice("Work", 3, {}).summary, "3 new Mails - Work");
-    EXPECT_EQ(composeNewMailNotice("", 1, {}).summary, "1 new Mails");
+    EXPECT_EQ(composeNewMailNotice("", 1, {}).summary, "1 new Mail");
     EXPECT_EQ(composeNewMailNotice("Evil\n<b>name</b>", 2, {}).summary,
               "2 new Mails - Evil <b>name</b>"); // plain text: no markup there
 }

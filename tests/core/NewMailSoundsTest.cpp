@@ -119,7 +119,7 @@ TEST(TrayState, HintAndImage) {
         TrayState expected;
     } cases[] = {
         {0, true, {"You have 0 new Mails", TrayState::NoMailImage}},
-        {1, true, {"You have 1 new Mails", TrayState::MailImage}},
+        {1, true, {"You have 1 new Mail", TrayState::MailImage}},
         {1234, true, {"You have 1234 new Mails", TrayState::MailImage}},
         {0, false, {"You have 0 new Mails", TrayState::OfflineImage}},
         {5, false, {"You have 5 new Mails", TrayState::OfflineImage}},

@@ -79,7 +79,7 @@ TEST_F(AccountEditorTest, EveryFieldIsFoundThroughItsLabel) {
         {"User ID*:", "Edit27"},
         {"Password*:", "Edit30"},
         {"IMAP MailBox:", "cbMailBox"},
-        {"Acitve Checker Field Color", "CAccActive"},
+        {"Active Checker Field Color", "CAccActive"},
         {"Idle Checker Field Color", "CAccIdle"},
         {"The popup menu item 'Launch Email Client' starts", "MailClientComboBox1"},
         {"Security:", "cbSecurity"},

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QTabBar>
+#include <QTest>
 
 #include <map>
 #include <set>
@@ -15,8 +16,8 @@ namespace {
 
 using test::PrefsFixture;
 
-const char* const AdvancedNotice = "You can switch to 'Advanced Mode' to acecss more settings.";
-const char* const ExpertNotice = "You can switch to 'Expert Mode' to acecss all settings.";
+const char* const AdvancedNotice = "You can switch to 'Advanced Mode' to access more settings.";
+const char* const ExpertNotice = "You can switch to 'Expert Mode' to access all settings.";
 
 std::vector<QWidget*> taggedControls(QWidget* root) {
     std::vector<QWidget*> out;
@@ -225,15 +226,18 @@ TEST_F(FrameTest, OkAtAdvancedWritesTheWholeFileAndHides) {
     EXPECT_EQ(reread.Main.PrefsLevel, 1);
 }
 
-TEST_F(FrameTest, CancelAndTheCloseBoxHideWithoutWriting) {
+TEST_F(FrameTest, CancelTheCloseBoxAndEscapeHideWithoutWriting) {
     make(1);
-    for (bool closeBox : {false, true}) {
+    for (int way : {0, 1, 2}) {
+        SCOPED_TRACE(way);
         prefs->openPreferences();
         prefs->setLevel(PrefsLevel::Expert);
-        if (closeBox)
-            prefs->close();
-        else
+        if (way == 0)
             w<QPushButton>("Button11")->click();
+        else if (way == 1)
+            prefs->close();
+        else // Escape wherever the focus is: here the navigation tree
+            QTest::keyClick(w<QTreeWidget>("PrefsTree"), Qt::Key_Escape);
         EXPECT_FALSE(prefs->isVisible());
         EXPECT_FALSE(iniExists());
         EXPECT_EQ(session.settings().Main.PrefsLevel, 0);

@@ -57,10 +57,10 @@ TEST_F(ShortcutsPageTest, ButtonsAndTexts) {
     };
     const Row rows[] = {
         {"StartupButton1", "Add Shortcut to Startup",
-         "Tarnwick starts automatically on windows startup",
-         "Hit this button to run Tarnwick automatically every time you start Windows."},
-        {"StartmenuButton1", "Add Shortcut to Startmenu", "Add Tarnwick to your startmenu",
-         "Hit this button to add Tarnwick shortcuts to your Windows startmenu."},
+         "Tarnwick starts automatically when you log in",
+         "Hit this button to run Tarnwick automatically every time you log in."},
+        {"StartmenuButton1", "Add Shortcut to Menu", "Add Tarnwick to your applications menu",
+         "Hit this button to add Tarnwick shortcuts to your applications menu."},
     };
     for (const Row& r : rows) {
         auto* b = w<QPushButton>(r.button);
@@ -75,7 +75,7 @@ TEST_F(ShortcutsPageTest, ButtonsAndTexts) {
         EXPECT_EQ(beside->text(), r.text);
     }
     EXPECT_EQ(w<QLabel>("ShortcutsIntro")->text(),
-              "Add shortcuts to special Windows system folders");
+              "Add shortcuts to the autostart and applications-menu folders");
     // Every control at every level.
     for (QWidget* c : prefs->shortcutsPage().findChildren<QWidget*>())
         EXPECT_EQ(c->property("level").toInt(), 0) << c->objectName().toStdString();
