@@ -1,4 +1,4 @@
-# Installing: the two programs, the desktop entry and the icon. The default files the
+# Installing: the two programs, the desktop entry, its metainfo and the icon. The default files the
 # program copies into its working folder are built into the program itself.
 include(GNUInstallDirs)
 
@@ -25,6 +25,8 @@ if(TARGET tarnwick)
 endif()
 install(TARGETS tarnwick-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES resources/tarnwick.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# Software centres find the program through its metainfo, which names the entry above.
+install(FILES resources/org.example.tarnwick.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${TARN_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

@@ -3,6 +3,7 @@
 #include "check/Session.h"
 #include "checker/QtCheckHost.h"
 #include "checker/TF_CheckerWindow.h"
+#include "core/DateFormat.h"
 
 #include <QAction>
 #include <QEvent>
@@ -40,6 +41,14 @@ PushLink::PushLink(Session& session, TF_CheckerWindow& checker, QWidget* prefs, 
             previous(r);
         if (self)
             self->m_push->checkEnded(r.currentAccount());
+    };
+    // A connection that is down shows in its field's hint until it is back.
+    m_push->onState = [this, &checker](int account, ImapIdleWatcher::State state,
+                                       const std::string&) {
+        std::string& since = m_downSince[account];
+        since =
+            pushDownSince(since, state, formatTimeOfDay(checker.session().clock().localDateTime()));
+        checker.setPushDownSince(account, since);
     };
     m_push->sync();
 }

@@ -6,7 +6,9 @@
 
 #include <QObject>
 
+#include <map>
 #include <memory>
+#include <string>
 
 class QWidget;
 
@@ -43,6 +45,7 @@ private:
     MailListActions m_actions;
     std::unique_ptr<PushAccounts> m_push;
     QWidget* m_prefs = nullptr;
+    std::map<int, std::string> m_downSince; // per account, "HH:MM" or empty
 };
 
 } // namespace tarn

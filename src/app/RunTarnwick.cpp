@@ -2,6 +2,7 @@
 
 #include "app/TarnApplication.h"
 #include "app/TarnwickApp.h"
+#include "core/StartupDecisions.h"
 #include "platform/PowerOff.h"
 
 #include <QDir>
@@ -9,10 +10,31 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace tarn {
 
+namespace {
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+// Before the application object exists: it reads QT_QPA_PLATFORM when it is made.
+void chooseDisplayPlatform() {
+    const DisplayDecision d = decideDisplayPlatform(
+        {env("QT_QPA_PLATFORM"), env("XDG_SESSION_TYPE"), env("WAYLAND_DISPLAY"), env("DISPLAY")});
+    if (!d.qtPlatform.empty())
+        ::setenv("QT_QPA_PLATFORM", d.qtPlatform.c_str(), 1);
+    if (!d.logLine.empty())
+        std::fprintf(stderr, "tarnwick: %s\n", d.logLine.c_str());
+}
+
+} // namespace
+
 int runTarnwick(int argc, char** argv, const RunHooks& hooks) {
+    chooseDisplayPlatform();
     TarnApplication app(argc, argv);
     StartOptions options;
     for (int i = 1; i < argc; ++i)

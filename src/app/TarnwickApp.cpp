@@ -29,6 +29,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -230,10 +231,23 @@ void TarnwickApp::start() {
             m_saveError = e.what();
         }
     }
+    if (m_tipsAfterPreferences) {
+        if (m_prefs->isVisible())
+            m_prefs->installEventFilter(this);
+        else
+            showStartupTips();
+    }
 
     // The tips window is the last window created.
     const std::string tipsPath = m_session->path("dykt.ini");
+    // At a first start the preferences dialog comes first: the tips wait until it closes
+    // rather than sit under it.
+    const bool tipsAtStartup = settings.Main.DYKTStartup;
+    if (m_firstStart)
+        settings.Main.DYKTStartup = false;
     m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, ProgramAddresses::homePage());
+    settings.Main.DYKTStartup = tipsAtStartup;
+    m_tipsAfterPreferences = m_firstStart && tipsAtStartup;
     // The tips window and the preferences show the same "at startup" choice.
     m_dykt->setStartupChoiceHandler([this](bool on) {
         if (auto* general = m_prefs->page<GeneralPage>())
@@ -244,6 +258,8 @@ void TarnwickApp::start() {
     m_viewer = std::make_unique<EMailListViewerLink>(*m_session, *m_mailList, w);
     m_mailList->setHook(TF_EMailList::Hook::ShowHeaders, [this] { m_viewer->showHeaders(); });
     m_mailList->setHook(TF_EMailList::Hook::ShowMessage, [this] { m_viewer->showMessages(); });
+    m_mailList->setMessageOpener(
+        [this](const std::vector<MessageKey>& rows) { m_viewer->showMessages(rows); });
     m_mailList->setHook(TF_EMailList::Hook::Preferences, [this] { m_prefs->openPreferences(); });
     m_mailList->setHook(TF_EMailList::Hook::Tips, [this] {
         m_dykt->show();
@@ -273,6 +289,21 @@ void TarnwickApp::copyShippedFiles() {
         QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
                                           QFile::ReadOther);
     }
+}
+
+void TarnwickApp::showStartupTips() {
+    m_tipsAfterPreferences = false;
+    if (m_dykt && m_session->settings().Main.DYKTStartup)
+        m_dykt->show();
+}
+
+bool TarnwickApp::eventFilter(QObject* watched, QEvent* event) {
+    if (m_prefs && watched == m_prefs.get() && event->type() == QEvent::Hide &&
+        m_tipsAfterPreferences) {
+        m_prefs->removeEventFilter(this);
+        showStartupTips();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void TarnwickApp::createAuxWindows() {

@@ -84,12 +84,17 @@ public:
     // The last failure to write tarn.ini or the mail list (empty when none).
     const std::string& lastSaveError() const { return m_saveError; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void showStartupTips();
     void saveSettings();
     void copyShippedFiles();
     void createAuxWindows();
 
     StartOptions m_options;
+    bool m_tipsAfterPreferences = false; // first start: the tips follow the preferences
     std::unique_ptr<Session> m_session;
     std::unique_ptr<TF_CheckerWindow> m_window;
     std::unique_ptr<TF_Prefs> m_prefs;

@@ -2,6 +2,7 @@
 
 #include "ui_TF_About.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -47,7 +48,27 @@ TF_About::TF_About(const QString& homePage, std::function<void()> launchHomePage
         link->setAccessibleDescription(QStringLiteral("Opens the Tarnwick home page"));
         link->installEventFilter(this);
     }
+    fitWidth();
     connect(m_ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+}
+
+void TF_About::fitWidth() {
+    // The designed width holds the texts in the designed face; a wider face or a longer
+    // text widens the box instead of clipping both ends.
+    constexpr int kDesignWidth = 469;
+    constexpr int kMargin = 12;
+    int width = kDesignWidth;
+    QList<QLabel*> labels = findChildren<QLabel*>();
+    for (QLabel* l : labels) {
+        const QFontMetrics fm(l->font());
+        for (const QString& line : l->text().split(QLatin1Char('\n')))
+            width = std::max(width, fm.horizontalAdvance(line) + 2 * kMargin);
+    }
+    for (QLabel* l : labels)
+        l->setGeometry(0, l->y(), width, l->height());
+    QPushButton* close = m_ui->Button1;
+    close->move((width - close->width()) / 2, close->y());
+    setFixedSize(width, height());
 }
 
 TF_About::~TF_About() = default;
@@ -82,6 +103,7 @@ void TF_About::Button1Click() {
 
 void TF_About::setGotcha() {
     m_ui->Label1->setText(QString::fromLatin1(GotchaText));
+    fitWidth();
 }
 
 void TF_About::showCentred() {

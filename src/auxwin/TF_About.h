@@ -42,6 +42,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void fitWidth();
     std::unique_ptr<Ui::TF_About> m_ui;
     std::function<void()> m_launchHomePage;
 };

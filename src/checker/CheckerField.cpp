@@ -103,14 +103,41 @@ void CheckerField::setPointSize(int points) {
     update();
 }
 
+void CheckerField::setHint(const QString& hint) {
+    m_hint = hint;
+    updateToolTip();
+}
+
+void CheckerField::setOffline(bool offline) {
+    if (m_state.offline == offline)
+        return;
+    m_state.offline = offline;
+    updateToolTip();
+    update();
+}
+
+void CheckerField::setPushDownSince(const QString& since) {
+    m_state.pushDownSince = since.toStdString();
+    updateToolTip();
+}
+
+void CheckerField::updateToolTip() {
+    setToolTip(QString::fromStdString(fieldHintText(m_hint.toStdString(), m_state)));
+}
+
 void CheckerField::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QRect r = rect();
-    p.fillRect(r, toQColor(m_color));
+    QColor fill = toQColor(m_color);
+    if (m_state.offline) {
+        // Dimmed: most of the colour gone, so offline reads at a glance.
+        fill = QColor::fromHsv(fill.hsvHue(), fill.hsvSaturation() / 4, 96 + fill.value() / 4);
+    }
+    p.fillRect(r, fill);
     if (m_bevel > 0) {
         // Raised: light on the top and left, dark on the bottom and right.
-        const QColor light = toQColor(m_color).lighter(160);
-        const QColor dark = toQColor(m_color).darker(200);
+        const QColor light = fill.lighter(160);
+        const QColor dark = fill.darker(200);
         for (int i = 0; i < m_bevel; ++i) {
             const QRect b = r.adjusted(i, i, -i - 1, -i - 1);
             p.setPen(light);
@@ -122,7 +149,10 @@ void CheckerField::paintEvent(QPaintEvent*) {
         }
     }
     if (!m_text.isEmpty()) {
-        p.setPen(toQColor(m_fontColor));
+        QColor ink = toQColor(m_fontColor);
+        if (m_state.offline)
+            ink.setAlpha(150);
+        p.setPen(ink);
         p.setFont(font());
         p.drawText(r, Qt::AlignCenter, m_text);
     }

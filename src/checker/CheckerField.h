@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/FieldHint.h"
+
 #include <QFrame>
 
 #include <cstdint>
@@ -25,6 +27,14 @@ public:
     void setText(const QString& text);
     QString text() const { return m_text; }
     void setPointSize(int points);
+    // The account's hint; the tooltip adds the states below it.
+    void setHint(const QString& hint);
+    QString hint() const { return m_hint; }
+    // Offline: the field is drawn dimmed and its hint says so.
+    void setOffline(bool offline);
+    bool offline() const { return m_state.offline; }
+    // "HH:MM" since the account's push connection is down; empty when it is up.
+    void setPushDownSince(const QString& since);
     void setFieldMenu(QMenu* menu) { m_menu = menu; }
     QMenu* fieldMenu() const { return m_menu; }
 
@@ -46,6 +56,10 @@ private:
     int m_bevel = 0;
     QString m_text;
     QMenu* m_menu = nullptr;
+    QString m_hint;
+    FieldHintState m_state;
+
+    void updateToolTip();
 };
 
 } // namespace tarn

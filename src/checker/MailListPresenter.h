@@ -18,7 +18,10 @@ public:
     virtual void RebuildList(int account) = 0;
     virtual void BuildAccountMenu() = 0;
     // A check of the account failed for this reason; shown where its activity shows.
+    // It stays in the list's status bar, in the account's view and in the view of all
+    // accounts, until a check of that account succeeds.
     virtual void showCheckFailure(int account, const std::string& reason) = 0;
+    virtual void checkSucceeded(int account) = 0;
     // Opens the program's help, or tells the user that there is none.
     virtual void help() = 0;
 };

@@ -235,7 +235,8 @@ void TF_CheckerWindow::setSoundPlayer(SoundPlayer* player) {
 void TF_CheckerWindow::createAccountObjects(int a) {
     const AccountSettings& acc = m_session.settings().account(a);
     auto* field = new CheckerField(a, m_panel);
-    field->setToolTip(uiText(acc.Name));
+    field->setHint(uiText(acc.Name));
+    field->setOffline(!m_session.Online);
     field->setColor(Scheduler::normalColor(acc));
     connect(field, &CheckerField::doubleClicked, this, [this](int n) { m_scheduler->checkNow(n); });
     m_fields.push_back(field);
@@ -406,7 +407,12 @@ void TF_CheckerWindow::PaintField(int account, std::uint32_t color) {
 
 void TF_CheckerWindow::SetFieldHint(int account, const std::string& text) {
     if (CheckerField* f = EShowVar(account))
-        f->setToolTip(uiText(text));
+        f->setHint(uiText(text));
+}
+
+void TF_CheckerWindow::setPushDownSince(int account, const std::string& since) {
+    if (CheckerField* f = EShowVar(account))
+        f->setPushDownSince(uiText(since));
 }
 
 void TF_CheckerWindow::UpdateFieldCount(int account) {
@@ -474,6 +480,8 @@ void TF_CheckerWindow::EndOfCheckUpdate(const CheckResult& result) {
     if (m_mailList) {
         if (steps.failed)
             m_mailList->showCheckFailure(a, steps.failureReason);
+        else
+            m_mailList->checkSucceeded(a);
         if (steps.rebuildList)
             m_mailList->RebuildList(list.viewAccount);
         if (steps.popupList)
@@ -509,6 +517,8 @@ void TF_CheckerWindow::moveChecker(int x, int y) {
 
 void TF_CheckerWindow::setOnlineCaption(const std::string& caption) {
     m_online1->setText(uiText(caption));
+    for (CheckerField* f : m_fields)
+        f->setOffline(!m_session.Online);
     // The scheduler names the new state here, after it has switched: the store's listeners
     // hear of it once.
     m_session.settingsStore().setOnline(m_session.Online);

@@ -77,6 +77,8 @@ public:
     void GrayColorSet();
     void PaintField(int account, std::uint32_t color) override;
     void SetFieldHint(int account, const std::string& text);
+    // "HH:MM" since the account's push connection went down, empty once it is back.
+    void setPushDownSince(int account, const std::string& since);
     void UpdateFieldCount(int account);
     void ShowCheckResult(int account, bool withTime);
     void ApplyOpacity();

@@ -19,7 +19,7 @@ struct CheckerColors {
 
     // Defaults of the section BlueColorSet.
     static constexpr CheckerColors blueDefaults() {
-        return {0, 6684672, 11567232, 9453632, 48093, 3022219, 16777215};
+        return {0, 6684672, 10514544, 9453632, 48093, 3022219, 16777215};
     }
     // The fixed gray set: follows the desktop scheme's menu colour for the background.
     static constexpr CheckerColors gray() {

@@ -106,12 +106,8 @@ std::string formatTimeOfDay(double date) {
 }
 
 std::string formatDateTime(double date) {
-    std::string out = formatShortDate(date);
-    if (split(date).msOfDay != 0) {
-        out += ' ';
-        out += formatTimeOfDay(date);
-    }
-    return out;
+    // Midnight shows as 00:00 too: a date without a time reads as a date that lost it.
+    return formatShortDate(date) + ' ' + formatTimeOfDay(date);
 }
 
 } // namespace tarn

@@ -17,7 +17,7 @@ std::string formatShortDate(double date, const std::string& localeName);
 // The time of day as "hh:mm", 24-hour, two digits each.
 std::string formatTimeOfDay(double date);
 
-// Short date, a blank and "hh:mm"; the time is left out at exactly midnight.
+// Short date, a blank and "hh:mm", midnight included.
 std::string formatDateTime(double date);
 
 } // namespace tarn

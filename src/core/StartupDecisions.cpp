@@ -31,4 +31,19 @@ StartOnlineDecision decideStartOnline(const MainSettings& main) {
     return d;
 }
 
+DisplayDecision decideDisplayPlatform(const DisplayEnvironment& env) {
+    if (!env.qtPlatform.empty())
+        return {};
+    const bool wayland = env.sessionType == "wayland" || !env.waylandDisplay.empty();
+    if (!wayland)
+        return {};
+    if (!env.x11Display.empty())
+        return {"xcb", "Wayland session: running on XWayland, where the checker window can "
+                       "place itself, snap, float and stay on top"};
+    return {std::string(),
+            "Wayland session without XWayland: the checker window cannot place itself, snap "
+            "to the screen's edges, float or stay on top; it shows where the compositor puts "
+            "it"};
+}
+
 } // namespace tarn

@@ -74,4 +74,35 @@ const char* makeAlternativePositionWarning(ScreenPoint defaultPos, ScreenPoint a
                                         : "";
 }
 
+WindowGeometry placeClearOf(WindowGeometry window, WindowGeometry obstacle, const WorkArea& area,
+                            int gap) {
+    const bool overlap = window.x < obstacle.x + obstacle.cx && obstacle.x < window.x + window.cx &&
+                         window.y < obstacle.y + obstacle.cy && obstacle.y < window.y + window.cy;
+    if (!overlap || obstacle.cx <= 0 || obstacle.cy <= 0)
+        return window;
+    auto clampTo = [](int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); };
+    const int maxX = area.right - window.cx;
+    const int maxY = area.bottom - window.cy;
+    const WindowGeometry candidates[] = {
+        {obstacle.x - gap - window.cx, clampTo(window.y, area.top, maxY), window.cx, window.cy},
+        {obstacle.x + obstacle.cx + gap, clampTo(window.y, area.top, maxY), window.cx, window.cy},
+        {clampTo(window.x, area.left, maxX), obstacle.y - gap - window.cy, window.cx, window.cy},
+        {clampTo(window.x, area.left, maxX), obstacle.y + obstacle.cy + gap, window.cx, window.cy},
+    };
+    const WindowGeometry* best = nullptr;
+    long long bestDistance = 0;
+    for (const WindowGeometry& c : candidates) {
+        if (c.x < area.left || c.y < area.top || c.x + c.cx > area.right ||
+            c.y + c.cy > area.bottom)
+            continue;
+        const long long dx = c.x - window.x, dy = c.y - window.y;
+        const long long distance = dx * dx + dy * dy;
+        if (!best || distance < bestDistance) {
+            best = &c;
+            bestDistance = distance;
+        }
+    }
+    return best ? *best : window;
+}
+
 } // namespace tarn

@@ -25,6 +25,12 @@ struct ScreenPoint {
     bool operator==(const ScreenPoint&) const = default;
 };
 
+// Where a window goes so that an always-on-top window (the checker) does not cover it: where
+// it is when they do not overlap; else the nearest place beside the obstacle (left, right,
+// above or below it) that lies wholly in the work area; where it is when none does.
+WindowGeometry placeClearOf(WindowGeometry window, WindowGeometry obstacle, const WorkArea& area,
+                            int gap = 4);
+
 // Snaps every proposed position of the checker window to the edges of the work area.
 // Once a snap has happened the window is also kept inside the work area for the rest of
 // the process, so a snapped window cannot be dragged off the screen afterwards.

@@ -40,7 +40,11 @@ void EMailListViewerLink::A_ShowMessageExecute() {
 }
 
 void EMailListViewerLink::showMessages() {
-    for (TF_MessageWindow* w : tarn::A_ShowMessageExecute(m_session, *this, m_list.selectedKeys()))
+    showMessages(m_list.selectedKeys());
+}
+
+void EMailListViewerLink::showMessages(const std::vector<MessageKey>& rows) {
+    for (TF_MessageWindow* w : tarn::A_ShowMessageExecute(m_session, *this, rows))
         keep(w);
 }
 

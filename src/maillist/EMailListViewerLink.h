@@ -1,6 +1,7 @@
 #pragma once
 
 #include "maillist/MessageWindowHost.h"
+#include "store/MailListDB.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -26,6 +27,7 @@ public:
     // What the list's Show Headers and Show Message do: windows for its selected rows.
     void showHeaders();
     void showMessages();
+    void showMessages(const std::vector<MessageKey>& rows);
 
     // The list's own Show Message command, as the message window's option boxes run it.
     void A_ShowMessageExecute() override;

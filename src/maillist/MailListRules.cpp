@@ -76,4 +76,58 @@ std::string accountMenuShortcut(int entry) {
     return "Alt+" + std::to_string(entry);
 }
 
+std::string tooBigToRetrieveText(int maxDownloadKB) {
+    return "Message is too big to retrieve (larger than the " + std::to_string(maxDownloadKB) +
+           " kB set in General Prefs).";
+}
+
+SortIndicator sortIndicatorOf(SortType order) {
+    switch (order) {
+    case SortType::SubjectIndex:
+    case SortType::SubjectIndexRev:
+        return {TagSubject, order == SortType::SubjectIndexRev};
+    case SortType::SenderIndex:
+    case SortType::SenderIndexRev:
+        return {TagSender, order == SortType::SenderIndexRev};
+    case SortType::SizeIndex:
+    case SortType::SizeIndexRev:
+        return {TagSize, order == SortType::SizeIndexRev};
+    case SortType::CountIndex:
+    case SortType::CountIndexRev:
+        return {TagAccount, order == SortType::CountIndexRev};
+    case SortType::DateIndex:
+    case SortType::DateIndexRev:
+        return {TagDate, order == SortType::DateIndexRev};
+    }
+    return {};
+}
+
+std::vector<int> shareColumnWidths(const std::vector<int>& needed, const std::vector<int>& weights,
+                                   int available) {
+    std::vector<int> out = needed;
+    long long total = 0;
+    long long weightSum = 0;
+    for (std::size_t i = 0; i < needed.size(); ++i) {
+        total += needed[i];
+        if (i < weights.size() && weights[i] > 0)
+            weightSum += weights[i];
+    }
+    const long long extra = available - total;
+    if (extra <= 0 || weightSum == 0)
+        return out;
+    long long given = 0;
+    std::size_t first = needed.size();
+    for (std::size_t i = 0; i < needed.size(); ++i) {
+        if (i >= weights.size() || weights[i] <= 0)
+            continue;
+        if (first == needed.size())
+            first = i;
+        const long long share = extra * weights[i] / weightSum;
+        out[i] += static_cast<int>(share);
+        given += share;
+    }
+    out[first] += static_cast<int>(extra - given);
+    return out;
+}
+
 } // namespace tarn::maillist

@@ -52,5 +52,21 @@ std::string viewCaption(int viewAccount, const std::string& accountName);
 // Alt+digit of an "Accounts" menu entry (0 = "All Accounts"); empty beyond 9.
 std::string accountMenuShortcut(int entry);
 
+// The column and direction a sort order shows in the header; tag -1 for none.
+struct SortIndicator {
+    int tag = -1;
+    bool descending = false;
+};
+SortIndicator sortIndicatorOf(SortType order);
+
+// Widths of columns that each need `needed` pixels, in a list `available` wide: each gets
+// what it needs; room left over is shared by the columns with a weight, in proportion to it
+// (the first such column takes the rounding). With too little room, each keeps its need.
+std::vector<int> shareColumnWidths(const std::vector<int>& needed, const std::vector<int>& weights,
+                                   int available);
+
+// The box for a message above the download limit: the limit and where it is set.
+std::string tooBigToRetrieveText(int maxDownloadKB);
+
 } // namespace maillist
 } // namespace tarn

@@ -1,6 +1,7 @@
 #include "maillist/MessageViewer.h"
 
 #include "check/Session.h"
+#include "checker/ClearOfChecker.h"
 #include "maillist/TF_HeaderWindow.h"
 #include "maillist/TF_MessageWindow.h"
 #include "platform/NamedMutex.h"
@@ -16,6 +17,7 @@ std::vector<TF_HeaderWindow*> ShowHeader1Click(Session& session,
         if (!record)
             continue;
         auto* w = new TF_HeaderWindow(session, *record);
+        keepClearOfChecker(w);
         w->show();
         w->activateWindow(); // asked for by the user
         opened.push_back(w);
@@ -33,6 +35,7 @@ std::vector<TF_MessageWindow*> A_ShowMessageExecute(Session& session, MessageWin
             continue;
         // Filled while still invisible, then shown: the whole message, however long.
         auto* w = new TF_MessageWindow(session, host, *record);
+        keepClearOfChecker(w);
         w->show();
         w->activateWindow(); // asked for by the user
         opened.push_back(w);

@@ -13,6 +13,7 @@
 #include "core/Settings.h"
 #include "maillist/MailListModel.h"
 #include "maillist/MailListRules.h"
+#include "platform/BrowserLauncher.h"
 #include "store/MailListRows.h"
 
 #include <QCloseEvent>
@@ -28,7 +29,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+#include <QUrl>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace tarn {
@@ -67,9 +70,13 @@ TF_EMailList::TF_EMailList(Session& session, TF_CheckerWindow& checker, QWidget*
     list->header()->setStretchLastSection(false);
     list->header()->setSectionsClickable(true);
     list->setColumnHidden(MailListModel::columnOf(ColumnTag::TagUID), true);
-    // Subject takes the room the other columns leave.
-    list->header()->setSectionResizeMode(MailListModel::columnOf(ColumnTag::TagSubject),
-                                         QHeaderView::Stretch);
+    // The columns fit their texts and share the room left (fitColumns); the sorted one
+    // shows its direction.
+    list->header()->setSortIndicatorShown(true);
+    connect(list->header(), &QHeaderView::sectionResized, this, [this] {
+        if (!m_fittingColumns)
+            m_userColumnWidths = true;
+    });
     // The list's small font: the designed column widths hold their texts.
     QFont small = list->font();
     small.setPointSize(8);
@@ -317,6 +324,14 @@ void TF_EMailList::setViewerLauncher(std::function<bool(const std::string&)> lau
     m_viewer = std::move(launcher);
 }
 
+void TF_EMailList::setMessageOpener(std::function<void(const std::vector<MessageKey>&)> open) {
+    m_openMessages = std::move(open);
+}
+
+void TF_EMailList::setHelpBrowser(std::shared_ptr<BrowserLauncher> browser) {
+    m_helpBrowser = std::move(browser);
+}
+
 void TF_EMailList::setErrorBox(std::function<void(const QString&)> box) {
     m_errorBox = std::move(box);
 }
@@ -351,13 +366,22 @@ void TF_EMailList::popupList(int account) {
 
 void TF_EMailList::RebuildList(int a) {
     QTreeView* list = m_ui->ListView1;
-    // 1. The scroll position survives only a rebuild of the view already shown.
+    // 1. The scroll position, the chosen rows and the focus mark survive a rebuild of the
+    // view already shown.
     int topRow = -1;
-    if (a == m_view && m_model->rowCount() > 0)
+    std::vector<MessageKey> chosen;
+    MessageKey focused;
+    if (a == m_view && m_model->rowCount() > 0) {
         topRow = list->indexAt(QPoint(0, 0)).row();
+        chosen = selectedKeys();
+        focused = keyOfRow(list->selectionModel()->currentIndex().row());
+    }
 
-    // 2. The view and its texts.
+    // 2. The view and its texts; a view newly shown shows its failed checks.
+    const bool viewChanged = a != m_view;
     m_view = a;
+    if (viewChanged)
+        m_panels[2]->setText(failureTextOfView());
     const std::string name = accountNameOf(a);
     setWindowTitle(qs(maillist::viewCaption(a, name)));
     applyStatus(a, 2, qs(maillist::viewPanelText(a, name)));
@@ -381,13 +405,72 @@ void TF_EMailList::RebuildList(int a) {
             top = m_model->index(topRow > 0 && topRow < m_model->rowCount() ? topRow : 0, 0);
         list->selectionModel()->setCurrentIndex(top, QItemSelectionModel::NoUpdate);
     }
-    // The rows are new and none is selected.
+    // The rows are new and none is selected; then the ones chosen before are again.
     m_selectedCount = 0;
     selectionRule(-1, 0, true);
+    if (!chosen.empty()) {
+        restoreSelection(chosen, focused);
+        // Moving the focus mark may have scrolled: the place stays the user's.
+        if (topRow > 0 && topRow < m_model->rowCount())
+            list->scrollTo(m_model->index(topRow, 0), QAbstractItemView::PositionAtTop);
+    }
 
     // 7.
     if (m_session.settings().Main.HideWhenEmpty && m_model->rowCount() == 0)
         hide();
+
+    showSortIndicator();
+    fitColumns();
+    openFetchedMessages();
+}
+
+void TF_EMailList::restoreSelection(const std::vector<MessageKey>& chosen,
+                                    const MessageKey& focused) {
+    QTreeView* list = m_ui->ListView1;
+    QItemSelection selection;
+    int focusRow = -1;
+    const int last = m_model->columnCount() - 1;
+    for (int r = 0; r < m_model->rowCount(); ++r) {
+        const MessageKey k = keyOfRow(r);
+        if (std::find(chosen.begin(), chosen.end(), k) == chosen.end())
+            continue;
+        selection.select(m_model->index(r, 0), m_model->index(r, last));
+        // The focus mark goes back to the chosen row that had it.
+        if (k == focused || focusRow < 0)
+            focusRow = r;
+    }
+    if (focusRow >= 0)
+        list->selectionModel()->setCurrentIndex(m_model->index(focusRow, 0),
+                                                QItemSelectionModel::NoUpdate);
+    if (!selection.isEmpty())
+        list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect |
+                                                      QItemSelectionModel::Rows);
+}
+
+void TF_EMailList::openFetchedMessages() {
+    if (m_openWhenFetched.empty() || !m_openMessages)
+        return;
+    // Messages whose body has come are opened; those that can no longer come (record gone,
+    // fetch given up) are forgotten; the rest wait for the next rebuild.
+    std::vector<MessageKey> ready;
+    std::vector<MessageKey> waiting;
+    try {
+        NamedLock lock(m_session.db().mutex());
+        for (const MessageKey& k : m_openWhenFetched) {
+            const std::optional<MailRecord> rec = m_session.db().FindMessage(k.UID, k.Account);
+            if (!rec)
+                continue;
+            if (rec->Body)
+                ready.push_back(k);
+            else if (rec->RetrieveMail.value_or(false))
+                waiting.push_back(k);
+        }
+    } catch (const std::exception&) {
+        return;
+    }
+    m_openWhenFetched = std::move(waiting);
+    if (!ready.empty())
+        m_openMessages(ready);
 }
 
 void TF_EMailList::BuildAccountMenu() {
@@ -437,8 +520,28 @@ void TF_EMailList::ReportStatus(int account, int kind, const std::string& text) 
 }
 
 void TF_EMailList::showCheckFailure(int account, const std::string& reason) {
-    // The same rule as the worker's own activity texts: seen while its account is viewed.
-    applyStatus(account, 1, QString::fromLatin1(FailedPrefix) + uiText(reason));
+    m_failures[account] = uiText(reason);
+    // Where the account's activity shows, and in the view of all accounts.
+    if (account == m_view || m_view == 0)
+        m_panels[2]->setText(failureTextOfView());
+}
+
+void TF_EMailList::checkSucceeded(int account) {
+    if (m_failures.erase(account) && (account == m_view || m_view == 0))
+        m_panels[2]->setText(failureTextOfView());
+}
+
+QString TF_EMailList::failureTextOfView() const {
+    const QString prefix = QString::fromLatin1(FailedPrefix);
+    if (m_view != 0) {
+        const auto it = m_failures.find(m_view);
+        return it == m_failures.end() ? QString() : prefix + it->second;
+    }
+    // All accounts: each failed one by name.
+    QStringList parts;
+    for (const auto& [account, reason] : m_failures)
+        parts << qs(accountNameOf(account)) + QStringLiteral(": ") + prefix + reason;
+    return parts.join(QStringLiteral("; "));
 }
 
 void TF_EMailList::applyStatus(int account, int kind, const QString& text) {
@@ -452,7 +555,7 @@ void TF_EMailList::applyStatus(int account, int kind, const QString& text) {
         const bool viewBusy = m_view != 0 && rt && rt->Busy;
         if (!viewBusy) {
             m_progress->setValue(0);
-            m_panels[2]->clear();
+            m_panels[2]->setText(failureTextOfView());
         }
     }
     if (kind == 2)
@@ -571,10 +674,19 @@ void TF_EMailList::setEnterShortcut() {
 }
 
 void TF_EMailList::ListView1DblClick() {
-    if (m_ui->A_ShowMessage->isEnabled())
+    if (m_ui->A_ShowMessage->isEnabled()) {
         m_ui->A_ShowMessage->trigger();
-    else
-        m_ui->A_RetrieveBody->trigger();
+        return;
+    }
+    // The body is fetched first; the message opens when it arrives.
+    const std::vector<MessageKey> keys = selectedKeys();
+    m_ui->A_RetrieveBody->trigger();
+    for (const MessageKey& k : keys) {
+        if (std::find(m_openWhenFetched.begin(), m_openWhenFetched.end(), k) ==
+            m_openWhenFetched.end())
+            m_openWhenFetched.push_back(k);
+    }
+    openFetchedMessages();
 }
 
 void TF_EMailList::ListView1ColumnClick(int column) {
@@ -615,8 +727,10 @@ void TF_EMailList::A_RetrieveBodyExecute() {
     if (keys.empty())
         return;
     m_actions.retrieveBodies(
-        keys, m_session.settings().Main.MaxDownloadSize,
-        [this](const MessageKey&) { m_errorBox(QString::fromLatin1(TooBigText)); });
+        keys, m_session.settings().Main.MaxDownloadSize, [this](const MessageKey&) {
+            m_errorBox(
+                qs(maillist::tooBigToRetrieveText(m_session.settings().Main.MaxDownloadSize)));
+        });
     RebuildList(m_view);
 }
 
@@ -727,8 +841,16 @@ void TF_EMailList::A_HelpExecute() {
         m_errorBox(QString::fromLatin1(NoHelpText));
         return;
     }
-    if (m_viewer)
-        m_viewer(path);
+    // The help is a web page: the browser shows it, and a user without one is told why
+    // nothing opens.
+    if (!m_helpBrowser)
+        m_helpBrowser = std::make_shared<BrowserLauncher>();
+    std::error_code absError;
+    const std::filesystem::path full = std::filesystem::absolute(path, absError);
+    const QString url =
+        QUrl::fromLocalFile(qs(absError ? path : full.string())).toString(QUrl::FullyEncoded);
+    m_helpBrowser->LaunchHomePage(url.toStdString(),
+                                  [this](const std::string& text) { m_errorBox(qs(text)); });
 }
 
 void TF_EMailList::ips1Click() {
@@ -765,12 +887,22 @@ void TF_EMailList::LoadWindowSettings() {
     move(s.X, s.Y);
     m_ui->A_StatusBar->setChecked(s.ShowStatusBar);
     m_ui->A_ToolBar->setChecked(s.ShowToolBar);
+    // Widths other than the designed ones are the user's and stay; the designed ones give
+    // way to widths that fit the texts.
+    m_fittingColumns = true;
     setColumnWidth(ColumnTag::TagSubject, s.Column_Subject_Width);
     setColumnWidth(ColumnTag::TagSender, s.Column_Sender_Width);
     setColumnWidth(ColumnTag::TagSize, s.Column_Size_Width);
     setColumnWidth(ColumnTag::TagAction, s.Column_Action_Width);
     setColumnWidth(ColumnTag::TagAccount, s.Column_Account_Width);
     setColumnWidth(ColumnTag::TagDate, s.Column_Date_Width);
+    m_fittingColumns = false;
+    // Subject's stored width follows the window; the others tell whether the user chose
+    // (unset, Action and Account both take the design's fourth width).
+    m_userColumnWidths =
+        s.Column_Sender_Width != kDesignWidths[1] || s.Column_Size_Width != kDesignWidths[2] ||
+        s.Column_Action_Width != kDesignWidths[3] || s.Column_Account_Width != kDesignWidths[3] ||
+        s.Column_Date_Width != kDesignWidths[5];
     {
         NamedLock lock(m_session.db().mutex());
         m_session.db().setSortOrder(s.SortType);
@@ -839,7 +971,64 @@ bool TF_EMailList::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
+void TF_EMailList::showSortIndicator() {
+    const maillist::SortIndicator s = maillist::sortIndicatorOf(m_session.db().sortOrder());
+    QHeaderView* h = m_ui->ListView1->header();
+    if (s.tag < 0)
+        h->setSortIndicator(-1, Qt::AscendingOrder);
+    else
+        h->setSortIndicator(MailListModel::columnOf(s.tag),
+                            s.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void TF_EMailList::fitColumns() {
+    QTreeView* list = m_ui->ListView1;
+    QHeaderView* h = list->header();
+    m_fittingColumns = true;
+    if (m_userColumnWidths) {
+        // Widths the user chose stay; Subject takes the room they leave, as before.
+        int others = 0;
+        for (int c = 0; c < m_model->columnCount(); ++c)
+            if (c != MailListModel::columnOf(ColumnTag::TagSubject) && !list->isColumnHidden(c))
+                others += h->sectionSize(c);
+        const int subject = list->viewport()->width() - others;
+        if (subject > columnWidth(ColumnTag::TagSubject))
+            setColumnWidth(ColumnTag::TagSubject, subject);
+        m_fittingColumns = false;
+        return;
+    }
+    // What each column's header and rows need, the long texts capped so that one long
+    // subject does not push the others out of sight; the room left goes mostly to Subject.
+    struct Column {
+        int tag;
+        int cap;
+        int weight;
+    };
+    static constexpr Column kColumns[] = {
+        {ColumnTag::TagSubject, 260, 6}, {ColumnTag::TagSender, 220, 3}, {ColumnTag::TagSize, 0, 0},
+        {ColumnTag::TagAccount, 160, 1}, {ColumnTag::TagAction, 0, 0},   {ColumnTag::TagDate, 0, 0},
+    };
+    std::vector<int> needed, weights;
+    for (const Column& c : kColumns) {
+        const int col = MailListModel::columnOf(c.tag);
+        int need = std::max(h->sectionSizeHint(col),
+                            static_cast<QAbstractItemView*>(list)->sizeHintForColumn(col)) +
+                   6;
+        if (c.cap > 0)
+            need = std::min(need, c.cap);
+        needed.push_back(need);
+        weights.push_back(c.weight);
+    }
+    const std::vector<int> widths =
+        maillist::shareColumnWidths(needed, weights, list->viewport()->width());
+    for (std::size_t i = 0; i < widths.size(); ++i)
+        setColumnWidth(kColumns[i].tag, widths[i]);
+    m_fittingColumns = false;
+}
+
 bool TF_EMailList::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_ui->ListView1 && event->type() == QEvent::Resize)
+        fitColumns();
     if (watched == m_ui->ListView1 && event->type() == QEvent::KeyRelease &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
         !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {

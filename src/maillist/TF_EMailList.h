@@ -9,6 +9,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,8 +22,9 @@ class QTreeView;
 class QItemSelection;
 
 namespace tarn {
+class BrowserLauncher;
 class CrossThreadQueue;
-}
+} // namespace tarn
 
 namespace Ui {
 class TF_EMailList;
@@ -43,7 +45,6 @@ public:
     static constexpr const char* Title = "Tarnwick";
     static constexpr const char* HelpFileName = "help.html";
     static constexpr const char* NoHelpText = "No help file found";
-    static constexpr const char* TooBigText = "Message is too big to retrieve.";
     static constexpr const char* DeletingText = "Deleting mails on next connection";
     static constexpr const char* FailedPrefix = "Check failed: ";
     static constexpr int PanelWidths[3] = {120, 110, 250};
@@ -61,6 +62,7 @@ public:
     void RebuildList(int account) override;
     void BuildAccountMenu() override;
     void showCheckFailure(int account, const std::string& reason) override;
+    void checkSucceeded(int account) override;
     void help() override { A_HelpExecute(); }
 
     // Any thread: a check worker's status. Applied on this window's thread.
@@ -90,6 +92,11 @@ public:
     void setHooks(Hooks hooks);
     // How files are opened in the desktop's viewer (help, log); tests record instead.
     void setViewerLauncher(std::function<bool(const std::string&)> launcher);
+    // Opens the message windows of the given rows; a double-click on rows without their body
+    // fetches them and opens them through it when the bodies have come.
+    void setMessageOpener(std::function<void(const std::vector<MessageKey>&)> open);
+    // The browser that shows the help file; tests record instead.
+    void setHelpBrowser(std::shared_ptr<BrowserLauncher> browser);
     // How error boxes are shown; tests record instead of waiting for a click.
     void setErrorBox(std::function<void(const QString&)> box);
 
@@ -167,6 +174,19 @@ private:
     std::array<std::function<void()>, 5> m_hooks;
     std::function<bool(const std::string&)> m_viewer;
     std::function<void(const QString&)> m_errorBox;
+    std::shared_ptr<BrowserLauncher> m_helpBrowser;
+    std::function<void(const std::vector<MessageKey>&)> m_openMessages;
+    std::vector<MessageKey> m_openWhenFetched; // double-clicked, body on its way
+    std::map<int, QString> m_failures;         // account -> reason of its failed check
+
+    QString failureTextOfView() const;
+    void showSortIndicator();
+    bool m_fittingColumns = false;   // widths being set by the program, not the user
+    bool m_userColumnWidths = false; // the user has chosen column widths: they stay
+    void fitColumns();
+
+    void restoreSelection(const std::vector<MessageKey>& chosen, const MessageKey& focused);
+    void openFetchedMessages();
     CrossThreadQueue* m_toMain = nullptr;
 
     QLabel* m_panels[3] = {nullptr, nullptr, nullptr};

@@ -3,6 +3,7 @@
 #include "check/Session.h"
 #include "maillist/MessageTextArea.h"
 
+#include <QKeyEvent>
 #include <QResizeEvent>
 
 namespace tarn {
@@ -26,6 +27,15 @@ void TF_HeaderWindow::resizeEvent(QResizeEvent* event) {
     EMailListSettings& list = m_session.settings().EMailList;
     list.MailFormWidth = width();
     list.MailFormHeight = height();
+}
+
+void TF_HeaderWindow::keyPressEvent(QKeyEvent* event) {
+    // Escape closes it, as it closes the program's dialogs.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 } // namespace tarn

@@ -8,8 +8,14 @@
 #include "mime/ConvertMessageText.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollBar>
+#include <QTextDocument>
+
+#include <algorithm>
 
 namespace tarn {
 
@@ -64,7 +70,26 @@ TF_MessageWindow::TF_MessageWindow(Session& session, MessageWindowHost& host,
     m_text->setBytes(ConvertMessageText(record.Body.value_or(std::string()),
                                         settings.Main.ConvertHTML, settings.Main.WrapText));
 
-    resize(settings.EMailList.MailFormWidth, settings.EMailList.MailFormHeight);
+    // A window that replaces one (a box ticked) takes its place and size; otherwise the
+    // size the user last gave, and at first one that shows 80 columns whole.
+    if (s_replacedGeometry) {
+        setGeometry(*s_replacedGeometry);
+        s_replacedGeometry.reset();
+    } else {
+        int w = settings.EMailList.MailFormWidth;
+        if (w == EMailListSettings().MailFormWidth)
+            w = std::max(w, widthFor80Columns());
+        resize(w, settings.EMailList.MailFormHeight);
+    }
+}
+
+int TF_MessageWindow::widthFor80Columns() const {
+    const QFontMetrics fm(m_text->font());
+    const int text = fm.horizontalAdvance(QString(80, QLatin1Char('m')));
+    const int margins = 2 * static_cast<int>(m_text->document()->documentMargin()) +
+                        2 * m_text->frameWidth() + m_text->verticalScrollBar()->sizeHint().width() +
+                        4;
+    return text + margins;
 }
 
 void TF_MessageWindow::resizeEvent(QResizeEvent* event) {
@@ -102,8 +127,11 @@ void TF_MessageWindow::reopen() {
         if (rows[i] != m_uid)
             continue;
         m_host.selectRow(static_cast<int>(i));
-        if (m_host.showMessageEnabled())
+        if (m_host.showMessageEnabled()) {
+            s_replacedGeometry = geometry();
             m_host.A_ShowMessageExecute();
+            s_replacedGeometry.reset();
+        }
         close();
     }
 }

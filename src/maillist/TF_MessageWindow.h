@@ -2,7 +2,10 @@
 
 #include "store/MailRecord.h"
 
+#include <QRect>
 #include <QWidget>
+
+#include <optional>
 
 #include <string>
 
@@ -43,6 +46,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The place of the window being replaced, for the one that replaces it.
+    static inline std::optional<QRect> s_replacedGeometry;
+    int widthFor80Columns() const;
+
     void reopen();
 
     Session& m_session;

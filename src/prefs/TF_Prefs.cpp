@@ -25,6 +25,7 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -352,6 +353,15 @@ void TF_Prefs::Button11Click() {
 void TF_Prefs::closeEvent(QCloseEvent* event) {
     // Closing only hides: the dialog lives as long as the program.
     event->accept();
+}
+
+void TF_Prefs::keyPressEvent(QKeyEvent* event) {
+    // Escape is Cancel, as in any dialog; keys a page's control takes never get here.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        Button11Click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TF_Prefs::showEvent(QShowEvent* event) {

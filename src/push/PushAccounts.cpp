@@ -165,4 +165,20 @@ const ImapIdleWatcher* PushAccounts::watcher(int account) const {
     return nullptr;
 }
 
+std::string pushDownSince(const std::string& current, ImapIdleWatcher::State state,
+                          const std::string& now) {
+    switch (state) {
+    case ImapIdleWatcher::State::Waiting:
+        return current.empty() ? now : current;
+    case ImapIdleWatcher::State::Starting:
+    case ImapIdleWatcher::State::Connecting:
+        return current;
+    case ImapIdleWatcher::State::Idling:
+    case ImapIdleWatcher::State::NoIdle:
+    case ImapIdleWatcher::State::Stopped:
+        break;
+    }
+    return std::string();
+}
+
 } // namespace tarn

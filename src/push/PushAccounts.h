@@ -34,6 +34,12 @@ struct PushOptions : IdleTimings {
 // the mailbox before the change).
 //
 // All calls on the main thread. The watchers' threads reach it only through toMain.
+// What an account's field says of its push connection after a state change: the time of
+// the first failure ("HH:MM", now), kept through the attempts that follow, and nothing once
+// the connection idles again, has no IDLE to offer, or is stopped.
+std::string pushDownSince(const std::string& current, ImapIdleWatcher::State state,
+                          const std::string& now);
+
 class PushAccounts {
 public:
     // Runs a function on the main thread, from any thread; may drop it when the main thread is

@@ -105,6 +105,10 @@ TEST_F(TarnwickAppTest, TipsAtStart) {
     {
         auto a = startApp();
         ASSERT_TRUE(std::filesystem::exists(dir.file("dykt.ini")));
+        // A first start: the preferences first, the tips once they close.
+        ASSERT_TRUE(a->prefs().isVisible());
+        EXPECT_FALSE(a->tips().isVisible());
+        a->prefs().findChild<QPushButton*>("Button11")->click();
         EXPECT_TRUE(a->tips().isVisible());
         EXPECT_EQ(a->tips().tipNumber(), 1);
         const QString tip = a->tips().findChild<QPlainTextEdit*>("mDYKT")->toPlainText();

@@ -166,6 +166,43 @@ TEST_F(CheckerWindowTest, BlinkingWhileBusyThenResultOnTheField) {
     EXPECT_EQ(field(1)->toolTip().toStdString(), "Account 1 09:05");
 }
 
+// Offline shows in the window itself: the fields are drawn dimmed and their hints say so;
+// a push connection that is down says since when.
+TEST_F(CheckerWindowTest, OfflineAndBrokenPushShowInTheFields) {
+    makeWindow(2);
+    session.settings().Main.CheckAllWhenGoingOnline = false;
+    ASSERT_TRUE(session.Online);
+    auto centre = [&](int a) {
+        const QImage img = field(a)->grab().toImage();
+        return img.pixelColor(1, 1);
+    };
+    const QColor online = centre(1);
+    EXPECT_EQ(field(1)->toolTip(), "Account 1");
+
+    window->scheduler().online1xClick();
+    ASSERT_FALSE(session.Online);
+    for (int a : {1, 2}) {
+        EXPECT_TRUE(field(a)->offline());
+        EXPECT_EQ(field(a)->toolTip(), QStringLiteral("Account %1\noffline").arg(a));
+    }
+    const QColor offline = centre(1);
+    EXPECT_NE(offline, online);
+    EXPECT_LT(offline.hsvSaturation(), online.hsvSaturation() / 2);
+    // A hint written while offline keeps the word.
+    window->SetFieldHint(1, "Account 1 09:05");
+    EXPECT_EQ(field(1)->toolTip(), "Account 1 09:05\noffline");
+
+    window->scheduler().online1xClick();
+    EXPECT_FALSE(field(1)->offline());
+    EXPECT_EQ(field(1)->toolTip(), "Account 1 09:05");
+    EXPECT_EQ(centre(1), online);
+
+    window->setPushDownSince(2, "13:34");
+    EXPECT_EQ(field(2)->toolTip(), "Account 2\npush: reconnecting since 13:34");
+    window->setPushDownSince(2, "");
+    EXPECT_EQ(field(2)->toolTip(), "Account 2");
+}
+
 TEST_F(CheckerWindowTest, ItemsOfWindowsThatNobodyOpensAreDisabledWhenTheMenuOpens) {
     makeWindow(1);
     QMenu* popup = window->popupMenu();

@@ -36,14 +36,14 @@ TEST(DateFormatTest, TimeOfDayIsHoursAndMinutes) {
     EXPECT_EQ(formatTimeOfDay(at(2024, 6, 15, 23, 59, 59)), "23:59");
 }
 
-TEST(DateFormatTest, DateTimeLeavesOutTheTimeOnlyAtExactMidnight) {
+TEST(DateFormatTest, DateTimeAlwaysShowsTheTime) {
     const double midnight = at(2024, 6, 15);
-    EXPECT_EQ(formatDateTime(midnight), formatShortDate(midnight));
+    EXPECT_EQ(formatDateTime(midnight), formatShortDate(midnight) + " 00:00");
     EXPECT_EQ(formatDateTime(midnight + 30.0 / 86400), formatShortDate(midnight) + " 00:00");
     EXPECT_EQ(formatDateTime(at(2024, 6, 15, 14, 5)), formatShortDate(midnight) + " 14:05");
     // 86 microseconds before midnight rounds to the next day rather than showing 24:00.
     const double nextDay = at(2024, 6, 16);
-    EXPECT_EQ(formatDateTime(nextDay - 0.000000001), formatShortDate(nextDay));
+    EXPECT_EQ(formatDateTime(nextDay - 0.000000001), formatShortDate(nextDay) + " 00:00");
 }
 
 } // namespace

@@ -111,6 +111,18 @@ TEST(Install, IntoAPrefixThenTheMenuEntryStartsTheInstalledProgram) {
     const fs::path entry = prefix / "share/applications/tarnwick.desktop";
     ASSERT_TRUE(runAndCapture({"desktop-file-validate", entry.string()}, 20000, out)) << out;
     EXPECT_EQ(out, "");
+    // The software centres' description of it, beside the entry, names that entry.
+    const fs::path metainfo = prefix / "share/metainfo/org.example.tarnwick.metainfo.xml";
+    ASSERT_TRUE(runAndCapture(
+        {"appstreamcli", "validate", "--no-net", "--explain", metainfo.string()}, 60000, out))
+        << out;
+    EXPECT_EQ(out.find("W:"), std::string::npos) << out;
+    EXPECT_EQ(out.find("E:"), std::string::npos) << out;
+    std::ifstream metaIn(metainfo);
+    const std::string meta((std::istreambuf_iterator<char>(metaIn)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_NE(meta.find("<launchable type=\"desktop-id\">tarnwick.desktop</launchable>"),
+              std::string::npos);
 
     // The menu entry's command, run as the desktop would: the installed program on the PATH,
     // a fresh home, no working folder yet.

@@ -140,5 +140,44 @@ TEST_F(MailListDovecotTest, CheckFillsTheListDeleteReachesTheServerRetrieveBodyF
     EXPECT_EQ(list->model().cellText(after, maillist::TagAction), "");
 }
 
+// One double-click on a message without its body fetches it and opens it when it comes;
+// the chosen row stays chosen through every rebuild on the way.
+TEST_F(MailListDovecotTest, OneDoubleClickFetchesThenOpens) {
+    TARN_REQUIRE_DOVECOT();
+    open(0);
+    std::vector<std::vector<MessageKey>> opened;
+    list->setMessageOpener([&](const std::vector<MessageKey>& rows) { opened.push_back(rows); });
+    list->showList(1);
+    ASSERT_TRUE(checker->scheduler().checkNow(1));
+    ASSERT_TRUE(test::processUntil([&] { return idle() && list->model().rowCount() == 3; }, 20s))
+        << dovecot->log();
+
+    const int row = rowOfSubject("Message 2");
+    ASSERT_GE(row, 1) << "the row is not the first, where a lost selection would land";
+    const MessageKey key = list->keyOfRow(row);
+    ASSERT_EQ(list->model().rowIcon(row), maillist::IconNoBody);
+    QTreeView* v = list->listView();
+    selectRow(row);
+    v->selectionModel()->setCurrentIndex(list->model().index(row, 0),
+                                         QItemSelectionModel::NoUpdate);
+    emit v->doubleClicked(list->model().index(row, 0));
+    EXPECT_TRUE(opened.empty()) << "nothing to open before the body is here";
+    EXPECT_EQ(list->model().cellText(list->listView()->currentIndex().row(), maillist::TagAction),
+              "Retrieving");
+    EXPECT_EQ(list->selectedKeys(), std::vector<MessageKey>{key});
+
+    timers.advanceBy(1);
+    ASSERT_TRUE(test::processUntil([&] { return !opened.empty() && idle(); }, 20s))
+        << dovecot->log();
+    EXPECT_EQ(opened, std::vector<std::vector<MessageKey>>{{key}});
+    EXPECT_EQ(list->selectedKeys(), std::vector<MessageKey>{key});
+    EXPECT_EQ(list->keyOfRow(v->selectionModel()->currentIndex().row()), key);
+
+    // Later rebuilds open nothing again; Return on the row now opens it at once.
+    list->RebuildList(1);
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_EQ(list->selectedKeys(), std::vector<MessageKey>{key});
+}
+
 } // namespace
 } // namespace tarn

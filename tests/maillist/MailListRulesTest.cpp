@@ -89,7 +89,7 @@ TEST(MailListRules, DateTextTodayOtherDayMidnightUnknown) {
         {"today 09:05", at0905, "09:05"},
         {"today at midnight", todayMidnight, "00:00"},
         {"yesterday 09:05", yesterday0905, shortYesterday + " 09:05"},
-        {"yesterday at midnight", yesterdayMidnight, shortYesterday},
+        {"yesterday at midnight", yesterdayMidnight, shortYesterday + " 00:00"},
         {"absent date", 0.0, "unknown"},
         {"just below 1000", 999.999, "unknown"},
         {"negative", -5.0, "unknown"},
@@ -246,6 +246,46 @@ TEST(MailListRows, ValuesPastTheCompactRowComeBackWhole) {
         EXPECT_EQ(rows.retrieving(i), !c.deleting);
         EXPECT_EQ(rows.icon(i), c.deleting ? IconDeleting : (c.icon > 0 ? c.icon : IconNoBody));
         EXPECT_EQ(rows.row(i).icon, rows.icon(i));
+    }
+}
+
+TEST(MailListRules, ColumnsKeepTheirNeedAndShareTheRest) {
+    struct {
+        const char* what;
+        std::vector<int> needed, weights;
+        int available;
+        std::vector<int> widths;
+    } cases[] = {
+        {"exact fit", {100, 50, 30}, {2, 1, 0}, 180, {100, 50, 30}},
+        {"room shared by weight", {100, 50, 30}, {2, 1, 0}, 240, {140, 70, 30}},
+        {"rounding to the first", {100, 50, 30}, {2, 1, 0}, 182, {102, 50, 30}},
+        {"too narrow keeps the needs", {100, 50, 30}, {2, 1, 0}, 120, {100, 50, 30}},
+        {"no weights", {10, 10}, {0, 0}, 500, {10, 10}},
+        {"first weighted not first", {10, 20}, {0, 1}, 100, {10, 90}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(shareColumnWidths(c.needed, c.weights, c.available), c.widths) << c.what;
+}
+
+TEST(MailListRules, SortIndicatorFollowsTheSortOrder) {
+    struct {
+        SortType order;
+        int tag;
+        bool descending;
+    } cases[] = {
+        {SortType::SubjectIndex, TagSubject, false}, {SortType::SubjectIndexRev, TagSubject, true},
+        {SortType::SenderIndex, TagSender, false},   {SortType::SizeIndexRev, TagSize, true},
+        {SortType::CountIndex, TagAccount, false},   {SortType::DateIndexRev, TagDate, true},
+    };
+    for (const auto& c : cases) {
+        const SortIndicator s = sortIndicatorOf(c.order);
+        EXPECT_EQ(s.tag, c.tag) << static_cast<int>(c.order);
+        EXPECT_EQ(s.descending, c.descending) << static_cast<int>(c.order);
+        // Clicking the shown column toggles to the other direction of the same column.
+        const std::optional<SortType> next = toggledSortType(c.tag, c.order);
+        ASSERT_TRUE(next);
+        EXPECT_EQ(sortIndicatorOf(*next).tag, c.tag);
+        EXPECT_NE(sortIndicatorOf(*next).descending, c.descending);
     }
 }
 

@@ -8,9 +8,11 @@
 #include "core/IniFile.h"
 #include "core/TempDir.h"
 #include "fakes/RecordingCheckHost.h"
+#include "fakes/RecordingProcessLauncher.h"
 #include "maillist/MailListModel.h"
 #include "maillist/MailListRules.h"
 #include "maillist/TF_EMailList.h"
+#include "platform/BrowserLauncher.h"
 #include "platform/PowerOff.h"
 #include "store/MailStoreFiles.h"
 
@@ -379,7 +381,8 @@ TEST_F(MailListWindowTest, RetrieveBodyHonoursTheDownloadLimitAndStartsTheCheckA
     list->RebuildList(0);
     select({rowOf("exact"), rowOf("below")});
     action("A_RetrieveBody")->trigger();
-    EXPECT_EQ(boxes, std::vector<QString>{"Message is too big to retrieve."});
+    EXPECT_EQ(boxes, std::vector<QString>{"Message is too big to retrieve (larger than the 50 kB "
+                                          "set in General Prefs)."});
     EXPECT_FALSE(rec("exact", 1).RetrieveMail.value_or(false));
     EXPECT_TRUE(rec("below", 2).RetrieveMail.value_or(false));
     EXPECT_EQ(cell(rowOf("below"), maillist::TagAction), "Retrieving");
@@ -755,32 +758,92 @@ TEST_F(MailListWindowTest, WindowSettingsSurviveARestart) {
     EXPECT_EQ(session.db().sortOrder(), SortType::DateIndex);
 }
 
-TEST_F(MailListWindowTest, DefaultColumnWidthsWhenNoneAreStored) {
-    accounts(1);
+// Every column holds its texts at the default width, a wider window shares the room among
+// the text columns, and the sorted column shows its direction.
+TEST_F(MailListWindowTest, ColumnsFitTheirTextsAndShareTheRoom) {
+    accounts(2);
+    session.settings().account(2).Name = "A rather long account name";
+    put("a", 1, "Short", 123456789);
+    add("b", 2, "Subject", 5).Sender = "Somebody With Name <somebody@example.org>";
+    store();
     open();
+    list->show();
     auto width = [&](int tag) {
         return view()->header()->sectionSize(MailListModel::columnOf(tag));
     };
-    EXPECT_EQ(width(maillist::TagSender), 130);
-    EXPECT_EQ(width(maillist::TagSize), 40);
-    EXPECT_EQ(width(maillist::TagAction), 60);
-    EXPECT_EQ(width(maillist::TagAccount), 60);
-    EXPECT_EQ(width(maillist::TagDate), 110);
-    EXPECT_TRUE(view()->isColumnHidden(MailListModel::columnOf(maillist::TagUID)));
+    const int tags[] = {maillist::TagSubject, maillist::TagSender, maillist::TagSize,
+                        maillist::TagAccount, maillist::TagAction, maillist::TagDate};
+    for (int wide : {0, 1}) {
+        SCOPED_TRACE(wide);
+        if (wide)
+            list->resize(1400, list->height());
+        list->RebuildList(0);
+        test::processUntil([] { return false; }, 50ms);
+        int total = 0;
+        for (int tag : tags) {
+            const int col = MailListModel::columnOf(tag);
+            const int need =
+                std::max(static_cast<QAbstractItemView*>(view())->sizeHintForColumn(col),
+                         view()->header()->sectionSizeHint(col));
+            if (tag != maillist::TagSubject && tag != maillist::TagSender &&
+                tag != maillist::TagAccount)
+                EXPECT_GE(width(tag), need) << tag;
+            total += width(tag);
+        }
+        EXPECT_TRUE(view()->isColumnHidden(MailListModel::columnOf(maillist::TagUID)));
+        if (wide) {
+            // No room left over, none of the long texts cut.
+            EXPECT_EQ(total, view()->viewport()->width());
+            for (int tag : {maillist::TagSender, maillist::TagAccount}) {
+                const int col = MailListModel::columnOf(tag);
+                EXPECT_GE(width(tag),
+                          static_cast<QAbstractItemView*>(view())->sizeHintForColumn(col))
+                    << tag;
+            }
+        }
+    }
+
+    QHeaderView* h = view()->header();
+    EXPECT_TRUE(h->isSortIndicatorShown());
+    list->ListView1ColumnClick(MailListModel::columnOf(maillist::TagSize));
+    EXPECT_EQ(h->sortIndicatorSection(), MailListModel::columnOf(maillist::TagSize));
+    const Qt::SortOrder first = h->sortIndicatorOrder();
+    list->ListView1ColumnClick(MailListModel::columnOf(maillist::TagSize));
+    EXPECT_NE(h->sortIndicatorOrder(), first);
 }
 
-TEST_F(MailListWindowTest, HelpOpensTheFileOrSaysThereIsNone) {
+TEST_F(MailListWindowTest, HelpOpensTheFileInTheBrowserOrSaysWhyNot) {
     accounts(1);
     open();
+    const std::string apps = session.path("apps");
+    std::filesystem::create_directories(apps + "/applications");
+    test::writeFile(apps + "/applications/web.desktop",
+                    "[Desktop Entry]\nExec=/usr/lib/firefox-esr/firefox-esr %u\n");
+    test::RecordingProcessLauncher rec;
+    std::string browserId = "web.desktop";
+    list->setHelpBrowser(std::make_shared<BrowserLauncher>(
+        rec, [&] { return browserId; }, [&] { return std::vector<std::string>{apps}; }));
+
     action("A_Help")->trigger();
     EXPECT_EQ(boxes, std::vector<QString>{"No help file found"});
-    EXPECT_TRUE(opened.empty());
+    EXPECT_TRUE(rec.calls.empty());
     test::writeFile(session.path("help.html"), "<html></html>");
     boxes.clear();
     // The checker window's "Help..." runs the same command.
     checker->popupMenu()->findChild<QAction*>("Help1")->trigger();
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(opened, std::vector<std::string>{session.path("help.html")});
+    const std::string url =
+        "file://" + std::filesystem::absolute(session.path("help.html")).string();
+    ASSERT_EQ(rec.calls.size(), 1u);
+    EXPECT_EQ(rec.calls[0].argv,
+              (std::vector<std::string>{"/usr/lib/firefox-esr/firefox-esr", url}));
+
+    // No browser at all: one box that says so, instead of nothing.
+    browserId.clear();
+    action("A_Help")->trigger();
+    EXPECT_EQ(rec.calls.size(), 1u);
+    EXPECT_EQ(boxes, std::vector<QString>{
+                         QString::fromStdString(BrowserLauncher::NotDeterminedText + url)});
 }
 
 TEST_F(MailListWindowTest, CheckerCommandsAndTheEndOfACheckReachTheList) {
@@ -845,6 +908,26 @@ TEST_F(MailListWindowTest, AFailedChecksReasonShowsInTheActivityPanelOfItsView) 
     list->applyStatus(1, 1, "");
     r.failed = false;
     checker->EndOfCheckUpdate(r);
+    EXPECT_EQ(list->statusPanelText(2), "");
+
+    // The view of all accounts names each account that failed, and keeps it through the
+    // reports of other accounts' checks, until that account's next check succeeds.
+    list->RebuildList(0);
+    r.failed = true;
+    checker->EndOfCheckUpdate(r);
+    const std::string name1 = session.settings().account(1).Name;
+    EXPECT_EQ(list->statusPanelText(2).toStdString(),
+              name1 + ": Check failed: time-out: No answer within 60000 ms.");
+    list->applyStatus(2, 1, "Connecting");
+    EXPECT_EQ(list->statusPanelText(2).toStdString(),
+              name1 + ": Check failed: time-out: No answer within 60000 ms.");
+    list->RebuildList(2);
+    EXPECT_EQ(list->statusPanelText(2), "");
+    list->RebuildList(1);
+    EXPECT_TRUE(list->statusPanelText(2).startsWith("Check failed: "));
+    r.failed = false;
+    checker->EndOfCheckUpdate(r);
+    list->RebuildList(0);
     EXPECT_EQ(list->statusPanelText(2), "");
 }
 

@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -220,6 +221,14 @@ TEST_F(MessageWindowTest, HeaderWindowShowsTheStoredHeaderUnchanged) {
                                                u"<html> &amp; ") +
                                     QString(120, QLatin1Char('y')) + QStringLiteral("\n"));
     EXPECT_TRUE(child<QPlainTextEdit>(windows[0], "Memo1")->isReadOnly());
+
+    // Escape, pressed in the text, closes the window.
+    QPointer<TF_HeaderWindow> first = windows[0];
+    first->show();
+    QTest::keyClick(child<QPlainTextEdit>(first, "Memo1"), Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    EXPECT_FALSE(windows[1]->isHidden());
 }
 
 // Ticking a box changes the option for every later window, reopens the message in a new
@@ -230,6 +239,8 @@ TEST_F(MessageWindowTest, TickingWrapTextReopensTheMessage) {
     QPointer<TF_MessageWindow> old = A_ShowMessageExecute(session, list, {{"a", 1}}).at(0);
     EXPECT_EQ(text(old), QString(70, 'w') + QStringLiteral(" \n") + QString(20, 'z'));
     list.selected = {0};
+    const QRect place(423, 363, 520, 310);
+    old->setGeometry(place);
 
     child<QCheckBox>(old, "WrapTextBox")->click();
     settle();
@@ -241,11 +252,27 @@ TEST_F(MessageWindowTest, TickingWrapTextReopensTheMessage) {
     EXPECT_EQ(text(list.opened[0]), QString(70, 'w') + QStringLiteral(" ") + QString(20, 'z'));
     EXPECT_FALSE(child<QCheckBox>(list.opened[0], "WrapTextBox")->isChecked());
     EXPECT_TRUE(child<QCheckBox>(list.opened[0], "ConvertHTMLBox")->isChecked());
+    // The new window stands where the old one stood, at its size.
+    EXPECT_EQ(list.opened[0]->geometry(), place);
 
     const std::string ini = dir.file("tarn.ini");
     saveEMailListSection(ini, session.settings().EMailList, session.settings().Main);
     EXPECT_EQ(IniFile(ini).readString("EMailList", "WrapText", ""), "0");
     EXPECT_EQ(IniFile(ini).readString("EMailList", "ConvertHTML", ""), "1");
+}
+
+// At the size a first window gets, 80 columns of the widest letter need no horizontal
+// scrolling.
+TEST_F(MessageWindowTest, DefaultSizeShowsEightyColumns) {
+    session.settings().Main.WrapText = false;
+    add("a", 1, std::string(80, 'm') + "\r\n" + std::string(80, 'W'));
+    TF_MessageWindow* w = A_ShowMessageExecute(session, list, {{"a", 1}}).at(0);
+    w->show();
+    settle();
+    auto* memo = child<QPlainTextEdit>(w, "Memo1");
+    EXPECT_EQ(memo->horizontalScrollBar()->maximum(), 0)
+        << "window " << w->width() << " viewport " << memo->viewport()->width();
+    w->close();
 }
 
 TEST_F(MessageWindowTest, TickingWithTheMessageGoneOrShowMessageDisabled) {

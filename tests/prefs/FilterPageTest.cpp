@@ -39,6 +39,7 @@ struct RecordingMailList : MailListPresenter {
     void RebuildList(int account) override { rebuilt.push_back(account); }
     void BuildAccountMenu() override {}
     void showCheckFailure(int, const std::string&) override {}
+    void checkSucceeded(int) override {}
     void help() override {}
     int shownAccount = 0;
     std::vector<int> rebuilt;

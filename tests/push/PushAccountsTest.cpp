@@ -246,3 +246,30 @@ TEST_F(PushAccountsTest, WakingUpReconnectsAndChecksEveryPushAccount) {
     ASSERT_TRUE(pumpUntil([&] { return srv.connectionCount() == 2; }, 3s));
     EXPECT_TRUE(srv.waitForLine("DONE"));
 }
+
+namespace {
+
+// The field's "reconnecting since": the first failure's time, kept through the attempts that
+// follow, gone once the connection idles again.
+TEST(PushDownSince, FirstFailureUntilBack) {
+    using S = tarn::ImapIdleWatcher::State;
+    struct Step {
+        S state;
+        const char* now;
+        const char* shown;
+    } steps[] = {
+        {S::Starting, "13:30", ""},        {S::Connecting, "13:30", ""},
+        {S::Idling, "13:31", ""},          {S::Waiting, "13:34", "13:34"},
+        {S::Connecting, "13:35", "13:34"}, {S::Waiting, "13:36", "13:34"},
+        {S::Idling, "13:40", ""},          {S::Waiting, "13:50", "13:50"},
+        {S::Stopped, "13:51", ""},         {S::Waiting, "14:00", "14:00"},
+        {S::NoIdle, "14:01", ""},
+    };
+    std::string shown;
+    for (const Step& s : steps) {
+        shown = tarn::pushDownSince(shown, s.state, s.now);
+        EXPECT_EQ(shown, s.shown) << tarn::ImapIdleWatcher::stateName(s.state) << " " << s.now;
+    }
+}
+
+} // namespace
