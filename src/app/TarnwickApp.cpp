@@ -231,12 +231,6 @@ void TarnwickApp::start() {
             m_saveError = e.what();
         }
     }
-    if (m_tipsAfterPreferences) {
-        if (m_prefs->isVisible())
-            m_prefs->installEventFilter(this);
-        else
-            showStartupTips();
-    }
 
     // The tips window is the last window created.
     const std::string tipsPath = m_session->path("dykt.ini");
@@ -248,6 +242,12 @@ void TarnwickApp::start() {
     m_dykt = std::make_unique<TF_DYKT>(settings.Main, tipsPath, ProgramAddresses::homePage());
     settings.Main.DYKTStartup = tipsAtStartup;
     m_tipsAfterPreferences = m_firstStart && tipsAtStartup;
+    if (m_tipsAfterPreferences) {
+        if (m_prefs->isVisible())
+            m_prefs->installEventFilter(this);
+        else
+            showStartupTips();
+    }
     // The tips window and the preferences show the same "at startup" choice.
     m_dykt->setStartupChoiceHandler([this](bool on) {
         if (auto* general = m_prefs->page<GeneralPage>())

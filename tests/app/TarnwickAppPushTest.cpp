@@ -93,7 +93,7 @@ TEST(TarnwickAppPush, AnnouncedMailIsCheckedAndShownOnTheDesktop) {
     ASSERT_TRUE(runUntil([&] { return !service.calls().empty(); }, 10s)) << dovecot.log();
     EXPECT_TRUE(runUntil([&] { return checks == 2; }, 5s));
     const auto& call = service.calls()[0];
-    EXPECT_EQ(call.summary, QStringLiteral("1 new Mails - Work"));
+    EXPECT_EQ(call.summary, QStringLiteral("1 new Mail - Work"));
     EXPECT_TRUE(call.body.startsWith(QStringLiteral("Carol"))) << call.body.toStdString();
     EXPECT_TRUE(call.body.endsWith(QStringLiteral(": &lt;b&gt;Hi&lt;/b&gt; &amp; more")))
         << call.body.toStdString();

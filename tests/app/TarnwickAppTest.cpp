@@ -132,6 +132,7 @@ TEST_F(TarnwickAppTest, TipsAtStart) {
 // show the same choice, and the next write of the settings keeps it.
 TEST_F(TarnwickAppTest, TipsWindowChoiceReachesThePreferences) {
     auto a = startApp();
+    a->prefs().findChild<QPushButton*>("Button11")->click(); // the first start's dialog
     ASSERT_TRUE(a->tips().isVisible());
     a->prefs().openPreferences();
     auto* box = a->prefs().findChild<QCheckBox*>("dyktCheckBox");
