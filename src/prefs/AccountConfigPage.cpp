@@ -7,6 +7,7 @@
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
 #include "core/CheckFrequency.h"
+#include "core/Credentials.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "mailproto/ServerEndpoint.h"
@@ -148,12 +149,20 @@ void AccountConfigPage::set_ComboBox6_settings() {
     if (a < 1 || a > s.accountCount())
         return;
     AccountSettings& acc = s.account(a);
+    // Refused before anything of the account changes, and said: the silent error path
+    // would leave the user guessing why OK did nothing.
+    const std::string user = uiBytes(m_ui->Edit27->text());
+    const std::string password = uiBytes(m_ui->Edit30->text());
+    if (const std::optional<std::string> problem = credentialProblem(user, password)) {
+        prefs().dialogs().error(qs(*problem));
+        throw TarnError(*problem);
+    }
     const std::string name = uiLineBytes(m_ui->LabeledEdit1->text());
     const bool renamed = name != acc.Name;
     acc.Name = name;
     acc.Host = uiLineBytes(m_ui->Edit26->text());
-    acc.UserID = uiLineBytes(m_ui->Edit27->text());
-    acc.Password = uiBytes(m_ui->Edit30->text());
+    acc.UserID = user;
+    acc.Password = password;
     acc.MailServerType = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
     acc.IMAPMailBoxName = uiLineBytes(m_ui->cbMailBox->currentText());
     acc.Push = m_ui->PushCheckBox->isChecked();
