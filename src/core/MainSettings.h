@@ -37,6 +37,8 @@ struct MainSettings {
     int MaxDownloadSize = 50; // kilobytes
     int FilterCount = 0;
     bool DesktopNotify = true; // announce new mail through the desktop's notification service
+    // Keep saved passwords scrambled in tarn.ini even where a desktop keyring runs.
+    bool PasswordsInFile = false;
     // Metrics
     int CheckerWidth = 26;
     int CheckerHeight = 18;
