@@ -74,7 +74,10 @@ public:
 
     // The desktop keyring that saved passwords go to (null: none; not owned). Set before the
     // settings are loaded and before any check starts.
-    void setSecretStore(SecretStore* store) { m_secrets = store; }
+    void setSecretStore(SecretStore* store) {
+        m_secrets = store;
+        m_keyringProbed = {};
+    }
     SecretStore* secretStore() const { return m_secrets; }
     // The item of an account's secret of that kind; the working folder is the file's.
     SecretKey secretKey(const AccountSettings& account, SecretKind kind) const;

@@ -135,12 +135,24 @@ void AccountConfigPage::ComboBox6_update_sheet() {
     m_ui->CheckBox5->setChecked(acc.RetrieveAllBodies);
     m_ui->CheckBox3->setChecked(acc.Sound);
     m_ui->SavePwdCheckBox->setChecked(acc.SavePwd);
+    showPasswordPlace(acc);
     m_ui->PushCheckBox->setChecked(acc.Push);
     CheckBox14Click();
     setSwatch(true, acc.ActiveColor);
     setSwatch(false, acc.IdleColor);
     m_ui->MailClientComboBox1->setCurrentIndex(acc.DefaultMailClient == 1 ? 1 : 0);
     prefs().setCurrentAccountIndex(index);
+}
+
+void AccountConfigPage::showPasswordPlace(const AccountSettings& acc) {
+    const QString place = qs(session().settingsStore().passwordPlace(acc));
+    m_ui->PasswordPlace->setText(place);
+    m_ui->PasswordPlace->setToolTip(place);
+    // A password only the keyring holds is not read just to fill the field; an empty field
+    // keeps it, a typed one replaces it.
+    m_ui->Edit30->setPlaceholderText(acc.passwordInKeyring() && acc.Password.empty()
+                                         ? QStringLiteral("(in the keyring)")
+                                         : QString());
 }
 
 void AccountConfigPage::set_ComboBox6_settings() {
