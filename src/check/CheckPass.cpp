@@ -274,8 +274,8 @@ void CheckPass::processMessage(int i, int n) {
     if (identity.fields) {
         // The identity brought the header fields (an envelope).
         const IdentityFields& f = *identity.fields;
-        message.setSubject(f.subject);
-        message.setSender(f.senderName, f.senderAddress);
+        message.setSubject(decodeHeaderValue(f.subject));
+        message.setSender(decodeHeaderValue(f.senderName), decodeHeaderValue(f.senderAddress));
         message.setDate(MessageDate::decode(f.date, m_session.clock()));
         message.setMessageId(f.messageId);
         headerObtained = true;

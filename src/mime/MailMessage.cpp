@@ -303,9 +303,11 @@ void MailMessage::deriveHeaderFields(const Clock& clock) {
     m_transferEncoding = fieldValue("Content-Transfer-Encoding");
     m_disposition = fieldValue("Content-Disposition");
     m_subject = EncodedWordDecoder::decode(fieldValue("Subject"));
-    MailAddress from = MailAddress::parse(EncodedWordDecoder::decode(fieldValue("From")));
-    m_senderName = from.name();
-    m_senderAddress = from.address();
+    // Parsed before decoding, so that a decoded comma, quote or angle bracket in the display
+    // name is text, not syntax; the envelope of IMAP4 hands over the same two parts.
+    MailAddress from = MailAddress::parse(fieldValue("From"));
+    m_senderName = EncodedWordDecoder::decode(from.name());
+    m_senderAddress = EncodedWordDecoder::decode(from.address());
     m_messageId = fieldValue("Message-Id");
     // Read only so that a malformed one stops the derivation as a malformed sender does.
     for (const char* field : {"To", "Cc", "Reply-To"})
@@ -403,6 +405,18 @@ std::string MailMessage::bodyText() const {
             out += "\r\n";
         }
     return out;
+}
+
+std::string decodeHeaderValue(std::string_view raw) {
+    std::vector<std::string> lines = splitReceivedLines(raw);
+    if (lines.empty())
+        return {};
+    // Stated as a field so that unfolding follows exactly the rule header lines get.
+    lines.front().insert(0, "X:");
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        if (lines[i].empty() || !isSpaceOrTab(lines[i][0]))
+            lines[i].insert(0, " ");
+    return EncodedWordDecoder::decode(MailMessage::fieldValue(lines, "X"));
 }
 
 LineReader vectorLineReader(const std::vector<std::string>& lines) {

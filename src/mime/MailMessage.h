@@ -141,6 +141,11 @@ private:
     std::string m_failure;
 };
 
+// A header value as an IMAP4 envelope gives it (folded lines possibly still in it) turned into
+// the text a header line of the same value gives: unfolded as fieldValue does, encoded words
+// decoded, UTF-8.
+std::string decodeHeaderValue(std::string_view raw);
+
 // A reader over lines already collected.
 LineReader vectorLineReader(const std::vector<std::string>& lines);
 
