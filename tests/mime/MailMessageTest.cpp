@@ -198,10 +198,13 @@ TEST(MailMessage, MultipartAlternative) {
     ASSERT_EQ(m.textParts().size(), 2u);
     EXPECT_EQ(m.textParts()[0].contentType, "text/plain; charset=iso-8859-1");
     EXPECT_EQ(m.textParts()[0].transferEncoding, "quoted-printable");
-    EXPECT_EQ(m.textParts()[1].lines, Lines{"<p>Hi</p>"});
+    // The HTML part gets the tag by which the message window knows it...
+    EXPECT_EQ(m.textParts()[1].lines, (Lines{"<html>", "<p>Hi</p>", "</html>"}));
+    EXPECT_TRUE(m.textParts()[1].html);
+    // ...but with a plain alternative only that is shown, converted from its charset.
     EXPECT_EQ(m.bodyText(), "This is a multi-part message.\r\nepilogue\r\n"
-                            "Gr\xFC\xDF"
-                            "e, a long line.\r\n<p>Hi</p>\r\n");
+                            "Gr\xC3\xBC\xC3\x9F"
+                            "e, a long line.\r\n");
     EXPECT_TRUE(m.boundaries().empty());
 }
 
@@ -241,8 +244,10 @@ TEST(MailMessage, NestedMultipartWithAttachmentsIsFlat) {
         "--outer--",
     });
     EXPECT_EQ(m.failure(), "");
-    // The container part holds only the inner preamble (nothing here).
-    EXPECT_EQ(m.bodyText(), "plain text\r\n<b>html</b>\r\nsecond\r\nfooter\r\n");
+    // The inner alternative shows its plain text; attachments follow the text.
+    EXPECT_EQ(m.bodyText(), "plain text\r\nfooter\r\n\r\n"
+                            "[Attachment: a.pdf, application/pdf, 9 bytes]\r\n"
+                            "[Attachment: x.png, image/png, 8 bytes]\r\n");
 }
 
 TEST(MailMessage, SinglePartBodies) {
@@ -257,7 +262,7 @@ TEST(MailMessage, SinglePartBodies) {
          {"Content-Type: text/plain; charset=iso-8859-1",
           "Content-Transfer-Encoding: Quoted-Printable"},
          {"Caf=E9 au =", "lait", "=3D end"},
-         "Caf\xE9 au lait\r\n= end\r\n"},
+         "Caf\xC3\xA9 au lait\r\n= end\r\n"},
         {"Base64",
          {"Content-Transfer-Encoding: base64"},
          {"SGVsbG8sIHdvcmxkIQ0KU2Vjb25k", "IGxpbmUNCg=="},
@@ -266,12 +271,12 @@ TEST(MailMessage, SinglePartBodies) {
          {"Content-Type: application/octet-stream; name=\"data.bin\"",
           "Content-Transfer-Encoding: base64"},
          {"YmluYXJ5"},
-         ""},
+         "[Attachment: data.bin, application/octet-stream, 6 bytes]\r\n"},
         {"DispositionAttachment",
          {"Content-Disposition: ATTACHMENT; filename=x.txt",
           "Content-Transfer-Encoding: quoted-printable"},
          {"secret"},
-         ""},
+         "[Attachment: x.txt, text/plain, 6 bytes]\r\n"},
         {"SevenBitIsPlain", {"Content-Transfer-Encoding: 7bit"}, {"text", "..x"}, "text\r\n.x\r\n"},
     };
     for (const Case& c : cases) {
