@@ -46,6 +46,12 @@ const std::vector<Sample>& samples() {
          "Raw Gr\xC3\xBC\xC3\x9F"
          "e",
          "Bob <bob@example.org>"},
+        {"Raw Windows Gr\xFC\xDF"
+         "e \x80",
+         "Bob <bob@example.org>",
+         "Raw Windows Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x82\xAC",
+         "Bob <bob@example.org>"},
         {"A long subject that a mailer folded\r\n\tover two lines", "c@example.org",
          "A long subject that a mailer folded over two lines", "c@example.org"},
     };
