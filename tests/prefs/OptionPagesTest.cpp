@@ -129,7 +129,7 @@ TEST_F(OptionPagesTest, NumberFieldsAreCorrectedWhenTheFocusLeavesThem) {
     ok();
     EXPECT_FALSE(prefs->isVisible());
     EXPECT_EQ(reread().Main.MAXMailCount, -1);
-    EXPECT_EQ(reread().Main.MaxDownloadSize, 50);
+    EXPECT_EQ(reread().Main.MaxDownloadSize, 4096);
 }
 
 TEST_F(OptionPagesTest, OkWithANumberFieldThatIsNoNumberWritesNothing) {
@@ -139,7 +139,7 @@ TEST_F(OptionPagesTest, OkWithANumberFieldThatIsNoNumberWritesNothing) {
     ok();
     EXPECT_TRUE(prefs->isVisible());
     EXPECT_FALSE(iniExists());
-    EXPECT_EQ(session.settings().Main.MaxDownloadSize, 50);
+    EXPECT_EQ(session.settings().Main.MaxDownloadSize, 4096);
 }
 
 // ----- plain options -----
