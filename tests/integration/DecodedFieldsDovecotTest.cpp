@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "check/MailListActions.h"
 #include "check/TIdCheckThread.h"
 #include "fakes/CheckSessionSupport.h"
 #include "integration/fixture/DovecotFixture.h"
@@ -129,6 +130,49 @@ TEST_F(DecodedFieldsDovecot, Pop3AndImap4StoreTheSameSubjectsAndSenders) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(stored[0], expected) << "POP3";
     EXPECT_EQ(stored[1], expected) << "IMAP4";
+}
+
+TEST_F(DecodedFieldsDovecot, Imap4HeadersArriveWhenAskedFor) {
+    const std::string user = "headers";
+    s_dovecot->addUser(user, "pw");
+    s_dovecot->addMessage(user, "From: a@example.org\r\nSubject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\n"
+                                "Message-ID: <h1@example.org>\r\nX-Trace: 42\r\n\r\nText.\r\n");
+    AccountSettings acc;
+    acc.Name = "Imap";
+    acc.UserID = user;
+    acc.Password = "pw";
+    acc.MailServerType = 1;
+    acc.Host = std::string(DovecotFixture::host()) + ":" + std::to_string(s_dovecot->imapPort());
+    session.settings().Accounts.push_back(acc);
+    session.syncWithSettings();
+    CheckOptions o;
+    o.connectTimeout = 10s;
+    o.readTimeout = 20s;
+    o.imapPort = s_dovecot->imapPort();
+    const auto check = [&] {
+        session.runtime()[1].Busy = true;
+        const CheckResult r = TIdCheckThread::forAccount(session, host, 1, o)->run();
+        ASSERT_FALSE(r.failed) << r.failureReason() << s_dovecot->log();
+    };
+    check();
+    const MessageKey key{"<h1@example.org>", 1};
+    ASSERT_TRUE(session.db().FindMessage(key.UID, key.Account));
+    EXPECT_FALSE(session.db().FindMessage(key.UID, key.Account)->Header); // the envelope only
+
+    int requested = 0;
+    MailListActions actions(session, [&](int, int) { ++requested; });
+    EXPECT_EQ(actions.retrieveHeaders({key}), std::vector<MessageKey>{key});
+    EXPECT_EQ(requested, 1);
+    check();
+    const std::optional<MailRecord> rec = session.db().FindMessage(key.UID, key.Account);
+    ASSERT_TRUE(rec);
+    const std::string header = rec->Header.value_or("");
+    EXPECT_NE(header.find("Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\n"), std::string::npos) << header;
+    EXPECT_NE(header.find("X-Trace: 42\r\n"), std::string::npos) << header;
+    EXPECT_EQ(rec->Subject, "Gr\xC3\xBC\xC3\x9F"
+                            "e");
+    // Asked once more, nothing is left to fetch.
+    EXPECT_TRUE(actions.retrieveHeaders({key}).empty());
 }
 
 } // namespace
