@@ -266,8 +266,10 @@ void TF_CheckerWindow::createAccountObjects(int a) {
 }
 
 void TF_CheckerWindow::E_Setlengths(bool moveForNewAccounts) {
+    // The session keeps the run-time records (and the published settings) in step with the
+    // accounts; the window only follows with its fields.
+    m_session.syncWithSettings();
     const int count = m_session.settings().accountCount();
-    m_session.runtime().resize(count);
     while (static_cast<int>(m_fields.size()) > count) {
         delete m_fields.back();
         m_fields.pop_back();
