@@ -5,6 +5,7 @@
 
 #include <gumbo.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace {
 // Deeper than any real message nests; beyond it tags are dropped before parsing, since the
 // parser's own tree walks recurse.
 constexpr int kMaxDepth = 1000;
+constexpr long kMaxAttributes = 1000;
 
 bool isNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
@@ -54,6 +56,19 @@ std::string_view limitDepth(std::string_view html, std::string& storage) {
         if (end == std::string_view::npos)
             break;
         const std::string_view name = html.substr(nameStart, j - nameStart);
+        // The parser compares each attribute with those before it: a tag with thousands of
+        // them would take quadratic time, and no real message writes one.
+        if (std::count(html.begin() + static_cast<long>(j), html.begin() + static_cast<long>(end),
+                       '=') > kMaxAttributes) {
+            if (!cut) {
+                storage.reserve(html.size());
+                cut = true;
+            }
+            storage.append(html.substr(copied, i - copied));
+            copied = end + 1;
+            i = end;
+            continue;
+        }
         if (closing) {
             if (!opensNoLevel(name) && depth > 0)
                 --depth;

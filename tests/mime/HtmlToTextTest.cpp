@@ -15,6 +15,13 @@ std::string rep(const std::string& s, int n) {
     return out;
 }
 
+std::string manyAttributes(int n) {
+    std::string html = "<p";
+    for (int i = 0; i < n; ++i)
+        html += " a" + std::to_string(i) + "=1";
+    return html + ">attributes</p>";
+}
+
 // Input meant to exhaust the parser or the walk over its tree still converts, and the text
 // in it survives.
 TEST(HtmlToText, HostileInputConvertsAndKeepsItsText) {
@@ -27,6 +34,7 @@ TEST(HtmlToText, HostileInputConvertsAndKeepsItsText) {
         {"nesting 100000 deep", rep("<div>", 100000) + "deep" + rep("</div>", 100000), "deep"},
         {"formatting 100000 deep", rep("<b><i>", 50000) + "bold", "bold"},
         {"tables 20000 deep", rep("<table><tr><td>", 20000) + "cell", "cell"},
+        {"100000 distinct attributes in one tag", manyAttributes(100000), "attributes"},
         {"10 MB attribute", "<a title=\"" + std::string(10 << 20, 'x') + "\">link</a>", "link"},
         {"unclosed everything", rep("<p><b><ul><li><table><tr><td><a href=x>", 5000) + "end",
          "end"},
