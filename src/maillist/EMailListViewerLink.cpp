@@ -1,5 +1,7 @@
 #include "maillist/EMailListViewerLink.h"
 
+#include "check/MailListActions.h"
+#include "check/Session.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
 #include "maillist/MailListModel.h"
