@@ -3,6 +3,7 @@
 #include "core/AsciiText.h"
 #include "core/Utf8.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 #include <memory>
@@ -76,6 +77,10 @@ ConverterCache& cache() {
     return c;
 }
 
+bool knownCharset(const std::string& name) {
+    return cache().get(name) != kNoConverter;
+}
+
 } // namespace
 
 bool Charset::isUtf8OrAscii(std::string_view charset) {
@@ -87,8 +92,27 @@ std::optional<std::string> Charset::toUtf8(std::string_view charset, std::string
     const std::string name = canonicalName(charset);
     if (name.empty())
         return std::nullopt;
+    // Most text is plain ASCII, which reads the same in every charset that is not stateful
+    // or wide; it needs no converter.
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const bool asciiCompatible =
+        name.compare(0, 8, "ISO-2022") != 0 && name.compare(0, 5, "UTF-1") != 0 &&
+        name.compare(0, 5, "UTF-3") != 0 && name.compare(0, 5, "UTF-7") != 0 &&
+        name.compare(0, 3, "UCS") != 0 && name.compare(0, 2, "HZ") != 0;
+    if (ascii && asciiCompatible && (name == "UTF-8" || name == "UTF8" || knownCharset(name)))
+        return std::string(bytes);
+    if (name == "WINDOWS-1252") {
+        std::string out;
+        out.reserve(bytes.size() + bytes.size() / 4);
+        for (char c : bytes)
+            appendUtf8(out, windows1252ToUnicode(static_cast<unsigned char>(c)));
+        return out;
+    }
     if (name == "UTF-8" || name == "UTF8") {
-        // Well-formed UTF-8 passes; stray bytes become U+FFFD like any other invalid input.
+        if (isValidUtf8(bytes))
+            return std::string(bytes);
+        // Stray bytes become U+FFFD like any other invalid input.
         std::string out;
         out.reserve(bytes.size());
         for (std::size_t i = 0; i < bytes.size();) {
