@@ -99,9 +99,9 @@ TEST_F(OptionPagesTest, NumberFieldsAreCorrectedWhenTheFocusLeavesThem) {
         {"lMaxMailCount", "-2", "0", nullptr},
         {"lMaxMailCount", "-1", "-1", nullptr},
         {"lMaxMailCount", "25", "25", nullptr},
-        {"MaxDlEdit", "", "50", kDownloadLimitError},
-        {"MaxDlEdit", "12kB", "50", kDownloadLimitError},
-        {"MaxDlEdit", "99999999999", "50", kDownloadLimitError},
+        {"MaxDlEdit", "", "4096", kDownloadLimitError},
+        {"MaxDlEdit", "12kB", "4096", kDownloadLimitError},
+        {"MaxDlEdit", "99999999999", "4096", kDownloadLimitError},
         {"MaxDlEdit", "200", "200", nullptr},
     };
     make(1);
