@@ -77,6 +77,23 @@ ConverterCache& cache() {
     return c;
 }
 
+// The text with every byte that is not part of a well-formed character replaced by U+FFFD.
+std::string validUtf8(std::string_view bytes) {
+    if (isValidUtf8(bytes))
+        return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const Utf8Step step = utf8StepAt(bytes, i);
+        if (step.valid)
+            out.append(bytes.substr(i, step.length));
+        else
+            out += "\xEF\xBF\xBD";
+        i += step.length;
+    }
+    return out;
+}
+
 bool knownCharset(const std::string& name) {
     return cache().get(name) != kNoConverter;
 }
@@ -109,22 +126,8 @@ std::optional<std::string> Charset::toUtf8(std::string_view charset, std::string
             appendUtf8(out, windows1252ToUnicode(static_cast<unsigned char>(c)));
         return out;
     }
-    if (name == "UTF-8" || name == "UTF8") {
-        if (isValidUtf8(bytes))
-            return std::string(bytes);
-        // Stray bytes become U+FFFD like any other invalid input.
-        std::string out;
-        out.reserve(bytes.size());
-        for (std::size_t i = 0; i < bytes.size();) {
-            const Utf8Step step = utf8StepAt(bytes, i);
-            if (step.valid)
-                out.append(bytes.substr(i, step.length));
-            else
-                out += "\xEF\xBF\xBD";
-            i += step.length;
-        }
-        return out;
-    }
+    if (name == "UTF-8" || name == "UTF8")
+        return validUtf8(bytes);
     const iconv_t cd = cache().get(name);
     if (cd == kNoConverter)
         return std::nullopt;
@@ -164,6 +167,9 @@ std::optional<std::string> Charset::toUtf8(std::string_view charset, std::string
             break;
     }
     out.resize(used);
+    // Wide charsets can name values beyond Unicode, which the converter writes out as they are.
+    if (!isValidUtf8(out))
+        return validUtf8(out);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "mime/EncodedWordDecoder.h"
 
+#include "core/Utf8.h"
+
 #include <gtest/gtest.h>
 
 namespace tarn {
@@ -89,6 +91,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "=?UTF-8?Q?=3D=3FUTF-8=3FQ=3Fx=3F=3D?=", "=?UTF-8?Q?x?="},
         WordCase{"PlainValue", "Just a subject", "Just a subject"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EncodedWordDecoder, ValuesBeyondUnicodeStillGiveUtf8) {
+    // UCS-4 can name numbers no character has; the converter writes them out regardless.
+    const std::string text = EncodedWordDecoder::decode("=?UCS-4*de?B?R2HDvA==?= x");
+    EXPECT_TRUE(isValidUtf8(text));
+    EXPECT_NE(text.find("\xEF\xBF\xBD"), std::string::npos);
+    EXPECT_TRUE(text.ends_with(" x"));
+}
 
 TEST(EncodedWordDecoder, ManyWordsDecodeInLinearTime) {
     // Every word is rewritten in place; a long run of words must not turn quadratic.
