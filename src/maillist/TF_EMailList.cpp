@@ -388,6 +388,8 @@ void TF_EMailList::RebuildList(int a) {
     // 7.
     if (m_session.settings().Main.HideWhenEmpty && m_model->rowCount() == 0)
         hide();
+    if (m_rebuilt)
+        m_rebuilt();
 }
 
 void TF_EMailList::BuildAccountMenu() {

@@ -90,6 +90,8 @@ public:
     void setHooks(Hooks hooks);
     // How files are opened in the desktop's viewer (help, log); tests record instead.
     void setViewerLauncher(std::function<bool(const std::string&)> launcher);
+    // Runs after every rebuild of the list (a check ended, a command changed records).
+    void setRebuiltHandler(std::function<void()> handler) { m_rebuilt = std::move(handler); }
     // How error boxes are shown; tests record instead of waiting for a click.
     void setErrorBox(std::function<void(const QString&)> box);
 
@@ -167,6 +169,7 @@ private:
     std::array<std::function<void()>, 5> m_hooks;
     std::function<bool(const std::string&)> m_viewer;
     std::function<void(const QString&)> m_errorBox;
+    std::function<void()> m_rebuilt;
     CrossThreadQueue* m_toMain = nullptr;
 
     QLabel* m_panels[3] = {nullptr, nullptr, nullptr};

@@ -60,6 +60,11 @@ TEST(SettingsReaderTest, EmptyFileGivesAFirstStartWithDefaults) {
     EXPECT_TRUE(s.Filters.empty());
 }
 
+TEST(SettingsReaderTest, DownloadLimitFitsTodaysMailButAnExistingFileKeepsItsValue) {
+    EXPECT_EQ(readText("").Main.MaxDownloadSize, 4096); // a few MB for a new working folder
+    EXPECT_EQ(readText("[Main]\nECount=1\nMaxDownloadSize=50\n").Main.MaxDownloadSize, 50);
+}
+
 TEST(SettingsReaderTest, ReleaseNumberMustBeExactly19) {
     struct Case {
         const char* value;
