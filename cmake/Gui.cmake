@@ -45,7 +45,7 @@ if(_app)
   list(FILTER _applib EXCLUDE REGEX "/main\\.cpp$")
   if(_applib)
     add_library(tarn_app STATIC ${_applib})
-    target_link_libraries(tarn_app PUBLIC tarn_auxwin PRIVATE tarn_platform_dbus)
+    target_link_libraries(tarn_app PUBLIC tarn_auxwin PRIVATE tarn_platform_dbus tarn_platform_keyring)
     tarn_publish(tarn_app src/app)
     # Default files the program copies into the working folder on its first run: the
     # sounds, tips, help, read-me and FAQ.

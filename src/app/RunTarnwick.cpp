@@ -4,6 +4,7 @@
 #include "app/TarnwickApp.h"
 #include "core/StartupDecisions.h"
 #include "platform/PowerOff.h"
+#include "platform/keyring/SecretServiceStore.h"
 
 #include <QDir>
 
@@ -42,6 +43,9 @@ int runTarnwick(int argc, char** argv, const RunHooks& hooks) {
     options.currentFolder = QDir::currentPath().toStdString();
     // The one place the real power-off is handed out.
     options.powerOff = &systemPowerOff();
+    // Lives to the end of the process: a check may still read from it during quick_exit.
+    static SecretServiceStore keyring;
+    options.secretStore = &keyring;
 
     auto* tarnwick = new TarnwickApp(std::move(options));
     tarnwick->installSignalHandlers();

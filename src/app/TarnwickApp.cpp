@@ -86,6 +86,7 @@ void TarnwickApp::start() {
     startOptions.lockSuffix = m_options.lockSuffix;
     SessionStartup startup(std::move(startOptions));
     m_session = startup.release();
+    m_session->settingsStore().setSecretStore(m_options.secretStore);
     const CommandLineBefore& before = startup.commandLine();
     m_addMenu = before.AddMenu;
     m_prefsName = before.PrefsName;

@@ -15,6 +15,8 @@ class QSocketNotifier;
 
 namespace tarn {
 
+class SecretStore;
+
 class CheckTimerFactory;
 class PowerOff;
 class Session;
@@ -46,6 +48,8 @@ struct StartOptions {
     std::string noticeBus;
     std::string sleepBus;
     std::string programPath; // the program's own file; empty: this process's
+    // The desktop keyring for saved passwords; null: they stay scrambled in tarn.ini.
+    SecretStore* secretStore = nullptr;
 };
 
 // Runs the program's start-up and its exit procedure around the checker window.

@@ -248,13 +248,24 @@ void CheckPass::expectFetches(int first, int last) {
     }
 }
 
-std::optional<std::string> CheckPass::fetchBody(int i) {
+namespace {
+
+// A message known by its envelope has no header lines until its body is fetched.
+void keepHeader(MailRecord& rec, const CheckPass::FetchedBody& fetched) {
+    if (!rec.Header && !fetched.header.empty())
+        rec.Header = fetched.header;
+}
+
+} // namespace
+
+std::optional<CheckPass::FetchedBody> CheckPass::fetchBody(int i) {
     try {
         std::optional<RawMessage> m = m_client.wholeMessage(i);
         if (!m)
             return std::nullopt;
-        return decodeFetchedMessage(m->headerLines, m->hasBody, m->bodyLines, m_session.clock())
-            .bodyText();
+        const MailMessage message =
+            decodeFetchedMessage(m->headerLines, m->hasBody, m->bodyLines, m_session.clock());
+        return FetchedBody{message.bodyText(), message.headerText()};
     } catch (const std::exception& e) {
         passOver(e);
         return std::nullopt;
@@ -274,8 +285,8 @@ void CheckPass::processMessage(int i, int n) {
     if (identity.fields) {
         // The identity brought the header fields (an envelope).
         const IdentityFields& f = *identity.fields;
-        message.setSubject(f.subject);
-        message.setSender(f.senderName, f.senderAddress);
+        message.setSubject(decodeHeaderValue(f.subject));
+        message.setSender(decodeHeaderValue(f.senderName), decodeHeaderValue(f.senderAddress));
         message.setDate(MessageDate::decode(f.date, m_session.clock()));
         message.setMessageId(f.messageId);
         headerObtained = true;
@@ -315,7 +326,7 @@ void CheckPass::processMessage(int i, int n) {
         }
     }
 
-    std::optional<std::string> body;
+    std::optional<FetchedBody> body;
     if (bodyNeeded) {
         report(StatusActivity, "Getting body " + of);
         body = fetchBody(i);
@@ -363,7 +374,8 @@ void CheckPass::processMessage(int i, int n) {
             }
             if (!stored) {
                 if (body) {
-                    rec.Body = *body;
+                    rec.Body = body->body;
+                    keepHeader(rec, *body);
                     rec.RetrieveMail = false;
                     bodyNeeded = false;
                 }
@@ -391,7 +403,8 @@ void CheckPass::processMessage(int i, int n) {
         if (body) {
             NamedLock lock(db.mutex());
             if (std::optional<MailRecord> rec = db.FindMessage(uid, accountUnderLock())) {
-                rec->Body = *body;
+                rec->Body = body->body;
+                keepHeader(*rec, *body);
                 rec->RetrieveMail = false;
                 db.UpdateMessage(*rec);
             }

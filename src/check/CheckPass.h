@@ -45,6 +45,11 @@ struct CheckPassSettings {
 // is deleted, the pass files nothing more and fails.
 class CheckPass {
 public:
+    // A fetched message: its body text and its header lines (IMAP4 gives no header before).
+    struct FetchedBody {
+        std::string body;
+        std::string header;
+    };
     // runtime: the account's record (null for an account that does not exist; such a pass
     // is failed before it starts). account: its number when the check was created.
     CheckPass(Session& session, CheckHost& host, MailboxClient& client, AccountRuntime* runtime,
@@ -80,7 +85,7 @@ private:
     void deletionStep(int n);
     // Fetches message i whole and decodes its body; nullopt when there is none or the fetch
     // failed in a way the pass may pass over.
-    std::optional<std::string> fetchBody(int i);
+    std::optional<FetchedBody> fetchBody(int i);
     // The account's number, read under the MailDB lock; throws once the account is deleted.
     int accountUnderLock() const;
     // For a failure the pass may pass over (a size, a header, a body): rethrows the one in

@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/DateFormat.h"
+#include "core/PrivateFile.h"
 #include "platform/ProcessLauncher.h"
 
 #include <cerrno>
@@ -54,9 +55,11 @@ bool WriteDeletionLog(const std::string& folder, const std::string& status,
     const std::string path = deletionLogPath(folder);
     // One write on an O_APPEND descriptor keeps the line whole even if another process
     // appends at the same moment.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kPrivateFileMode);
     if (fd < 0)
         return false;
+    narrowOpenFile(fd, path);
     const bool written = writeAll(fd, line);
     const bool closed = ::close(fd) == 0;
     return written && closed;

@@ -136,6 +136,25 @@ MailListActions::retrieveBodies(const std::vector<MessageKey>& rows, long long m
     return result;
 }
 
+std::vector<MessageKey> MailListActions::retrieveHeaders(const std::vector<MessageKey>& rows) {
+    std::vector<MessageKey> marked;
+    std::set<int> accounts;
+    forEachRecord(rows, [&](const MessageKey& key, MailRecord& rec) {
+        if (rec.Header)
+            return;
+        rec.RetrieveMail = true;
+        m_session.db().UpdateMessage(rec);
+        marked.push_back(key);
+        accounts.insert(key.Account);
+    });
+    for (int a : accounts) {
+        if (AccountRuntime* rt = m_session.runtimeOf(a))
+            rt->LastMailboxTotal = -2;
+        requestCheck(a, RetrieveCheckDelayMs);
+    }
+    return marked;
+}
+
 int MailListActions::assignIcon(const std::vector<MessageKey>& rows, int icon) {
     int changed = 0;
     forEachRecord(rows, [&](const MessageKey&, MailRecord& rec) {

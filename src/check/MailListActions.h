@@ -61,6 +61,11 @@ public:
     RetrieveResult retrieveBodies(const std::vector<MessageKey>& rows, long long maxDownloadKB,
                                   const std::function<void(const MessageKey&)>& tooBig);
 
+    // Marks the rows whose record has no header lines (IMAP4 messages known by their
+    // envelope) for fetching, which brings the header with the body, and requests a check of
+    // each of their accounts after 1 ms, reading its whole mailbox. Returns the rows marked.
+    std::vector<MessageKey> retrieveHeaders(const std::vector<MessageKey>& rows);
+
     // Gives each row icon n (0 gives back the automatic icon); returns rows changed.
     int assignIcon(const std::vector<MessageKey>& rows, int icon);
 

@@ -62,7 +62,15 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
         }
     }
 
+    if (known && settings.account(account).SavePwd &&
+        settings.account(account).passwordInKeyring() && m_password.empty()) {
+        // Read on the check's own thread: a locked keyring must not hold the window.
+        m_keyringKey =
+            m_session.settingsStore().secretKey(settings.account(account), SecretKind::Password);
+    }
+
     if (imap) {
+        m_login = imap.get();
         imap->setHost(m_hostName);
         imap->setPort(m_port);
         imap->setUser(user);
@@ -70,6 +78,7 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
         imap->setSecurity(static_cast<ConnectionSecurity>(m_security), m_pin);
         m_client = std::make_unique<Imap4MailboxClient>(std::move(imap), std::move(mailboxName));
     } else {
+        m_login = pop.get();
         pop->setHost(m_hostName);
         pop->setPort(m_port);
         pop->setUser(user);
@@ -187,7 +196,35 @@ bool TIdCheckThread::quitting() const {
     return m_session.Quitting.load();
 }
 
+bool TIdCheckThread::fetchKeyringPassword() {
+    SecretStore* store = m_session.settingsStore().secretStore();
+    if (!store) {
+        markFailed(ErrorKind::LocalError,
+                   "The password is kept in the desktop keyring, which this program cannot use.");
+        return false;
+    }
+    const SecretAnswer answer = store->read(*m_keyringKey, m_options.keyringTimeout);
+    switch (answer.status) {
+    case SecretAnswer::Status::Found:
+        m_password = answer.secret;
+        m_login->setPassword(m_password);
+        return true;
+    case SecretAnswer::Status::NotFound:
+        markFailed(ErrorKind::LocalError,
+                   "The desktop keyring holds no password for this account; type it again in "
+                   "the preferences.");
+        return false;
+    case SecretAnswer::Status::Failed:
+        break;
+    }
+    markFailed(ErrorKind::LocalError,
+               "The password could not be read from the desktop keyring: " + answer.error);
+    return false;
+}
+
 void TIdCheckThread::check() {
+    if (!m_pass->failed() && m_keyringKey)
+        fetchKeyringPassword();
     if (m_pass->failed()) {
         if (m_runtime)
             m_runtime->Busy = false;

@@ -2,6 +2,8 @@
 
 #include "check/CheckHost.h"
 #include "check/CheckPass.h"
+#include "core/SecretStore.h"
+#include "mailproto/ServerLogin.h"
 #include "mime/MailMessage.h"
 #include "net/HostLookup.h"
 #include "net/LineConnection.h"
@@ -24,6 +26,9 @@ struct CheckOptions : ConnectionTimeouts {
     std::chrono::milliseconds checkTimeLimit{kCheckTimeLimit};
     int imapPort = 143;
     std::chrono::milliseconds deletePause{10};
+    // How long the check waits for a password kept in the desktop keyring (one the user must
+    // first unlock gets this long).
+    std::chrono::milliseconds keyringTimeout{20000};
     HostLookup hostLookup;
 };
 
@@ -82,6 +87,8 @@ public:
 
 private:
     void check();
+    // Reads the password from the keyring (bounded); false (the check failed) when it cannot.
+    bool fetchKeyringPassword();
     CheckResult result() const;
     bool quitting() const;
 
@@ -96,6 +103,9 @@ private:
     bool m_list = true;
     int m_security = 0; // a ConnectionSecurity
     std::string m_pin;
+    // The password is in the keyring under this key, read when the check starts.
+    std::optional<SecretKey> m_keyringKey;
+    ServerLogin* m_login = nullptr; // the protocol client inside m_client
 
     std::unique_ptr<MailboxClient> m_client;
     std::unique_ptr<CheckPass> m_pass;

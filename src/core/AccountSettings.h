@@ -12,6 +12,8 @@ enum class MailServerKind { Pop3 = 0, Imap4 = 1 };
 
 // The IMAP4 mailbox an account checks when none is named.
 inline constexpr const char* kDefaultMailbox = "INBOX";
+// The PasswordStore value of an account whose password is in the desktop keyring.
+inline constexpr const char* kKeyringStore = "keyring";
 
 // One account's saved settings. Accounts are numbered from 1; the section is the number.
 struct AccountSettings {
@@ -35,12 +37,17 @@ struct AccountSettings {
     int Security = 0;           // a ConnectionSecurity; other values fail the account's checks
     std::string TLSFingerprint; // SHA-256 pin of the server certificate (hex, colons allowed)
     bool Push = false;          // IMAP4: keep an IDLE connection and check when the server says
+    // Where the saved password is: empty for this file (Password, scrambled), kKeyringStore
+    // for the desktop keyring, whose items SecretId names.
+    std::string PasswordStore;
+    std::string SecretId;
 
     MailServerKind serverKind() const {
         return MailServerType == static_cast<int>(MailServerKind::Imap4) ? MailServerKind::Imap4
                                                                          : MailServerKind::Pop3;
     }
     bool isImap4() const { return serverKind() == MailServerKind::Imap4; }
+    bool passwordInKeyring() const { return PasswordStore == kKeyringStore; }
     // The mailbox a check selects: the named one, else the default.
     std::string mailbox() const {
         return IMAPMailBoxName.empty() ? kDefaultMailbox : IMAPMailBoxName;

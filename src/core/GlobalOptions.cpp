@@ -15,8 +15,9 @@ NumberFieldCheck checkRepeatCount(std::string_view text) {
 }
 
 NumberFieldCheck checkDownloadLimit(std::string_view text) {
+    // An unreadable limit falls back to the one a new working folder starts with.
     if (!parseFieldInteger(text))
-        return {"50", kDownloadLimitError};
+        return {std::to_string(MainSettings{}.MaxDownloadSize), kDownloadLimitError};
     return {std::string(text), nullptr};
 }
 

@@ -1,5 +1,7 @@
 #include "core/IniFile.h"
 
+#include "core/PrivateFile.h"
+
 #include "core/AsciiText.h"
 #include "core/TarnError.h"
 
@@ -360,14 +362,16 @@ void IniFile::save() const {
     if (dir.empty())
         dir = ".";
 
-    // Settings hold passwords: a new file is private to its owner; an existing file keeps its
-    // permissions.
-    mode_t mode = 0600;
+    // Settings hold passwords: a new file is private to its owner, and a rewrite keeps only
+    // the owner's bits of an existing file.
+    mode_t mode = kPrivateFileMode;
+    mode_t oldMode = mode;
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             throw fail("it is a folder");
-        mode = st.st_mode & 07777;
+        oldMode = st.st_mode & 07777;
+        mode = privateModeOf(oldMode);
     }
 
     std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
@@ -405,6 +409,8 @@ void IniFile::save() const {
         ::unlink(tmpl.c_str());
         throw fail(errnoText(err));
     }
+    if (oldMode != mode)
+        reportPrivacyNotice(narrowedNotice(target.string(), oldMode, mode));
     // Make the rename itself durable; the new content is already in place either way.
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
     if (dfd >= 0) {

@@ -34,9 +34,13 @@ struct MainSettings {
     bool KeepMailDB = true; // written as "keepMailDB"
     bool CheckAllWhenGoingOnline = true;
     bool CutWhenOffline = false;
-    int MaxDownloadSize = 50; // kilobytes
+    // Kilobytes. Fits an ordinary newsletter or a message with a photo of today; a tarn.ini
+    // written before keeps the value it holds.
+    int MaxDownloadSize = 4096;
     int FilterCount = 0;
     bool DesktopNotify = true; // announce new mail through the desktop's notification service
+    // Keep saved passwords scrambled in tarn.ini even where a desktop keyring runs.
+    bool PasswordsInFile = false;
     // Metrics
     int CheckerWidth = 26;
     int CheckerHeight = 18;

@@ -79,6 +79,7 @@ const SettingKey kMain[] = {
     {"keepMailDB", &M::KeepMailDB},
     {"FilterCount", &M::FilterCount},
     {"DesktopNotify", &M::DesktopNotify},
+    {"PasswordsInFile", &M::PasswordsInFile},
     {"ForceTransparency", &M::ForceTransparency, kReadOnly},
 };
 
@@ -117,6 +118,8 @@ const SettingKey kAccount[] = {
     {"Security", &A::Security},
     {"TLSFingerprint", &A::TLSFingerprint},
     {"Push", &A::Push},
+    {"PasswordStore", &A::PasswordStore},
+    {"SecretId", &A::SecretId},
 };
 
 const SettingKey kFilter[] = {

@@ -1,7 +1,10 @@
 #include "core/SettingsStore.h"
 
 #include "core/IniFile.h"
+#include "core/PrivateFile.h"
 
+#include <filesystem>
+#include <set>
 #include <vector>
 
 namespace tarn {
@@ -25,16 +28,155 @@ SettingsReadResult SettingsStore::load(const SettingsReadInputs& inputs) {
         std::lock_guard<std::mutex> file(m_fileMutex);
         result = loadSettingsFile(path(), inputs, m_live);
     }
+    rememberKeyringItems();
     publish();
     return result;
 }
 
 void SettingsStore::save(const SaveInputs& now) {
+    Settings toFile = m_live;
+    placePasswords(toFile);
     {
         std::lock_guard<std::mutex> file(m_fileMutex);
-        saveSettingsFile(path(), m_live, now);
+        saveSettingsFile(path(), toFile, now);
     }
     publish();
+}
+
+SecretKey SettingsStore::secretKey(const AccountSettings& account, SecretKind kind) const {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path folder = fs::absolute(fs::path(path()), ec).parent_path();
+    const fs::path canonical = fs::weakly_canonical(folder, ec);
+    if (!ec)
+        folder = canonical;
+    return {folder.string(), account.SecretId, kind};
+}
+
+bool SettingsStore::keyringInUse() {
+    if (!m_secrets || m_live.Main.PasswordsInFile)
+        return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_keyringProbed == std::chrono::steady_clock::time_point{} ||
+        now - m_keyringProbed > std::chrono::minutes(1)) {
+        m_keyringAnswered = m_secrets->available(kKeyringSaveLimit);
+        m_keyringProbed = now;
+    }
+    return m_keyringAnswered;
+}
+
+std::string SettingsStore::passwordPlace(const AccountSettings& account) {
+    if (!account.SavePwd)
+        return "Not saved; asked for at the first check";
+    if (keyringInUse())
+        return "Stored in the desktop keyring";
+    if (account.passwordInKeyring())
+        return "Stored in the desktop keyring, which does not answer now";
+    if (m_live.Main.PasswordsInFile)
+        return "Stored scrambled in tarn.ini, as chosen";
+    return "Stored scrambled in tarn.ini; no keyring found";
+}
+
+void SettingsStore::rememberKeyringItems() {
+    m_keyringItems.clear();
+    for (const AccountSettings& a : m_live.Accounts)
+        if (a.passwordInKeyring() && !a.SecretId.empty())
+            m_keyringItems[a.SecretId] = {secretLabel(a), {}};
+}
+
+void SettingsStore::placePasswords(Settings& toFile) {
+    const bool keyring = keyringInUse();
+    // One failure (a locked or silent keyring) ends the keyring's part of this save: the
+    // window waits for one bound at most.
+    bool keyringFailed = false;
+    const auto failed = [&](const AccountSettings& a, const std::string& why) {
+        keyringFailed = true;
+        reportPrivacyNotice("the keyring did not take the password of \"" + a.Name + "\" (" + why +
+                            "); it stays in " + path() + ".");
+    };
+    std::set<std::string> present;
+    for (std::size_t i = 0; i < m_live.Accounts.size(); ++i) {
+        AccountSettings& live = m_live.Accounts[i];
+        AccountSettings& out = toFile.Accounts[i];
+        if (!live.SavePwd) {
+            // Not saved anywhere: an item it had goes.
+            if (live.passwordInKeyring() && keyring && !keyringFailed) {
+                m_secrets->remove(secretKey(live, SecretKind::Password), kKeyringSaveLimit);
+                m_keyringItems.erase(live.SecretId);
+                live.PasswordStore.clear();
+            }
+            out.PasswordStore = live.PasswordStore;
+            out.SecretId = live.SecretId;
+            if (!live.SecretId.empty() && live.passwordInKeyring())
+                present.insert(live.SecretId);
+            continue;
+        }
+        if (keyring && !keyringFailed) {
+            if (live.SecretId.empty())
+                live.SecretId = newSecretId();
+            const SecretKey key = secretKey(live, SecretKind::Password);
+            const std::string label = secretLabel(live);
+            auto known = m_keyringItems.find(live.SecretId);
+            if (!live.Password.empty()) {
+                if (known == m_keyringItems.end() || known->second.secret != live.Password ||
+                    known->second.label != label) {
+                    const std::string err =
+                        m_secrets->write(key, label, live.Password, kKeyringSaveLimit);
+                    if (err.empty())
+                        m_keyringItems[live.SecretId] = {label, live.Password};
+                    else
+                        failed(live, err);
+                }
+            } else if (live.passwordInKeyring() && known != m_keyringItems.end() &&
+                       known->second.label != label) {
+                // Renamed (or another user or server): the item gets the new label.
+                const SecretAnswer a = m_secrets->read(key, kKeyringSaveLimit);
+                if (a.status == SecretAnswer::Status::Found) {
+                    const std::string err =
+                        m_secrets->write(key, label, a.secret, kKeyringSaveLimit);
+                    if (err.empty())
+                        known->second = {label, a.secret};
+                    else
+                        failed(live, err);
+                } else if (a.status == SecretAnswer::Status::Failed) {
+                    failed(live, a.error);
+                }
+            }
+            known = m_keyringItems.find(live.SecretId);
+            const bool held = known != m_keyringItems.end() &&
+                              (live.Password.empty() ? live.passwordInKeyring()
+                                                     : known->second.secret == live.Password);
+            if (held) {
+                live.PasswordStore = kKeyringStore;
+                out.PasswordStore = kKeyringStore;
+                out.SecretId = live.SecretId;
+                out.Password.clear();
+                present.insert(live.SecretId);
+                continue;
+            }
+        }
+        // The file keeps a password it knows; one that only the keyring knows keeps its mark.
+        if (!live.Password.empty())
+            live.PasswordStore.clear();
+        out.PasswordStore = live.PasswordStore;
+        out.SecretId = live.SecretId;
+        if (live.passwordInKeyring())
+            present.insert(live.SecretId);
+    }
+    // Deleted accounts (and passwords moved back to the file) leave the keyring.
+    if (keyring && !keyringFailed) {
+        for (auto it = m_keyringItems.begin(); it != m_keyringItems.end();) {
+            if (present.count(it->first)) {
+                ++it;
+                continue;
+            }
+            AccountSettings gone;
+            gone.SecretId = it->first;
+            for (SecretKind kind : {SecretKind::Password, SecretKind::OAuthRefreshToken})
+                m_secrets->remove(secretKey(gone, kind), kKeyringSaveLimit);
+            it = m_keyringItems.erase(it);
+        }
+    }
 }
 
 void SettingsStore::loadColorSet() {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "core/EMailListSettings.h"
+#include "core/SecretStore.h"
 #include "core/Settings.h"
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -70,12 +72,44 @@ public:
     // Records the online state; subscribers hear of it when it differs from the last one.
     void setOnline(bool online);
 
+    // The desktop keyring that saved passwords go to (null: none; not owned). Set before the
+    // settings are loaded and before any check starts.
+    void setSecretStore(SecretStore* store) {
+        m_secrets = store;
+        m_keyringProbed = {};
+    }
+    SecretStore* secretStore() const { return m_secrets; }
+    // The item of an account's secret of that kind; the working folder is the file's.
+    SecretKey secretKey(const AccountSettings& account, SecretKind kind) const;
+    // Whether save() puts passwords into the keyring: there is one, it answers, and the user
+    // did not choose the file. The answer of the service is remembered for a minute.
+    bool keyringInUse();
+    // In one line, where the account's saved password is kept, for the account page.
+    std::string passwordPlace(const AccountSettings& account);
+    // The bound of one keyring call made while saving (on the main thread).
+    static constexpr std::chrono::milliseconds kKeyringSaveLimit{3000};
+
     // Returns an id for unsubscribe.
     int subscribe(Subscriber subscriber);
     void unsubscribe(int id);
 
 private:
     void announce(const SettingsEvent& event);
+    // Moves saved passwords between the keyring and toFile (a copy of the live settings
+    // that is about to be written); the live settings learn where each one now is.
+    void placePasswords(Settings& toFile);
+    void rememberKeyringItems();
+
+    // What this run knows an account's keyring item to hold (by SecretId); an empty secret
+    // means "some password, not read yet".
+    struct KeyringItem {
+        std::string label;
+        std::string secret;
+    };
+    SecretStore* m_secrets = nullptr;
+    std::map<std::string, KeyringItem> m_keyringItems;
+    std::chrono::steady_clock::time_point m_keyringProbed{};
+    bool m_keyringAnswered = false;
 
     Settings m_live;
     mutable std::mutex m_mutex; // the path, the snapshot, the online state, the subscribers

@@ -3,6 +3,9 @@
 
 #include <pcre2.h>
 
+#include "core/Utf8.h"
+
+#include <cstdint>
 #include <memory>
 
 namespace tarn {
@@ -42,10 +45,19 @@ PerlRegex::PerlRegex(std::string_view pattern) {
     }
     // Without JIT support the interpreter is used; that is only slower.
     pcre2_jit_compile(m_code, PCRE2_JIT_COMPLETE);
+    // Decoded subjects are UTF-8: there "." and classes must take whole characters. Old
+    // records in other encodings still go through the byte pattern above.
+    if (isValidUtf8(pattern)) {
+        m_utfCode = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                                  PCRE2_UTF | PCRE2_UCP, &errorCode, &errorOffset, nullptr);
+        if (m_utfCode)
+            pcre2_jit_compile(m_utfCode, PCRE2_JIT_COMPLETE);
+    }
 }
 
 PerlRegex::~PerlRegex() {
     pcre2_code_free(m_code);
+    pcre2_code_free(m_utfCode);
 }
 
 bool PerlRegex::matches(std::string_view subject) const {
@@ -53,10 +65,16 @@ bool PerlRegex::matches(std::string_view subject) const {
     if (!data)
         return false;
     const auto* text = reinterpret_cast<PCRE2_SPTR>(subject.data());
-    int rc = pcre2_match(m_code, text, subject.size(), 0, 0, data, nullptr);
+    pcre2_code_8* code = m_code;
+    std::uint32_t options = 0;
+    if (m_utfCode && isValidUtf8(subject)) {
+        code = m_utfCode;
+        options = PCRE2_NO_UTF_CHECK; // just checked
+    }
+    int rc = pcre2_match(code, text, subject.size(), 0, options, data, nullptr);
     // The JIT's small default stack can run out where the interpreter would succeed.
     if (rc == PCRE2_ERROR_JIT_STACKLIMIT)
-        rc = pcre2_match(m_code, text, subject.size(), 0, PCRE2_NO_JIT, data, nullptr);
+        rc = pcre2_match(code, text, subject.size(), 0, options | PCRE2_NO_JIT, data, nullptr);
     return rc >= 0;
 }
 

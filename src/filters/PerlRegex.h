@@ -23,12 +23,15 @@ public:
     // The library's compile error; empty when the pattern compiled.
     const std::string& error() const { return m_error; }
 
-    // True when the pattern matches somewhere in subject. Must only be called on a valid
-    // pattern. A match that the library gives up on (resource limits) counts as no match.
+    // True when the pattern matches somewhere in subject. A subject that is valid UTF-8 is
+    // matched character by character (UTF and Unicode properties), any other byte by byte. Must
+    // only be called on a valid pattern. A match that the library gives up on (resource limits)
+    // counts as no match.
     bool matches(std::string_view subject) const;
 
 private:
     pcre2_real_code_8* m_code = nullptr;
+    pcre2_real_code_8* m_utfCode = nullptr; // null when the pattern is not valid UTF-8
     std::string m_error;
 };
 

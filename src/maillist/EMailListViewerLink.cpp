@@ -1,5 +1,7 @@
 #include "maillist/EMailListViewerLink.h"
 
+#include "check/MailListActions.h"
+#include "check/Session.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
 #include "maillist/MailListModel.h"
@@ -7,6 +9,7 @@
 #include "maillist/TF_EMailList.h"
 #include "maillist/TF_HeaderWindow.h"
 #include "maillist/TF_MessageWindow.h"
+#include "platform/NamedMutex.h"
 
 #include <QAction>
 #include <QItemSelectionModel>
@@ -18,9 +21,12 @@ namespace tarn {
 
 EMailListViewerLink::EMailListViewerLink(Session& session, TF_EMailList& list,
                                          TF_CheckerWindow& checker)
-    : m_session(session), m_list(list), m_checker(checker) {}
+    : m_session(session), m_list(list), m_checker(checker) {
+    m_list.setRebuiltHandler([this] { openFetchedHeaders(); });
+}
 
 EMailListViewerLink::~EMailListViewerLink() {
+    m_list.setRebuiltHandler({});
     for (const QPointer<QWidget>& w : m_open)
         delete w.data();
 }
@@ -31,7 +37,47 @@ void EMailListViewerLink::keep(QWidget* w) {
 }
 
 void EMailListViewerLink::showHeaders() {
-    for (TF_HeaderWindow* w : tarn::ShowHeader1Click(m_session, m_list.selectedKeys()))
+    std::vector<MessageKey> shown;
+    std::vector<MessageKey> missing;
+    {
+        NamedLock lock(m_session.db().mutex());
+        for (const MessageKey& key : m_list.selectedKeys()) {
+            const std::optional<MailRecord> rec = m_session.db().FindMessage(key.UID, key.Account);
+            if (rec && !rec->Header)
+                missing.push_back(key);
+            else
+                shown.push_back(key);
+        }
+    }
+    for (TF_HeaderWindow* w : tarn::ShowHeader1Click(m_session, shown))
+        keep(w);
+    if (missing.empty())
+        return;
+    for (const MessageKey& key : actions().retrieveHeaders(missing))
+        if (std::find(m_pendingHeaders.begin(), m_pendingHeaders.end(), key) ==
+            m_pendingHeaders.end())
+            m_pendingHeaders.push_back(key);
+    if (!m_pendingHeaders.empty())
+        ReportStatus(m_list.viewAccount(), 1, "Fetching message headers...");
+}
+
+void EMailListViewerLink::openFetchedHeaders() {
+    if (m_pendingHeaders.empty())
+        return;
+    std::vector<MessageKey> arrived;
+    {
+        NamedLock lock(m_session.db().mutex());
+        std::erase_if(m_pendingHeaders, [&](const MessageKey& key) {
+            const std::optional<MailRecord> rec = m_session.db().FindMessage(key.UID, key.Account);
+            if (rec && rec->Header) {
+                arrived.push_back(key);
+                return true;
+            }
+            // Gone, or a check came and went without bringing them: nothing more to wait for.
+            return !rec || !rec->RetrieveMail.value_or(false);
+        });
+    }
+    for (TF_HeaderWindow* w : tarn::ShowHeader1Click(m_session, arrived))
         keep(w);
 }
 

@@ -24,8 +24,12 @@ public:
     EMailListViewerLink(const EMailListViewerLink&) = delete;
     EMailListViewerLink& operator=(const EMailListViewerLink&) = delete;
 
-    // What the list's Show Headers and Show Message do: windows for its selected rows.
+    // What the list's Show Headers and Show Message do: windows for its selected rows. A
+    // message whose header lines have not been fetched (IMAP4) has them fetched at a check
+    // requested at once; the status bar says so, and its window opens when they are there.
     void showHeaders();
+    // The rows waiting for their header lines.
+    const std::vector<MessageKey>& pendingHeaders() const { return m_pendingHeaders; }
     void showMessages();
     void showMessages(const std::vector<MessageKey>& rows);
 
@@ -45,11 +49,13 @@ public:
 
 private:
     void keep(QWidget* w);
+    void openFetchedHeaders();
 
     Session& m_session;
     TF_EMailList& m_list;
     TF_CheckerWindow& m_checker;
     std::vector<QPointer<QWidget>> m_open;
+    std::vector<MessageKey> m_pendingHeaders;
 };
 
 } // namespace tarn

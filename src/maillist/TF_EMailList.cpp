@@ -422,6 +422,8 @@ void TF_EMailList::RebuildList(int a) {
     showSortIndicator();
     fitColumns();
     openFetchedMessages();
+    if (m_rebuilt)
+        m_rebuilt();
 }
 
 void TF_EMailList::restoreSelection(const std::vector<MessageKey>& chosen,

@@ -97,6 +97,8 @@ public:
     void setMessageOpener(std::function<void(const std::vector<MessageKey>&)> open);
     // The browser that shows the help file; tests record instead.
     void setHelpBrowser(std::shared_ptr<BrowserLauncher> browser);
+    // Runs after every rebuild of the list (a check ended, a command changed records).
+    void setRebuiltHandler(std::function<void()> handler) { m_rebuilt = std::move(handler); }
     // How error boxes are shown; tests record instead of waiting for a click.
     void setErrorBox(std::function<void(const QString&)> box);
 
@@ -187,6 +189,7 @@ private:
 
     void restoreSelection(const std::vector<MessageKey>& chosen, const MessageKey& focused);
     void openFetchedMessages();
+    std::function<void()> m_rebuilt;
     CrossThreadQueue* m_toMain = nullptr;
 
     QLabel* m_panels[3] = {nullptr, nullptr, nullptr};

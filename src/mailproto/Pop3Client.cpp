@@ -1,5 +1,7 @@
 #include "mailproto/Pop3Client.h"
 
+#include "core/Credentials.h"
+
 #include "core/AsciiText.h"
 #include "net/TlsTransport.h"
 
@@ -156,6 +158,10 @@ std::vector<std::string> Pop3Client::readListing(bool unstuff, Budget& budget) {
 
 void Pop3Client::Connect() {
     checkSecuritySettings(m_security, m_pin);
+    // USER and PASS carry them inside one command line; a value that would split the line
+    // (or a scrambled password that reads back with one) never reaches the server.
+    if (const std::optional<std::string> problem = credentialProblem(m_user, m_password))
+        throw TarnError(ErrorKind::LocalError, *problem);
     m_connection->Connect(m_host, m_port);
     try {
         if (m_security == ConnectionSecurity::Tls)

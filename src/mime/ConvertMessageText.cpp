@@ -2,6 +2,7 @@
 
 #include "core/AsciiText.h"
 #include "core/Utf8.h"
+#include "mime/HtmlToText.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -44,13 +45,31 @@ bool isBreakChar(char c) {
     return c == ' ' || c == '\t' || c == '-' || c == '.';
 }
 
-bool isHtmlSpecial(char c) {
-    return c == '\r' || c == ' ' || c == '&' || c == '<';
-}
-
 // Not CR, not a break character, not part of a multi-byte character: one column, one step.
 bool isPlainAscii(char c) {
     return static_cast<unsigned char>(c) < 0x80 && c != '\r' && !isBreakChar(c);
+}
+
+// Where an HTML document starts at or after from: "<html" as a whole tag name (attributes
+// allowed) or a "<!doctype html" before it.
+std::size_t findHtmlStart(std::string_view b, std::size_t from) {
+    for (std::size_t p = b.find('<', from); p != std::string_view::npos; p = b.find('<', p + 1)) {
+        if (at(b, p, "<!doctype html"))
+            return p;
+        if (at(b, p, "<html")) {
+            const char next = p + 5 < b.size() ? b[p + 5] : '>';
+            if (next == '>' || next == '/' || isSpaceOrTab(next) || next == '\r' || next == '\n')
+                return p;
+        }
+    }
+    return std::string_view::npos;
+}
+
+std::size_t findHtmlEnd(std::string_view b, std::size_t from) {
+    for (std::size_t p = b.find('<', from); p != std::string_view::npos; p = b.find('<', p + 1))
+        if (at(b, p, "</html>"))
+            return p;
+    return std::string_view::npos;
 }
 
 } // namespace
@@ -58,81 +77,22 @@ bool isPlainAscii(char c) {
 std::string convertHtmlParts(std::string_view b) {
     std::string out;
     out.reserve(b.size());
-    const std::size_t n = b.size();
-    bool inside = false;
-    std::size_t p = 0; // 0-based; the text's last position is n - 1
-    while (p < n) {
-        // Tags always start with '<', so the common case costs one comparison.
-        if (b[p] == '<') {
-            if (at(b, p, "<html>")) {
-                appendBanner(out, "\r\n\r\n", kStartText);
-                inside = true;
-                // The tag itself is dropped below as any other tag.
-            } else if (at(b, p, "</html>")) {
-                appendBanner(out, kCrLf, kEndText);
-                inside = false;
-                // Look again at what follows, so that a part starting right after this one
-                // still gets its banner.
-                p += 7;
-                continue;
-            }
-        }
-        if (!inside) {
-            // Plain text is copied up to the next tag.
-            const std::size_t next = b.find('<', p + 1);
-            const std::size_t end = next == std::string_view::npos ? n : next;
-            out.append(b.substr(p, end - p));
-            p = end;
-            continue;
-        }
-        const char c = b[p];
-        if (!isHtmlSpecial(c)) {
-            // A run of characters that no row of the table treats specially.
-            std::size_t end = p + 1;
-            while (end < n && !isHtmlSpecial(b[end]))
-                ++end;
-            out.append(b.substr(p, end - p));
-            p = end;
-        } else if (c == '\r' && p + 1 < n && b[p + 1] == '\n') {
-            p += 2;
-        } else if (c == ' ' && p + 1 < n && b[p + 1] == ' ') {
-            p += 1;
-        } else if (c == '&' && at(b, p, "&nbsp;")) {
-            out += ' ';
-            p += 6;
-        } else if (c == '&' && at(b, p, "&#149;")) {
-            out += kCrLf;
-            p += 6;
-        } else if (c == '<') {
-            if (at(b, p, "<p>")) {
-                out += kCrLf;
-                p += 3;
-            } else if (at(b, p, "<br>") || at(b, p, "</p>") || at(b, p, "<h1>") ||
-                       at(b, p, "<h2>") || at(b, p, "<h3>") || at(b, p, "<h4>")) {
-                out += kCrLf;
-                p += 4;
-            } else if (at(b, p, "</h1>") || at(b, p, "</h2>") || at(b, p, "</h3>") ||
-                       at(b, p, "</h4>") || at(b, p, "</tr>")) {
-                out += kCrLf;
-                p += 5;
-            } else if (at(b, p, "<style")) {
-                // The block and its closing tag are dropped; an unterminated one runs to the end.
-                do {
-                    ++p;
-                } while (!at(b, p, "</style>") && p + 1 < n);
-                p += 8;
-            } else {
-                // Any other tag is dropped up to and including its '>'.
-                do {
-                    ++p;
-                } while (p + 1 < n && b[p] != '>');
-                p += 1;
-            }
-        } else {
-            out += c;
-            ++p;
-        }
+    std::size_t p = 0;
+    for (;;) {
+        const std::size_t start = findHtmlStart(b, p);
+        if (start == std::string_view::npos)
+            break;
+        out.append(b.substr(p, start - p));
+        const std::size_t end = findHtmlEnd(b, start);
+        appendBanner(out, "\r\n\r\n", kStartText);
+        out += htmlToText(
+            b.substr(start, end == std::string_view::npos ? b.size() - start : end + 7 - start));
+        if (end == std::string_view::npos)
+            return out; // an unclosed document runs to the end, without an end banner
+        appendBanner(out, kCrLf, kEndText);
+        p = end + 7;
     }
+    out.append(b.substr(p));
     return out;
 }
 

@@ -1,33 +1,32 @@
 #include "mime/EncodedWordDecoder.h"
 
 #include "core/AsciiText.h"
-#include "core/TarnError.h"
+#include "core/Utf8.h"
 #include "mime/Base64.h"
+#include "mime/Charset.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace tarn {
 
 namespace {
 
-// The offending bytes are left out: they may be anything, NUL included.
-const char* const kInvalidQ = "Invalid character sequence in encoded word.";
+// Longer than RFC 2047's 75 characters, since mailers exceed it, but bounded so that a value
+// full of "=?" stays linear to scan.
+constexpr std::size_t kMaxWordLength = 1000;
 
-std::size_t findIso(const std::string& s, std::size_t from) {
-    static constexpr std::string_view kStart = "=?ISO";
-    if (s.size() < kStart.size())
-        return std::string::npos;
-    for (std::size_t i = s.find("=?", from); i != std::string::npos; i = s.find("=?", i + 1)) {
-        if (i + kStart.size() > s.size())
-            return std::string::npos;
-        if (upperAscii(s[i + 2]) == 'I' && upperAscii(s[i + 3]) == 'S' &&
-            upperAscii(s[i + 4]) == 'O')
-            return i;
-    }
-    return std::string::npos;
+struct Word {
+    std::size_t end = 0;      // one past the closing "?="
+    std::string_view charset; // with any "*language" suffix
+    std::string bytes;        // decoded, still in the charset
+};
+
+bool isFoldingSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-std::string decodeQ(std::string_view text) {
+std::optional<std::string> decodeQ(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -35,16 +34,12 @@ std::string decodeQ(std::string_view text) {
         if (c == '_') {
             out.push_back(' ');
         } else if (c == '=') {
-            // The closing "?=" counts: fewer than four characters left means fewer than two
-            // before the end of the encoded text.
-            if (text.size() - i - 1 < 2) {
-                out.push_back(c);
-                continue;
-            }
+            if (text.size() - i < 3)
+                return std::nullopt;
             const int hi = hexDigitValue(text[i + 1]);
             const int lo = hexDigitValue(text[i + 2]);
             if (hi < 0 || lo < 0)
-                throw TarnError(kInvalidQ);
+                return std::nullopt;
             out.push_back(static_cast<char>(hi * 16 + lo));
             i += 2;
         } else {
@@ -52,6 +47,73 @@ std::string decodeQ(std::string_view text) {
         }
     }
     return out;
+}
+
+bool isBase64Char(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/';
+}
+
+std::optional<std::string> decodeB(std::string_view text) {
+    std::size_t n = text.size();
+    while (n > 0 && text[n - 1] == '=')
+        --n;
+    if (text.size() - n > 2)
+        return std::nullopt;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!isBase64Char(text[i]))
+            return std::nullopt;
+    // Missing padding is common and harmless: decode the whole groups, then the rest.
+    std::string padded(text.substr(0, n));
+    if (padded.size() % 4 == 1)
+        return std::nullopt;
+    while (padded.size() % 4 != 0)
+        padded.push_back('=');
+    std::string out = Base64::decode(padded);
+    return out;
+}
+
+// The encoded word starting at i ("=?" there), or nullopt when it is not one.
+std::optional<Word> wordAt(std::string_view s, std::size_t i) {
+    const std::size_t limit = std::min(s.size(), i + kMaxWordLength);
+    std::size_t q1 = i + 2;
+    while (q1 < limit && s[q1] != '?' && !isFoldingSpace(s[q1]))
+        ++q1;
+    if (q1 >= limit || s[q1] != '?' || q1 == i + 2)
+        return std::nullopt;
+    if (q1 + 2 >= limit || s[q1 + 2] != '?')
+        return std::nullopt;
+    const char encoding = upperAscii(s[q1 + 1]);
+    if (encoding != 'Q' && encoding != 'B')
+        return std::nullopt;
+    const std::size_t textStart = q1 + 3;
+    std::size_t close = textStart;
+    while (close + 1 < limit && !(s[close] == '?' && s[close + 1] == '=')) {
+        if (isFoldingSpace(s[close]))
+            return std::nullopt;
+        ++close;
+    }
+    if (close + 1 >= limit)
+        return std::nullopt;
+    const std::string_view text = s.substr(textStart, close - textStart);
+    std::optional<std::string> bytes = encoding == 'Q' ? decodeQ(text) : decodeB(text);
+    if (!bytes)
+        return std::nullopt;
+    return Word{close + 2, s.substr(i + 2, q1 - i - 2), std::move(*bytes)};
+}
+
+std::string_view charsetName(std::string_view charset) {
+    return charset.substr(0, charset.find('*'));
+}
+
+// Appends raw header text: as it is when the whole value is UTF-8, else as Windows-1252.
+void appendRaw(std::string& out, std::string_view raw, bool utf8) {
+    if (utf8) {
+        out.append(raw);
+        return;
+    }
+    for (char c : raw)
+        appendUtf8(out, windows1252ToUnicode(static_cast<unsigned char>(c)));
 }
 
 } // namespace
@@ -100,43 +162,63 @@ std::string EncodedWordDecoder::iso2022JpToShiftJis(std::string_view in) {
 }
 
 std::string EncodedWordDecoder::decode(std::string_view value) {
-    std::string work(value);
+    const bool utf8 = isValidUtf8(value);
     std::string out;
-    std::size_t pos = 0;    // start of the text not yet moved to out
-    std::size_t search = 0; // where the next search begins
-    for (;;) {
-        const std::size_t start = findIso(work, search);
-        if (start == std::string::npos)
-            break;
-        const std::size_t q1 = work.find('?', start + 2);
-        const std::size_t q2 = q1 == std::string::npos ? q1 : work.find('?', q1 + 1);
-        const std::size_t close = q2 == std::string::npos ? q2 : work.find("?=", q2 + 1);
-        // Any later occurrence would need these marks at or after the same places, so a
-        // missing one ends the search.
-        if (close == std::string::npos)
-            break;
-        const std::string_view charset(work.data() + start + 2, q1 - start - 2);
-        const char encoding = work[q1 + 1];
-        const std::string_view text(work.data() + q2 + 1, close - q2 - 1);
-        std::string decoded;
-        if (encoding == 'Q' || encoding == 'q')
-            decoded = decodeQ(text);
-        else
-            decoded = Base64::decodeGroups(std::string_view(work.data() + q2 + 1, close - q2 + 1));
-        if (equalsNoCase(charset, "ISO-2022-JP"))
-            decoded = iso2022JpToShiftJis(decoded);
+    out.reserve(value.size());
 
-        // The decoded bytes are always shorter than the word, so they are written over its
-        // tail and scanning goes on from there without moving the rest of the value.
-        const std::size_t end = close + 2;
-        out.append(work, pos, start - pos);
-        const std::size_t newStart = end - decoded.size();
-        std::copy(decoded.begin(), decoded.end(), work.begin() + static_cast<long>(newStart));
-        pos = newStart;
-        search = newStart + 1;
+    // A run of adjacent words in one charset, waiting for conversion.
+    std::size_t runStart = 0; // where its first word starts in value
+    std::size_t runEnd = 0;   // one past its last word
+    std::string_view runCharset;
+    std::string runBytes;
+    bool inRun = false;
+    const auto flush = [&] {
+        if (!inRun)
+            return;
+        if (std::optional<std::string> text = Charset::toUtf8(runCharset, runBytes))
+            out += *text;
+        else
+            appendRaw(out, value.substr(runStart, runEnd - runStart), utf8);
+        inRun = false;
+        runBytes.clear();
+    };
+
+    std::size_t pos = 0; // start of the text not yet handled
+    while (pos < value.size()) {
+        const std::size_t start = value.find("=?", pos);
+        if (start == std::string_view::npos)
+            break;
+        std::optional<Word> word = wordAt(value, start);
+        if (!word) {
+            flush();
+            appendRaw(out, value.substr(pos, start + 2 - pos), utf8);
+            pos = start + 2;
+            continue;
+        }
+        const std::string_view between = value.substr(pos, start - pos);
+        const bool adjacent = inRun && std::all_of(between.begin(), between.end(), isFoldingSpace);
+        if (adjacent && equalsNoCase(charsetName(word->charset), charsetName(runCharset))) {
+            runBytes += word->bytes;
+            runEnd = word->end;
+        } else {
+            if (!adjacent) {
+                flush();
+                appendRaw(out, between, utf8);
+            } else {
+                // White space between two encoded words is not text (RFC 2047, 6.2).
+                flush();
+            }
+            inRun = true;
+            runStart = start;
+            runEnd = word->end;
+            runCharset = word->charset;
+            runBytes = std::move(word->bytes);
+        }
+        pos = word->end;
     }
-    if (pos < work.size())
-        out.append(work, pos, std::string::npos);
+    flush();
+    if (pos < value.size())
+        appendRaw(out, value.substr(pos), utf8);
     out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
     return out;
 }

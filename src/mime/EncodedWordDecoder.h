@@ -5,13 +5,15 @@
 
 namespace tarn {
 
-// Decodes the encoded words ("=?charset?X?text?=") of a header value. Only charsets whose
-// name begins with "ISO" are decoded; the bytes stay in their charset, except ISO-2022-JP,
-// which is turned into Shift_JIS. NUL bytes are removed from the whole result.
+// Turns a header value into UTF-8 text: its encoded words ("=?charset?X?text?=", RFC 2047,
+// with an optional RFC 2231 "*language" after the charset) decoded in any charset the
+// converter knows, white space between two adjacent encoded words dropped, and the bytes of
+// adjacent words in one charset joined before conversion so that a character split across
+// words comes out whole. An encoded word that is malformed or names an unknown charset stays
+// as written. Text outside encoded words stays when the value is valid UTF-8 and is read as
+// Windows-1252 otherwise. NUL bytes are removed from the result. Never throws.
 class EncodedWordDecoder {
 public:
-    // Throws TarnError when a "Q" word holds "=" followed by two characters that are not
-    // hexadecimal digits.
     static std::string decode(std::string_view value);
 
     // ISO-2022-JP to Shift_JIS: "ESC $ B" (or "ESC $ @") starts two-byte mode, "ESC ( B" (or

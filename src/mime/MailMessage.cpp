@@ -2,11 +2,17 @@
 
 #include "core/AsciiText.h"
 #include "core/TarnError.h"
+#include "core/Utf8.h"
 #include "mime/Base64.h"
+#include "mime/Charset.h"
 #include "mime/EncodedWordDecoder.h"
 #include "mime/MailAddress.h"
 #include "mime/MessageDate.h"
+#include "mime/MimeParameters.h"
 #include "mime/QuotedPrintable.h"
+
+#include <algorithm>
+#include <optional>
 
 namespace tarn {
 
@@ -67,11 +73,112 @@ void appendTextLines(std::string_view text, std::vector<std::string>& out) {
 }
 
 struct Part {
-    std::string contentType;
+    std::string contentType; // the whole field, parameters included
     std::string transferEncoding;
+    std::string disposition;
     bool attachment = false;
+    int group = 0; // the multipart/alternative it belongs to
+    std::uint64_t encodedSize = 0;
     std::vector<std::string> lines;
 };
+
+bool startsWith(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
+}
+
+// Whether a part is listed as an attachment rather than shown: so marked, named, or of a
+// type that is no text (a forwarded message is shown, a multipart holds the parts).
+bool listedAsAttachment(std::string_view contentType, std::string_view disposition) {
+    const std::string type = mediaType(contentType);
+    if (type == "message/rfc822" || startsWith(type, "multipart/"))
+        return false;
+    return isAttachment(contentType, disposition) || (!type.empty() && !startsWith(type, "text/"));
+}
+
+bool containsHtmlTag(std::string_view text) {
+    for (std::size_t p = text.find('<'); p != std::string_view::npos; p = text.find('<', p + 1)) {
+        const std::string_view rest = text.substr(p);
+        if ((rest.size() >= 5 && equalsNoCase(rest.substr(0, 5), "<html")) ||
+            (rest.size() >= 9 && equalsNoCase(rest.substr(0, 9), "<!doctype")))
+            return true;
+    }
+    return false;
+}
+
+// RFC 3676: a line ending in a space continues on the next one of the same quote depth;
+// space-stuffing is undone; the signature separator stays a line of its own.
+std::vector<std::string> joinFlowed(const std::vector<std::string>& lines, bool delSp) {
+    std::vector<std::string> out;
+    std::string current;
+    std::size_t currentDepth = 0;
+    bool open = false;
+    for (const std::string& line : lines) {
+        std::size_t depth = 0;
+        while (depth < line.size() && line[depth] == '>')
+            ++depth;
+        std::string_view content = std::string_view(line).substr(depth);
+        if (!content.empty() && content.front() == ' ')
+            content.remove_prefix(1);
+        if (open && (depth != currentDepth || content == "-- ")) {
+            out.push_back(std::move(current));
+            open = false;
+        }
+        if (!open) {
+            current = std::string(depth, '>');
+            if (depth > 0)
+                current.push_back(' ');
+            currentDepth = depth;
+        }
+        current += content;
+        const bool soft = !content.empty() && content.back() == ' ' && content != "-- ";
+        if (soft) {
+            if (delSp)
+                current.pop_back();
+            open = true;
+        } else {
+            out.push_back(std::move(current));
+            current.clear();
+            open = false;
+        }
+    }
+    if (open)
+        out.push_back(std::move(current));
+    return out;
+}
+
+// Text of decoded bytes in a declared charset; without one (or an unknown one) UTF-8 when
+// valid, else Windows-1252.
+std::string textInCharset(const std::string& charset, std::string_view bytes) {
+    if (!charset.empty())
+        if (std::optional<std::string> text = Charset::toUtf8(charset, bytes))
+            return std::move(*text);
+    return bytesToUtf8(bytes);
+}
+
+// Lines of text in a part's media type: flowed text joined, HTML given its <html> tag.
+std::vector<std::string> presentedLines(std::vector<std::string> lines,
+                                        std::string_view contentType, bool& html) {
+    const std::string type = mediaType(contentType);
+    html = type == "text/html";
+    if ((type.empty() || type == "text/plain") &&
+        equalsNoCase(mimeParameter(contentType, "format"), "flowed"))
+        return joinFlowed(lines, equalsNoCase(mimeParameter(contentType, "delsp"), "yes"));
+    if (html) {
+        bool tagged = false;
+        for (const std::string& l : lines)
+            if (containsHtmlTag(l)) {
+                tagged = true;
+                break;
+            }
+        if (!tagged) {
+            lines.insert(lines.begin(), "<html>");
+            lines.push_back("</html>");
+        }
+    }
+    return lines;
+}
+
+std::string forwardedMessageText(std::string_view raw);
 
 enum class PartEnd { EndOfMessage, NextPart, Closed };
 
@@ -80,21 +187,34 @@ class BodyReader {
 public:
     BodyReader(const LineReader& next, const MailMessage::Framing& framing,
                std::vector<std::string>& stack, std::vector<std::string>& plain,
-               std::vector<MailMessage::TextPart>& parts)
-        : m_next(next), m_framing(framing), m_stack(stack), m_plain(plain), m_parts(parts) {}
+               std::vector<MailMessage::TextPart>& parts,
+               std::vector<MailMessage::Attachment>& attachments)
+        : m_next(next), m_framing(framing), m_stack(stack), m_plain(plain), m_parts(parts),
+          m_attachments(attachments) {}
 
     void run(const MailMessage& message) {
         const Encoding wholeBody = encodingOf(message.contentTransferEncoding());
+        m_groups.assign(m_stack.size(), 0);
+        if (!m_groups.empty() && mediaType(message.contentTypeField()) == "multipart/alternative")
+            m_groups.back() = ++m_nextGroup;
         std::string line;
         while (fetch(line)) {
             PartEnd end;
             if (!m_stack.empty() && isBoundaryLine(line, m_stack.back(), false)) {
                 end = readParts();
+            } else if (!m_stack.empty() && isBoundaryLine(line, m_stack.back(), true)) {
+                // The end of an enclosing multipart right after a nested one ended: no text.
+                m_stack.pop_back();
+                if (!m_groups.empty())
+                    m_groups.pop_back();
+                continue;
             } else if (wholeBody != Encoding::None) {
                 Part part;
-                part.contentType = message.contentType();
+                part.contentType = message.contentTypeField();
                 part.transferEncoding = message.contentTransferEncoding();
-                part.attachment = isAttachment(message.contentType(), message.contentDisposition());
+                part.disposition = message.contentDisposition();
+                part.attachment =
+                    listedAsAttachment(message.contentTypeField(), message.contentDisposition());
                 addLine(part, std::move(line));
                 end = readPartBody(part);
                 if (end == PartEnd::NextPart)
@@ -108,6 +228,8 @@ public:
             if (end == PartEnd::EndOfMessage)
                 return;
             m_stack.pop_back();
+            if (!m_groups.empty())
+                m_groups.pop_back();
         }
     }
 
@@ -144,17 +266,24 @@ private:
         Part part;
         part.contentType = MailMessage::fieldValue(header, "Content-Type");
         part.transferEncoding = MailMessage::fieldValue(header, "Content-Transfer-Encoding");
-        part.attachment =
-            isAttachment(part.contentType, MailMessage::fieldValue(header, "Content-Disposition"));
+        part.disposition = MailMessage::fieldValue(header, "Content-Disposition");
+        part.attachment = listedAsAttachment(part.contentType, part.disposition);
+        const int group = m_groups.empty() ? 0 : m_groups.back();
+        part.group = group;
         std::string boundary = MailMessage::boundaryOf(part.contentType);
-        if (!boundary.empty())
+        if (!boundary.empty()) {
             m_stack.push_back(std::move(boundary));
+            m_groups.push_back(
+                mediaType(part.contentType) == "multipart/alternative" ? ++m_nextGroup : group);
+        }
         return part;
     }
 
     void addLine(Part& part, std::string line) {
-        if (part.attachment)
-            return; // its data is not kept
+        if (part.attachment) {
+            part.encodedSize += line.size(); // its data is not kept, only its size
+            return;
+        }
         if (m_framing.dotStuffed && !line.empty() && line[0] == '.')
             line.erase(0, 1);
         part.lines.push_back(std::move(line));
@@ -179,12 +308,21 @@ private:
     }
 
     void finish(Part& part) {
-        if (part.attachment)
+        const Encoding encoding = encodingOf(part.transferEncoding);
+        const std::string type = mediaType(part.contentType);
+        if (part.attachment) {
+            std::string name = mimeParameter(part.disposition, "filename");
+            if (name.empty())
+                name = mimeParameter(part.contentType, "name");
+            const std::uint64_t size =
+                encoding == Encoding::Base64 ? part.encodedSize / 4 * 3 : part.encodedSize;
+            m_attachments.push_back({std::move(name), type.empty() ? "text/plain" : type, size});
             return;
-        MailMessage::TextPart text;
-        text.contentType = std::move(part.contentType);
-        text.transferEncoding = std::move(part.transferEncoding);
-        switch (encodingOf(text.transferEncoding)) {
+        }
+        if (startsWith(type, "multipart/"))
+            return; // the text before its first part, meant for readers without MIME
+        std::string decoded;
+        switch (encoding) {
         case Encoding::Base64: {
             std::string joined;
             std::size_t total = 0;
@@ -193,16 +331,32 @@ private:
             joined.reserve(total);
             for (const auto& l : part.lines)
                 joined += l;
-            appendTextLines(Base64::decode(joined), text.lines);
+            decoded = Base64::decode(joined);
             break;
         }
         case Encoding::QuotedPrintable:
-            appendTextLines(QuotedPrintable::decodeLines(part.lines), text.lines);
+            decoded = QuotedPrintable::decodeLines(part.lines);
             break;
         case Encoding::None:
-            text.lines = std::move(part.lines);
+            for (const auto& l : part.lines) {
+                decoded += l;
+                decoded += "\r\n";
+            }
             break;
         }
+        MailMessage::TextPart text;
+        text.alternativeGroup = part.group;
+        std::vector<std::string> lines;
+        if (type == "message/rfc822") {
+            appendTextLines(forwardedMessageText(decoded), lines);
+        } else {
+            appendTextLines(textInCharset(mimeParameter(part.contentType, "charset"), decoded),
+                            lines);
+            lines = presentedLines(std::move(lines), part.contentType, text.html);
+        }
+        text.lines = std::move(lines);
+        text.contentType = std::move(part.contentType);
+        text.transferEncoding = std::move(part.transferEncoding);
         m_parts.push_back(std::move(text));
     }
 
@@ -211,7 +365,36 @@ private:
     std::vector<std::string>& m_stack;
     std::vector<std::string>& m_plain;
     std::vector<MailMessage::TextPart>& m_parts;
+    std::vector<MailMessage::Attachment>& m_attachments;
+    std::vector<int> m_groups; // the alternative group of each boundary on the stack
+    int m_nextGroup = 0;
 };
+
+// A forwarded message as its reader sees it: From, Subject and Date, then its text. Nested
+// ones beyond a few levels are shown as they came.
+std::string forwardedMessageText(std::string_view raw) {
+    thread_local int depth = 0;
+    if (depth >= 8)
+        return bytesToUtf8(raw);
+    ++depth;
+    struct Leave {
+        ~Leave() { --depth; }
+    } leave;
+    const std::vector<std::string> lines = splitReceivedLines(raw);
+    std::vector<std::string> header;
+    std::size_t i = 0;
+    for (; i < lines.size() && !lines[i].empty(); ++i)
+        header.push_back(lines[i]);
+    const bool hasBody = i < lines.size();
+    const std::vector<std::string> body(
+        lines.begin() + static_cast<long>(std::min(i + 1, lines.size())), lines.end());
+    const MailMessage inner = decodeFetchedMessage(header, hasBody, body, systemClock());
+    std::string out = "From: " + inner.senderText() + "\r\nSubject: " + inner.subject() +
+                      "\r\nDate: " + EncodedWordDecoder::decode(inner.fieldValue("Date")) +
+                      "\r\n\r\n";
+    out += inner.bodyText();
+    return out;
+}
 
 } // namespace
 
@@ -299,13 +482,17 @@ void MailMessage::deriveHeaderFields(const Clock& clock) {
     m_date = 0;
     m_boundaries.clear();
 
-    m_contentType = cutAtCharset(fieldValue("Content-Type"));
+    m_fullContentType = fieldValue("Content-Type");
+    m_charset = mimeParameter(m_fullContentType, "charset");
+    m_contentType = cutAtCharset(m_fullContentType);
     m_transferEncoding = fieldValue("Content-Transfer-Encoding");
     m_disposition = fieldValue("Content-Disposition");
     m_subject = EncodedWordDecoder::decode(fieldValue("Subject"));
-    MailAddress from = MailAddress::parse(EncodedWordDecoder::decode(fieldValue("From")));
-    m_senderName = from.name();
-    m_senderAddress = from.address();
+    // Parsed before decoding, so that a decoded comma, quote or angle bracket in the display
+    // name is text, not syntax; the envelope of IMAP4 hands over the same two parts.
+    MailAddress from = MailAddress::parse(fieldValue("From"));
+    m_senderName = EncodedWordDecoder::decode(from.name());
+    m_senderAddress = EncodedWordDecoder::decode(from.address());
     m_messageId = fieldValue("Message-Id");
     // Read only so that a malformed one stops the derivation as a malformed sender does.
     for (const char* field : {"To", "Cc", "Reply-To"})
@@ -318,7 +505,7 @@ void MailMessage::deriveHeaderFields(const Clock& clock) {
 }
 
 void MailMessage::readBody(const LineReader& next, const Framing& framing) {
-    BodyReader reader(next, framing, m_boundaries, m_plainLines, m_textParts);
+    BodyReader reader(next, framing, m_boundaries, m_plainLines, m_textParts, m_attachments);
     reader.run(*this);
 }
 
@@ -385,24 +572,70 @@ std::string MailMessage::headerText() const {
 }
 
 std::string MailMessage::bodyText() const {
-    std::size_t total = 0;
-    for (const auto& l : m_plainLines)
-        total += l.size() + 2;
+    std::vector<std::string> plain;
+    if (startsWith(mediaType(m_fullContentType), "multipart/")) {
+        // Only the note before the first part and after the last: shown as received.
+        for (const auto& l : m_plainLines)
+            plain.push_back(bytesToUtf8(l));
+    } else if (!m_plainLines.empty()) {
+        std::string joined;
+        for (const auto& l : m_plainLines) {
+            joined += l;
+            joined += "\r\n";
+        }
+        appendTextLines(textInCharset(m_charset, joined), plain);
+        bool html = false;
+        plain = presentedLines(std::move(plain), m_fullContentType, html);
+    }
+    // Alternatives that offer plain text show only that.
+    std::vector<int> withPlain;
     for (const auto& p : m_textParts)
-        for (const auto& l : p.lines)
-            total += l.size() + 2;
+        if (p.alternativeGroup != 0 && !p.html)
+            withPlain.push_back(p.alternativeGroup);
+    const auto shown = [&](const TextPart& p) {
+        return !p.html || p.alternativeGroup == 0 ||
+               std::find(withPlain.begin(), withPlain.end(), p.alternativeGroup) == withPlain.end();
+    };
     std::string out;
-    out.reserve(total);
-    for (const auto& l : m_plainLines) {
+    const auto addLine = [&out](std::string_view l) {
         out += l;
         out += "\r\n";
-    }
+    };
+    for (const auto& l : plain)
+        addLine(l);
     for (const auto& p : m_textParts)
-        for (const auto& l : p.lines) {
-            out += l;
-            out += "\r\n";
+        if (shown(p))
+            for (const auto& l : p.lines)
+                addLine(l);
+    if (!m_attachments.empty()) {
+        if (!out.empty())
+            addLine("");
+        for (const Attachment& a : m_attachments) {
+            std::string size;
+            if (a.size < 1024)
+                size = std::to_string(a.size) + " bytes";
+            else if (a.size < 1024 * 1024)
+                size = std::to_string((a.size + 512) / 1024) + " KB";
+            else
+                size = std::to_string(a.size / (1024 * 1024)) + "." +
+                       std::to_string(a.size % (1024 * 1024) * 10 / (1024 * 1024)) + " MB";
+            addLine("[Attachment: " + (a.name.empty() ? std::string("(no name)") : a.name) + ", " +
+                    a.type + ", " + size + "]");
         }
+    }
     return out;
+}
+
+std::string decodeHeaderValue(std::string_view raw) {
+    std::vector<std::string> lines = splitReceivedLines(raw);
+    if (lines.empty())
+        return {};
+    // Stated as a field so that unfolding follows exactly the rule header lines get.
+    lines.front().insert(0, "X:");
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        if (lines[i].empty() || !isSpaceOrTab(lines[i][0]))
+            lines[i].insert(0, " ");
+    return EncodedWordDecoder::decode(MailMessage::fieldValue(lines, "X"));
 }
 
 LineReader vectorLineReader(const std::vector<std::string>& lines) {

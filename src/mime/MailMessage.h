@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -35,10 +36,23 @@ using LineReader = std::function<bool(std::string& line)>;
 // line before they throw, so a connection stays in step; the text is also kept in failure().
 class MailMessage {
 public:
+    // A part shown as text: its lines are UTF-8, converted from the part's charset, with
+    // format=flowed lines joined.
     struct TextPart {
         std::string contentType;
         std::string transferEncoding;
         std::vector<std::string> lines;
+        bool html = false;
+        // Parts of one multipart/alternative share a number (0: in none); of those the plain
+        // text is shown and the HTML left out.
+        int alternativeGroup = 0;
+    };
+
+    // A part that is not shown as text: listed by name, media type and decoded size.
+    struct Attachment {
+        std::string name;
+        std::string type;
+        std::uint64_t size = 0;
     };
 
     // How the lines handed to the reader are framed.
@@ -100,17 +114,26 @@ public:
     double date() const { return m_date; }
     const std::string& messageId() const { return m_messageId; }
     const std::string& contentType() const { return m_contentType; }
+    // The Content-Type value whole, parameters included.
+    const std::string& contentTypeField() const { return m_fullContentType; }
     const std::string& contentTransferEncoding() const { return m_transferEncoding; }
     const std::string& contentDisposition() const { return m_disposition; }
     const std::vector<std::string>& boundaries() const { return m_boundaries; }
     const std::vector<std::string>& plainLines() const { return m_plainLines; }
     const std::vector<TextPart>& textParts() const { return m_textParts; }
+    const std::vector<Attachment>& attachments() const { return m_attachments; }
+    // The charset parameter of the message's own content type; empty when none.
+    const std::string& charset() const { return m_charset; }
     // Text of the first failure met by readHeader, readMessage or decodeMessage; empty if none.
     const std::string& failure() const { return m_failure; }
 
     // The raw header lines, each followed by CR LF.
     std::string headerText() const;
-    // The plain body lines, then the lines of every text part in order, each followed by CR LF.
+    // The text a person reads, each line followed by CR LF: the plain body lines, then the
+    // text parts in order (of a multipart/alternative the plain text rather than the HTML; a
+    // forwarded message after its From, Subject and Date), then one line per attachment.
+    // UTF-8 throughout; an HTML part without an <html> tag gets one, so that the message
+    // window converts it.
     std::string bodyText() const;
 
     // For the IMAP4 envelope, which gives these fields without header lines.
@@ -138,8 +161,16 @@ private:
     std::vector<std::string> m_boundaries;
     std::vector<std::string> m_plainLines;
     std::vector<TextPart> m_textParts;
+    std::vector<Attachment> m_attachments;
+    std::string m_charset;
+    std::string m_fullContentType;
     std::string m_failure;
 };
+
+// A header value as an IMAP4 envelope gives it (folded lines possibly still in it) turned into
+// the text a header line of the same value gives: unfolded as fieldValue does, encoded words
+// decoded, UTF-8.
+std::string decodeHeaderValue(std::string_view raw);
 
 // A reader over lines already collected.
 LineReader vectorLineReader(const std::vector<std::string>& lines);

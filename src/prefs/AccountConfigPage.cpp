@@ -7,6 +7,7 @@
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
 #include "core/CheckFrequency.h"
+#include "core/Credentials.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "mailproto/ServerEndpoint.h"
@@ -134,6 +135,7 @@ void AccountConfigPage::ComboBox6_update_sheet() {
     m_ui->CheckBox5->setChecked(acc.RetrieveAllBodies);
     m_ui->CheckBox3->setChecked(acc.Sound);
     m_ui->SavePwdCheckBox->setChecked(acc.SavePwd);
+    showPasswordPlace(acc);
     m_ui->PushCheckBox->setChecked(acc.Push);
     CheckBox14Click();
     setSwatch(true, acc.ActiveColor);
@@ -142,18 +144,37 @@ void AccountConfigPage::ComboBox6_update_sheet() {
     prefs().setCurrentAccountIndex(index);
 }
 
+void AccountConfigPage::showPasswordPlace(const AccountSettings& acc) {
+    const QString place = qs(session().settingsStore().passwordPlace(acc));
+    m_ui->PasswordPlace->setText(place);
+    m_ui->PasswordPlace->setToolTip(place);
+    // A password only the keyring holds is not read just to fill the field; an empty field
+    // keeps it, a typed one replaces it.
+    m_ui->Edit30->setPlaceholderText(acc.passwordInKeyring() && acc.Password.empty()
+                                         ? QStringLiteral("(in the keyring)")
+                                         : QString());
+}
+
 void AccountConfigPage::set_ComboBox6_settings() {
     const int a = prefs().currentAccountIndex() + 1;
     Settings& s = settings();
     if (a < 1 || a > s.accountCount())
         return;
     AccountSettings& acc = s.account(a);
+    // Refused before anything of the account changes, and said: the silent error path
+    // would leave the user guessing why OK did nothing.
+    const std::string user = uiBytes(m_ui->Edit27->text());
+    const std::string password = uiBytes(m_ui->Edit30->text());
+    if (const std::optional<std::string> problem = credentialProblem(user, password)) {
+        prefs().dialogs().error(qs(*problem));
+        throw TarnError(*problem);
+    }
     const std::string name = uiLineBytes(m_ui->LabeledEdit1->text());
     const bool renamed = name != acc.Name;
     acc.Name = name;
     acc.Host = uiLineBytes(m_ui->Edit26->text());
-    acc.UserID = uiLineBytes(m_ui->Edit27->text());
-    acc.Password = uiBytes(m_ui->Edit30->text());
+    acc.UserID = user;
+    acc.Password = password;
     acc.MailServerType = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
     acc.IMAPMailBoxName = uiLineBytes(m_ui->cbMailBox->currentText());
     acc.Push = m_ui->PushCheckBox->isChecked();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AccountSettings.h"
 #include "prefs/PrefsPage.h"
 
 #include <cstdint>
@@ -60,6 +61,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The one line saying where the account's saved password is kept.
+    void showPasswordPlace(const AccountSettings& acc);
     void setSwatch(bool active, std::uint32_t color);
     void showFrequency(int timerMs);
     // The account the selector names (1-based), or 0.

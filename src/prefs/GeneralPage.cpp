@@ -17,6 +17,7 @@ GeneralPage::GeneralPage(TF_Prefs& prefs, QWidget* parent)
     m_ui->setupUi(this);
     bindCheckBox(m_ui->dyktCheckBox, &MainSettings::DYKTStartup);
     bindCheckBox(m_ui->RememberCheckBox, &MainSettings::KeepMailDB);
+    bindCheckBox(m_ui->PasswordsInFile, &MainSettings::PasswordsInFile);
     bindCheckBox(m_ui->popupMailListCheckBox, &MainSettings::PopupMailList);
     bindCheckBox(m_ui->HidewhenEmptyCheckBox, &MainSettings::HideWhenEmpty);
     bindCheckBox(m_ui->CheckBox16, &MainSettings::ConvertHTML);

@@ -1,5 +1,6 @@
 #include "store/MailDBFile.h"
 
+#include "core/PrivateFile.h"
 #include "core/TarnError.h"
 #include "store/SqliteDb.h"
 #include "store/SqliteStatement.h"
@@ -214,6 +215,15 @@ void MailDBFile::write(const std::string& path, const std::vector<const MailReco
         throw TarnError("Cannot remove " + tmp + ": " + std::strerror(errno));
     }
     try {
+        // SQLite creates files by the umask; the mail list is the user's alone, and a journal
+        // takes the mode of its database file.
+        const int fd =
+            ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
+        if (fd < 0) {
+            throw TarnError("Cannot create " + tmp + ": " + std::strerror(errno));
+        }
+        ::fchmod(fd, kPrivateFileMode);
+        ::close(fd);
         {
             SqliteDb db(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
             // No journal: the file is new and is thrown away if anything fails.
@@ -259,10 +269,14 @@ void MailDBFile::write(const std::string& path, const std::vector<const MailReco
         if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             throw TarnError("Cannot replace " + path + ": it is a folder");
         }
+        const bool wasWider = stat(path.c_str(), &st) == 0 && (st.st_mode & 077) != 0;
         if (rename(tmp.c_str(), path.c_str()) != 0) {
             throw TarnError("Cannot replace " + path + ": " + std::strerror(errno));
         }
         syncPath(folderOf(path), true);
+        if (wasWider) {
+            reportPrivacyNotice(narrowedNotice(path, st.st_mode & 07777, kPrivateFileMode));
+        }
     } catch (...) {
         unlink(tmp.c_str());
         throw;

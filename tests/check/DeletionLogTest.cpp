@@ -1,6 +1,7 @@
 #include "check/DeletionLog.h"
 #include "core/Clock.h"
 #include "core/DateFormat.h"
+#include "core/PrivateFile.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +54,29 @@ TEST_F(DeletionLogTest, FirstLineCreatesTheFileLaterLinesAppend) {
     EXPECT_TRUE(WriteDeletionLog(m_dir, kLogStatusError, "Work", "Re: x", "c@d", "99", "U2",
                                  clockAt(9, 30)));
     EXPECT_EQ(logText(), first + day() + " 09:30|Error While Deleting|Work|Re: x|c@d|99|U2\r\n");
+}
+
+TEST_F(DeletionLogTest, LogIsPrivateAndAWiderLogIsNarrowedOnTheNextLine) {
+    std::vector<std::string> notices;
+    setPrivacyNoticeSink([&](const std::string& t) { notices.push_back(t); });
+    const fs::path log = m_dir / "tarnlog.log";
+    const auto mode = [&] { return fs::status(log).permissions() & fs::perms::all; };
+    const auto privateMode = fs::perms::owner_read | fs::perms::owner_write;
+    ASSERT_TRUE(
+        WriteDeletionLog(m_dir, kLogStatusDeleted, "A", "s", "f", "1", "U1", clockAt(1, 0)));
+    EXPECT_EQ(mode(), privateMode);
+    ASSERT_TRUE(
+        WriteDeletionLog(m_dir, kLogStatusDeleted, "A", "s", "f", "1", "U2", clockAt(1, 0)));
+    EXPECT_EQ(mode(), privateMode);
+    EXPECT_TRUE(notices.empty());
+
+    fs::permissions(log, privateMode | fs::perms::group_read | fs::perms::others_read);
+    ASSERT_TRUE(
+        WriteDeletionLog(m_dir, kLogStatusDeleted, "A", "s", "f", "1", "U3", clockAt(1, 0)));
+    EXPECT_EQ(mode(), privateMode);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("tarnlog.log"), std::string::npos);
+    setPrivacyNoticeSink(nullptr);
 }
 
 TEST_F(DeletionLogTest, FieldsAreWrittenAsStored) {

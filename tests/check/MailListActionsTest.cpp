@@ -129,6 +129,28 @@ TEST_F(MailListActionsTest, RetrieveBodyMarksBelowTheLimitAndRequestsTheLastAcco
     EXPECT_EQ(session.runtime()[1].LastMailboxTotal, -1);
 }
 
+TEST_F(MailListActionsTest, RetrieveHeadersMarksOnlyRowsWithoutHeaderAndChecksTheirAccounts) {
+    add("envelope", 1);
+    add("envelope2", 3);
+    add("pop", 2);
+    {
+        NamedLock lock(session.db().mutex());
+        MailRecord r = get("pop", 2);
+        r.Header = "Subject: s pop\r\n";
+        session.db().UpdateMessage(r);
+    }
+    const std::vector<MessageKey> marked =
+        actions.retrieveHeaders({{"envelope", 1}, {"pop", 2}, {"gone", 2}, {"envelope2", 3}});
+    EXPECT_EQ(marked, (std::vector<MessageKey>{{"envelope", 1}, {"envelope2", 3}}));
+    EXPECT_TRUE(get("envelope", 1).RetrieveMail.value_or(false));
+    EXPECT_TRUE(get("envelope2", 3).RetrieveMail.value_or(false));
+    EXPECT_FALSE(get("pop", 2).RetrieveMail.value_or(false));
+    EXPECT_EQ(timers, (std::vector<std::pair<int, int>>{{1, 1}, {3, 1}}));
+    EXPECT_EQ(session.runtime()[1].LastMailboxTotal, -2);
+    EXPECT_EQ(session.runtime()[3].LastMailboxTotal, -2);
+    EXPECT_EQ(session.runtime()[2].LastMailboxTotal, -1);
+}
+
 TEST_F(MailListActionsTest, RetrieveBodyWithNothingToMarkRequestsNothing) {
     add("big", 1, 51200);
     int boxes = 0;

@@ -286,7 +286,7 @@ TEST_F(IniFileSaveTest, SaveReplacesTheFileAndLeavesNoTemporaryFile) {
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"tarn.ini"});
 }
 
-TEST_F(IniFileSaveTest, NewFileIsPrivateAndAnExistingFileKeepsItsMode) {
+TEST_F(IniFileSaveTest, NewFileIsPrivateAndAnExistingFileKeepsOnlyItsOwnersBits) {
     IniFile f(path);
     f.writeString("A", "Password", "bdf");
     f.save();
@@ -298,7 +298,7 @@ TEST_F(IniFileSaveTest, NewFileIsPrivateAndAnExistingFileKeepsItsMode) {
     f.writeString("A", "x", "1");
     f.save();
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
-              std::filesystem::perms::owner_all | std::filesystem::perms::group_read);
+              std::filesystem::perms::owner_all);
 }
 
 TEST_F(IniFileSaveTest, SaveThroughASymbolicLinkKeepsTheLink) {

@@ -60,6 +60,11 @@ TEST(SettingsReaderTest, EmptyFileGivesAFirstStartWithDefaults) {
     EXPECT_TRUE(s.Filters.empty());
 }
 
+TEST(SettingsReaderTest, DownloadLimitFitsTodaysMailButAnExistingFileKeepsItsValue) {
+    EXPECT_EQ(readText("").Main.MaxDownloadSize, 4096); // a few MB for a new working folder
+    EXPECT_EQ(readText("[Main]\nECount=1\nMaxDownloadSize=50\n").Main.MaxDownloadSize, 50);
+}
+
 TEST(SettingsReaderTest, ReleaseNumberMustBeExactly19) {
     struct Case {
         const char* value;
@@ -325,6 +330,7 @@ const char* const kSampleFile = "[Main]\n"
                                 "keepMailDB=0\n"
                                 "FilterCount=2\n"
                                 "DesktopNotify=1\n"
+                                "PasswordsInFile=0\n"
                                 "[1]\n"
                                 "Name=Home\n"
                                 "MailServerType=1\n"
@@ -346,6 +352,8 @@ const char* const kSampleFile = "[Main]\n"
                                 "Security=2\n"
                                 "TLSFingerprint=AB:CD:EF\n"
                                 "Push=0\n"
+                                "PasswordStore=\n"
+                                "SecretId=\n"
                                 "[2]\n"
                                 "Name=Account 2\n"
                                 "MailServerType=0\n"
@@ -367,6 +375,8 @@ const char* const kSampleFile = "[Main]\n"
                                 "Security=0\n"
                                 "TLSFingerprint=\n"
                                 "Push=0\n"
+                                "PasswordStore=\n"
+                                "SecretId=\n"
                                 "[Filter 0]\n"
                                 "IfCondition=8\n"
                                 "Active=1\n"

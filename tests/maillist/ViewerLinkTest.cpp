@@ -210,3 +210,63 @@ TEST_F(ViewerLinkTest, HideMessageLeavesTheListAndTheFieldCount) {
 
 } // namespace
 } // namespace tarn
+
+namespace tarn {
+namespace {
+
+TEST_F(ViewerLinkTest, ShowHeadersFetchesMissingHeaderLinesThenOpensTheirWindow) {
+    put("pop", 1, std::nullopt);
+    put("imap", 2, std::nullopt);
+    {
+        // Known by its envelope only: no header lines yet.
+        MailRecord r = *session.db().FindMessage("imap", 2);
+        r.Header.reset();
+        session.db().UpdateMessage(r);
+    }
+    open();
+    select({"pop", "imap"});
+    action("ShowHeader1")->trigger();
+    // The message with header lines shows at once; the other is fetched, and the user is told.
+    ASSERT_EQ(windows<TF_HeaderWindow>().size(), 1u);
+    EXPECT_EQ(list->statusPanelText(2), QStringLiteral("Fetching message headers..."));
+    EXPECT_TRUE(session.db().FindMessage("imap", 2)->RetrieveMail.value_or(false));
+    EXPECT_TRUE(session.runtime()[2].CheckRequested.load());
+    EXPECT_EQ(link->pendingHeaders(), (std::vector<MessageKey>{{"imap", 2}}));
+
+    // A rebuild before the check brought them opens nothing more.
+    list->RebuildList(0);
+    EXPECT_EQ(windows<TF_HeaderWindow>().size(), 1u);
+
+    // The check stores them with the body and rebuilds the list: now the window opens.
+    {
+        MailRecord r = *session.db().FindMessage("imap", 2);
+        r.Header = "Subject: fetched\r\nX-Trace: 42\r\n";
+        r.RetrieveMail = false;
+        session.db().UpdateMessage(r);
+    }
+    list->RebuildList(0);
+    const auto opened = windows<TF_HeaderWindow>();
+    ASSERT_EQ(opened.size(), 2u);
+    bool found = false;
+    for (TF_HeaderWindow* w : opened)
+        found |= w->findChild<QPlainTextEdit*>()->toPlainText().contains("X-Trace: 42");
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(link->pendingHeaders().empty());
+}
+
+TEST_F(ViewerLinkTest, OldLatin1RecordsAndNewUtf8RecordsShowTheSameLetters) {
+    put("old", 1, std::nullopt);
+    put("new", 1, std::nullopt);
+    for (const auto& [uid, subject] :
+         {std::pair<std::string, std::string>{"old", "Caf\xE9"}, {"new", "Caf\xC3\xA9"}}) {
+        MailRecord r = *session.db().FindMessage(uid, 1);
+        r.Subject = subject;
+        session.db().UpdateMessage(r);
+    }
+    open();
+    EXPECT_EQ(list->model().cellText(rowOf("old"), maillist::TagSubject), QStringLiteral("Café"));
+    EXPECT_EQ(list->model().cellText(rowOf("new"), maillist::TagSubject), QStringLiteral("Café"));
+}
+
+} // namespace
+} // namespace tarn

@@ -124,6 +124,22 @@ TEST_F(Pop3Fake, ConnectRefusedFailsWithoutAnyDialogue) {
     EXPECT_FALSE(c->Connected());
 }
 
+TEST_F(Pop3Fake, PasswordOrUserThatWouldSplitTheCommandFailsBeforeAnyDialogue) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"bob", "sec\r\nDELE 1"},
+        {"bob", std::string("sec\0ret", 7)},
+        {"bob\nDELE 1", "secret"},
+    };
+    for (const auto& [user, password] : cases) {
+        auto c = makeClient(password);
+        c->setUser(user);
+        EXPECT_NE(errorOf([&] { c->Connect(); }).find("cannot contain a line break"),
+                  std::string::npos);
+        EXPECT_FALSE(c->Connected());
+    }
+    EXPECT_TRUE(srv.received().empty());
+}
+
 TEST_F(Pop3Fake, ServerClosingAfterGreetingFailsConnect) {
     srv.setGreeting("+OK ready\r\n", After::Close);
     auto c = makeClient();

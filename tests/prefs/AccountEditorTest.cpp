@@ -370,3 +370,52 @@ TEST_F(AccountEditorTest, SwatchesSetTheColoursAtOnce) {
 
 } // namespace
 } // namespace tarn
+
+namespace tarn {
+namespace {
+
+class CredentialsOnThePageTest : public test::PrefsFixture {};
+
+TEST_F(CredentialsOnThePageTest, LineBreakOrNulInUserOrPasswordIsRefusedWithAMessage) {
+    struct Case {
+        const char* name;
+        QString user;
+        QString password;
+        const char* says; // nullptr: accepted
+    };
+    const Case cases[] = {
+        {"plain", "bob", "pa ss", nullptr},
+        {"LF in password", "bob", "pa\nss", "The password cannot contain a line break"},
+        {"CR in password", "bob", "pa\rss", "The password cannot contain a line break"},
+        {"NUL in password", "bob", QString::fromUtf8("pa\0ss", 5), "The password"},
+        {"CR LF in user", "bo\r\nb", "secret", "The user name cannot contain a line break"},
+        {"NUL in user", QString::fromUtf8("bo\0b", 4), "secret", "The user name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dir.file("tarn.ini"));
+        make(1);
+        AccountSettings& acc = session.settings().account(1);
+        acc.UserID = "old";
+        acc.Password = "oldpw";
+        openAccount(1);
+        setText("Edit27", c.user);
+        setText("Edit30", c.password);
+        errors.clear();
+        w<QPushButton>("SaveButton")->click();
+        if (!c.says) {
+            EXPECT_TRUE(errors.empty());
+            EXPECT_EQ(acc.UserID, c.user.toStdString());
+            EXPECT_EQ(acc.Password, c.password.toStdString());
+            continue;
+        }
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].rfind(c.says, 0), 0u) << errors[0];
+        EXPECT_EQ(acc.UserID, "old");
+        EXPECT_EQ(acc.Password, "oldpw");
+        EXPECT_FALSE(iniExists()) << "OK stops before the file is written";
+    }
+}
+
+} // namespace
+} // namespace tarn

@@ -99,9 +99,9 @@ TEST_F(OptionPagesTest, NumberFieldsAreCorrectedWhenTheFocusLeavesThem) {
         {"lMaxMailCount", "-2", "0", nullptr},
         {"lMaxMailCount", "-1", "-1", nullptr},
         {"lMaxMailCount", "25", "25", nullptr},
-        {"MaxDlEdit", "", "50", kDownloadLimitError},
-        {"MaxDlEdit", "12kB", "50", kDownloadLimitError},
-        {"MaxDlEdit", "99999999999", "50", kDownloadLimitError},
+        {"MaxDlEdit", "", "4096", kDownloadLimitError},
+        {"MaxDlEdit", "12kB", "4096", kDownloadLimitError},
+        {"MaxDlEdit", "99999999999", "4096", kDownloadLimitError},
         {"MaxDlEdit", "200", "200", nullptr},
     };
     make(1);
@@ -129,7 +129,7 @@ TEST_F(OptionPagesTest, NumberFieldsAreCorrectedWhenTheFocusLeavesThem) {
     ok();
     EXPECT_FALSE(prefs->isVisible());
     EXPECT_EQ(reread().Main.MAXMailCount, -1);
-    EXPECT_EQ(reread().Main.MaxDownloadSize, 50);
+    EXPECT_EQ(reread().Main.MaxDownloadSize, 4096);
 }
 
 TEST_F(OptionPagesTest, OkWithANumberFieldThatIsNoNumberWritesNothing) {
@@ -139,7 +139,7 @@ TEST_F(OptionPagesTest, OkWithANumberFieldThatIsNoNumberWritesNothing) {
     ok();
     EXPECT_TRUE(prefs->isVisible());
     EXPECT_FALSE(iniExists());
-    EXPECT_EQ(session.settings().Main.MaxDownloadSize, 50);
+    EXPECT_EQ(session.settings().Main.MaxDownloadSize, 4096);
 }
 
 // ----- plain options -----

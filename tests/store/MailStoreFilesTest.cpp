@@ -1,5 +1,6 @@
 #include "StoreTestSupport.h"
 
+#include "core/PrivateFile.h"
 #include "core/TarnError.h"
 #include "store/MailDBFile.h"
 #include "store/MailStoreFiles.h"
@@ -388,6 +389,34 @@ TEST_F(StoreFilesTest, PurgeMaillistEmptiesTableAndDeletesSavedFile) {
     EXPECT_FALSE(fs::exists(saved()));
     EXPECT_TRUE(fs::exists(blank()));
     EXPECT_TRUE(MailStoreFiles::PurgeMaillist(m_db, m_dir.string()).empty());
+}
+
+} // namespace
+
+namespace {
+
+unsigned modeOf(const fs::path& p) {
+    return static_cast<unsigned>(fs::status(p).permissions() & fs::perms::all);
+}
+
+TEST_F(StoreFilesTest, SavedListIsPrivateWhenCreatedRewrittenAndAfterBeingWider) {
+    std::vector<std::string> notices;
+    setPrivacyNoticeSink([&](const std::string& t) { notices.push_back(t); });
+    saveRecords({fullRecord()});
+    EXPECT_EQ(modeOf(saved()), 0600u);
+    saveRecords({fullRecord()});
+    EXPECT_EQ(modeOf(saved()), 0600u);
+    EXPECT_TRUE(notices.empty());
+
+    fs::permissions(saved(), fs::perms::owner_read | fs::perms::owner_write |
+                                 fs::perms::group_read | fs::perms::others_read);
+    saveRecords({fullRecord()});
+    EXPECT_EQ(modeOf(saved()), 0600u);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("MailDB.tdb"), std::string::npos);
+    saveRecords({fullRecord()});
+    EXPECT_EQ(notices.size(), 1u);
+    setPrivacyNoticeSink(nullptr);
 }
 
 } // namespace

@@ -25,6 +25,7 @@
 #include "check/TIdCheckThread.h"
 #include "core/Scheduler.h"
 #include "core/Settings.h"
+#include "platform/keyring/SecretServiceStore.h"
 #include "push/HeadlessWatch.h"
 #include "store/MailStoreFiles.h"
 
@@ -306,6 +307,8 @@ int main(int argc, char** argv) {
     startOptions.currentFolder = folder;
     SessionStartup startup(std::move(startOptions));
     Session& session = startup.session();
+    static SecretServiceStore keyring;
+    session.settingsStore().setSecretStore(&keyring);
     startup.readSettings(SettingsReadInputs{});
     const int count = session.settings().accountCount();
     if (only > count) {
