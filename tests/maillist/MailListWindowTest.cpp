@@ -786,8 +786,9 @@ TEST_F(MailListWindowTest, ColumnsFitTheirTextsAndShareTheRoom) {
                 std::max(static_cast<QAbstractItemView*>(view())->sizeHintForColumn(col),
                          view()->header()->sectionSizeHint(col));
             if (tag != maillist::TagSubject && tag != maillist::TagSender &&
-                tag != maillist::TagAccount)
+                tag != maillist::TagAccount) {
                 EXPECT_GE(width(tag), need) << tag;
+            }
             total += width(tag);
         }
         EXPECT_TRUE(view()->isColumnHidden(MailListModel::columnOf(maillist::TagUID)));
