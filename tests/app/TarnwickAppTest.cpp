@@ -9,8 +9,10 @@
 #include "core/PasswordScrambling.h"
 #include "core/TempDir.h"
 #include "fakes/RecordingCheckHost.h"
+#include "fakes/RecordingProcessLauncher.h"
 #include "fakes/ScriptedServer.h"
 #include "maillist/TF_EMailList.h"
+#include "platform/BrowserLauncher.h"
 #include "platform/NamedMutex.h"
 #include "platform/PowerOff.h"
 #include "prefs/TF_Prefs.h"
@@ -25,6 +27,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -150,18 +153,26 @@ TEST_F(TarnwickAppTest, TipsWindowChoiceReachesThePreferences) {
 // The mail list window is created hidden at start with the saved list, keeps its settings
 // across a restart, and the first start installs the help it opens.
 TEST_F(TarnwickAppTest, MailListWindowAcrossARestart) {
-    std::vector<std::string> opened;
     {
         auto a = startApp();
         TF_EMailList& list = a->mailList();
         EXPECT_FALSE(list.isVisible());
         EXPECT_TRUE(std::filesystem::exists(dir.file("help.html")));
-        list.setViewerLauncher([&](const std::string& p) {
-            opened.push_back(p);
-            return true;
-        });
+        // The help opens in the browser the desktop names (a recording one here).
+        const std::string apps = dir.file("apps");
+        std::filesystem::create_directories(apps + "/applications");
+        std::ofstream(apps + "/applications/web.desktop")
+            << "[Desktop Entry]\nExec=/usr/bin/web-browser %u\n";
+        test::RecordingProcessLauncher rec;
+        list.setHelpBrowser(std::make_shared<BrowserLauncher>(
+            rec, [] { return std::string("web.desktop"); },
+            [apps] { return std::vector<std::string>{apps}; }));
         list.A_HelpExecute();
-        EXPECT_EQ(opened, std::vector<std::string>{dir.file("help.html")});
+        ASSERT_EQ(rec.calls.size(), 1u);
+        EXPECT_EQ(rec.calls[0].argv,
+                  (std::vector<std::string>{
+                      "/usr/bin/web-browser",
+                      "file://" + std::filesystem::absolute(dir.file("help.html")).string()}));
         list.resize(520, 280);
         list.findChild<QAction*>("ToolBar_PurgeMaillist")->trigger();
         list.findChild<QAction*>("A_StatusBar")->trigger();
