@@ -304,7 +304,10 @@ void IniFile::writeString(std::string_view section, std::string_view key, std::s
     if (!s) {
         m_sections.push_back(Section{
             Line{"[" + std::string(section) + "]", m_crlf, false, {}}, std::string(section), {}});
-        m_indexValid = false;
+        // Kept up to date rather than rebuilt: a save adds thousands of filter sections, and a
+        // rebuild per section made that quadratic.
+        if (m_indexValid)
+            m_index.try_emplace(lowerAsciiCopy(section), m_sections.size() - 1);
         s = &m_sections.back();
     }
     std::size_t insertAt = 0;
