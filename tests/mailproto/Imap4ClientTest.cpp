@@ -190,7 +190,11 @@ TEST_P(Imap4GreetingTest, OnlyOkGreetingLeadsToLogin) {
     auto c = makeClient();
     if (gc.error == nullptr) {
         c->Connect();
-        EXPECT_EQ(s->written, (std::vector<std::string>{"C1 CAPABILITY", "C2 LOGIN bob secret"}));
+        const bool listed = gc.greeting.find("CAPABILITY") != std::string::npos;
+        const std::vector<std::string> expected =
+            listed ? std::vector<std::string>{"C1 LOGIN bob secret"}
+                   : std::vector<std::string>{"C1 CAPABILITY", "C2 LOGIN bob secret"};
+        EXPECT_EQ(s->written, expected);
         EXPECT_EQ(c->state(), Imap4Client::State::Authenticated);
         EXPECT_TRUE(c->Connected());
     } else {
