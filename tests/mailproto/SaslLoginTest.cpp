@@ -104,9 +104,11 @@ TEST_P(SaslLogin, ChoosesTheMechanismAndReportsTheReason) {
         seen.pop_back();
     // "<any>" stands for a line that carries the test server's port.
     ASSERT_EQ(seen.size(), c.sent.size());
-    for (std::size_t i = 0; i < seen.size(); ++i)
-        if (c.sent[i] != "<any>")
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        if (c.sent[i] != "<any>") {
             EXPECT_EQ(seen[i], c.sent[i]) << "line " << i;
+        }
+    }
 }
 
 const std::string kImapGreeting = "* OK ready\r\n";
