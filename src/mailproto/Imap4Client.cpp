@@ -177,6 +177,10 @@ void Imap4Client::closeQuietly() {
 }
 
 void Imap4Client::Connect() {
+    renewingToken([this] { connectOnce(); });
+}
+
+void Imap4Client::connectOnce() {
     if (m_conn->Connected()) {
         throw TarnError("Already connected.");
     }
@@ -233,8 +237,7 @@ void Imap4Client::Connect() {
         // Over an unencrypted connection LOGINDISABLED must be known before any secret
         // goes out, and a token needs the server's mechanisms; a password inside TLS may
         // go with LOGIN without asking.
-        if (!capabilities &&
-            (m_security == ConnectionSecurity::None || m_accessToken)) {
+        if (!capabilities && (m_security == ConnectionSecurity::None || m_accessToken)) {
             capabilities = capabilityList(Tags::Commands);
         }
         if (!capabilities) {

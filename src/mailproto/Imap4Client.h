@@ -146,6 +146,7 @@ public:
     static constexpr char kSeparator = '/';
 
 private:
+    void connectOnce();
     void requireState(State a, State b = State::Any) const;
     // CAPABILITY, STARTTLS and the handshake.
     void startTls();

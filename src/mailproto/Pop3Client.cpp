@@ -158,6 +158,10 @@ std::vector<std::string> Pop3Client::readListing(bool unstuff, Budget& budget) {
 }
 
 void Pop3Client::Connect() {
+    renewingToken([this] { connectOnce(); });
+}
+
+void Pop3Client::connectOnce() {
     m_tokenRefused = false;
     checkSecuritySettings(m_security, m_pin);
     // USER and PASS carry them inside one command line; a value that would split the line

@@ -99,6 +99,7 @@ public:
     LineConnection& connection() { return *m_connection; }
 
 private:
+    void connectOnce();
     // CAPA, then AUTH with a mechanism fit for the secret, else USER and PASS (a password
     // only).
     void logIn();

@@ -2,6 +2,9 @@
 
 #include "core/AccountSettings.h"
 
+#include "core/TarnError.h"
+
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -32,6 +35,10 @@ public:
         m_accessToken = true;
     }
     bool usesAccessToken() const { return m_accessToken; }
+    // Gives a fresh access token, or throws TarnError with the reason there is none. When set,
+    // a server that refuses the access token gets one more log-in with a fresh one.
+    using TokenRenewal = std::function<std::string()>;
+    void setTokenRenewal(TokenRenewal renewal) { m_renewal = std::move(renewal); }
     // After a failed Connect: whether the server refused the access token itself, so that a
     // fresh token may succeed where this one did not.
     bool accessTokenRefused() const { return m_tokenRefused; }
@@ -50,12 +57,26 @@ protected:
     ServerLogin(const ServerLogin&) = default;
     ServerLogin& operator=(const ServerLogin&) = default;
 
+    // Runs once (a whole connect and log-in); when the server refused the access token and a
+    // renewal is set, runs it once more with a fresh token.
+    template <typename Once> void renewingToken(Once once) {
+        try {
+            once();
+        } catch (const TarnError&) {
+            if (!m_accessToken || !m_tokenRefused || !m_renewal)
+                throw;
+            setAccessToken(m_renewal());
+            once();
+        }
+    }
+
     std::string m_host;
     int m_port;
     std::string m_user;
     std::string m_password; // or the access token
     bool m_accessToken = false;
     bool m_tokenRefused = false;
+    TokenRenewal m_renewal;
     ConnectionSecurity m_security = ConnectionSecurity::None;
     std::string m_pin;
 };
