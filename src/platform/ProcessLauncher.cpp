@@ -2,6 +2,7 @@
 
 #include "core/AsciiText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -230,63 +231,60 @@ BoundedRun runBounded(const std::vector<std::string>& argv, std::chrono::millise
     const auto deadline = std::chrono::steady_clock::now() + limit;
     bool outOpen = true;
     bool errOpen = true;
+    bool exited = false;
+    int status = 0;
     char buf[4096];
-    while (outOpen || errOpen) {
+    const auto drain = [&](int k, int fd) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (n <= 0) {
+            (k == 0 ? outOpen : errOpen) = false;
+            return;
+        }
+        std::string& into = k == 0 ? run.output : run.errors;
+        into.append(buf, static_cast<std::size_t>(n));
+        if (into.size() > maxOutput) {
+            into.resize(maxOutput);
+            run.status = BoundedRun::Status::TooMuchOutput;
+        }
+    };
+    while (run.status == BoundedRun::Status::Exited) {
+        if (!exited) {
+            const pid_t w = waitpid(pid, &status, WNOHANG);
+            exited = w == pid;
+        }
+        if (exited && !outOpen && !errOpen)
+            break;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now())
                               .count();
         if (left <= 0) {
-            run.status = BoundedRun::Status::TimedOut;
+            // A program that ended but left a child holding its outputs has said all it will.
+            if (!exited)
+                run.status = BoundedRun::Status::TimedOut;
             break;
         }
         pollfd p[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
-        const int pr = poll(p, 2, static_cast<int>(left));
-        if (pr < 0 && errno == EINTR)
+        // Short rounds while it runs, so that its end is seen even when a child of it keeps
+        // the outputs open.
+        const int pr = poll(p, 2, static_cast<int>(std::min<long long>(left, 20)));
+        if (pr < 0 && errno != EINTR)
+            break;
+        if (pr <= 0) {
+            if (exited)
+                break; // ended, and nothing more is coming now
             continue;
-        if (pr < 0)
-            break;
-        if (pr == 0)
-            continue; // the deadline is checked above
-        for (int k = 0; k < 2; ++k) {
-            if (p[k].fd < 0 || p[k].revents == 0)
-                continue;
-            const ssize_t n = read(p[k].fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                (k == 0 ? outOpen : errOpen) = false;
-                continue;
-            }
-            std::string& into = k == 0 ? run.output : run.errors;
-            into.append(buf, static_cast<std::size_t>(n));
-            if (into.size() > maxOutput) {
-                into.resize(maxOutput);
-                run.status = BoundedRun::Status::TooMuchOutput;
-            }
         }
-        if (run.status == BoundedRun::Status::TooMuchOutput)
-            break;
+        for (int k = 0; k < 2; ++k)
+            if (p[k].fd >= 0 && p[k].revents != 0)
+                drain(k, p[k].fd);
     }
     close(out[0]);
     close(err[0]);
-    int status = 0;
-    // A program that closed its outputs may still run on: its end is bounded too.
-    while (run.status == BoundedRun::Status::Exited) {
-        const pid_t w = waitpid(pid, &status, WNOHANG);
-        if (w == pid) {
-            run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            return run;
-        }
-        if (w < 0 && errno != EINTR)
-            break;
-        if (std::chrono::steady_clock::now() >= deadline)
-            run.status = BoundedRun::Status::TimedOut;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (run.status != BoundedRun::Status::Exited)
-        kill(-pid, SIGKILL);
-    if (!waitForChild(pid, status)) {
+    // Whatever it started and left behind in its group goes with it.
+    kill(-pid, SIGKILL);
+    if (!exited && !waitForChild(pid, status)) {
         run.status = BoundedRun::Status::NotStarted;
         return run;
     }
