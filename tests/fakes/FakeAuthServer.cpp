@@ -106,6 +106,11 @@ void FakeAuthServer::refuseRefresh(bool refuse) {
     m_refuseRefresh = refuse;
 }
 
+void FakeAuthServer::revokeAccessTokens() {
+    std::lock_guard lock(m_mutex);
+    m_access.clear();
+}
+
 bool FakeAuthServer::accessTokenValid(const std::string& token) const {
     std::lock_guard lock(m_mutex);
     const auto it = m_access.find(token);

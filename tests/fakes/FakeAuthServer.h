@@ -33,6 +33,8 @@ public:
     // Every refresh is refused with invalid_grant from now on.
     void refuseRefresh(bool refuse);
 
+    // Every access token issued so far stops being valid (as a provider's revocation).
+    void revokeAccessTokens();
     // Whether token is an access token issued and still alive.
     bool accessTokenValid(const std::string& token) const;
     std::string currentRefreshToken() const;
