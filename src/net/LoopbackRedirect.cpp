@@ -115,6 +115,14 @@ std::string readHead(int fd, std::chrono::steady_clock::time_point deadline) {
     return head;
 }
 
+// "5 minutes", "1 second".
+std::string spoken(std::chrono::milliseconds t) {
+    const long long s = std::chrono::duration_cast<std::chrono::seconds>(t).count();
+    if (s >= 60 && s % 60 == 0)
+        return std::to_string(s / 60) + (s == 60 ? " minute" : " minutes");
+    return std::to_string(s) + (s == 1 ? " second" : " seconds");
+}
+
 } // namespace
 
 LoopbackRedirect::LoopbackRedirect() {
@@ -162,14 +170,11 @@ LoopbackRedirect::Outcome LoopbackRedirect::wait(const std::string& state,
                               deadline - std::chrono::steady_clock::now())
                               .count();
         if (left <= 0) {
-            out.error =
-                "The browser did not come back within " +
-                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) +
-                " seconds" +
-                (refused ? " (" + std::to_string(refused) + " other request" +
-                               (refused == 1 ? " was" : "s were") + " refused)"
-                         : std::string()) +
-                "; nothing was stored.";
+            out.error = "The browser did not come back within " + spoken(limit) +
+                        (refused ? " (" + std::to_string(refused) + " other request" +
+                                       (refused == 1 ? " was" : "s were") + " refused)"
+                                 : std::string()) +
+                        "; nothing was stored.";
             return out;
         }
         pollfd p{m_fd, POLLIN, 0};

@@ -183,7 +183,7 @@ TEST(LoopbackRedirectTest, TakesOnlyTheRedirectWithItsState) {
         {"OnlyOtherRequests",
          {{"GET", "/favicon.ico"}},
          "",
-         "The browser did not come back within 1 seconds (1 other request was refused); nothing "
+         "The browser did not come back within 1 second (1 other request was refused); nothing "
          "was stored.",
          {404}},
     };
