@@ -177,11 +177,16 @@ void Imap4Client::closeQuietly() {
 }
 
 void Imap4Client::Connect() {
+    renewingToken([this] { connectOnce(); });
+}
+
+void Imap4Client::connectOnce() {
     if (m_conn->Connected()) {
         throw TarnError("Already connected.");
     }
     checkArgument(m_user, "user name");
     checkArgument(m_password, "password");
+    m_tokenRefused = false;
     checkSecuritySettings(m_security, m_pin);
     m_state = State::NotAuthenticated;
     m_mailbox = {};
@@ -214,11 +219,31 @@ void Imap4Client::Connect() {
         }
         greeted = true;
         m_tagCounter = 0;
+        // Most servers list their capabilities in the greeting; after STARTTLS the list
+        // from before the handshake no longer counts (RFC 3501, 6.2.1).
+        std::optional<std::vector<std::string>> capabilities;
+        if (const std::optional<ResponseCode> code =
+                responseCodeOf(text.empty() ? "" : "OK " + text, false);
+            code && code->name == "CAPABILITY") {
+            capabilities.emplace();
+            for (const ImapValue& v : code->args) {
+                capabilities->push_back(v.text);
+            }
+        }
         if (m_security == ConnectionSecurity::StartTls) {
             startTls();
+            capabilities.reset();
         }
-        sendCommand("LOGIN " + m_user + " " + m_password, true, kMaxSmallLiteral,
-                    ErrorKind::LoginRejected);
+        // Over an unencrypted connection LOGINDISABLED must be known before any secret
+        // goes out, and a token needs the server's mechanisms; a password inside TLS may
+        // go with LOGIN without asking.
+        if (!capabilities && (m_security == ConnectionSecurity::None || m_accessToken)) {
+            capabilities = capabilityList(Tags::Commands);
+        }
+        if (!capabilities) {
+            capabilities.emplace();
+        }
+        logIn(*capabilities);
         m_state = State::Authenticated;
     } catch (...) {
         if (greeted && m_conn->Connected()) {
@@ -536,7 +561,17 @@ std::vector<std::string> Imap4Client::ListMailboxes(const std::vector<std::strin
 }
 
 bool Imap4Client::HasCapability(std::string_view name, Tags tags) {
+    for (const std::string& c : capabilityList(tags)) {
+        if (equalsNoCase(c, name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> Imap4Client::capabilityList(Tags tags) {
     sendCommand("CAPABILITY", true, kMaxSmallLiteral, ErrorKind::ServerError, tags);
+    std::vector<std::string> out;
     for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
         std::vector<ImapValue> words;
         try {
@@ -548,12 +583,120 @@ bool Imap4Client::HasCapability(std::string_view name, Tags tags) {
             continue;
         }
         for (std::size_t w = 1; w < words.size(); ++w) {
-            if (words[w].kind == ImapValue::Kind::Atom && words[w].is(name)) {
-                return true;
+            if (words[w].kind == ImapValue::Kind::Atom) {
+                out.push_back(words[w].text);
             }
         }
     }
-    return false;
+    return out;
+}
+
+void Imap4Client::logIn(const std::vector<std::string>& capabilities) {
+    bool loginDisabled = false;
+    bool initialResponse = false;
+    std::vector<std::string> mechanisms;
+    for (const std::string& c : capabilities) {
+        if (equalsNoCase(c, "LOGINDISABLED")) {
+            loginDisabled = true;
+        } else if (equalsNoCase(c, "SASL-IR")) {
+            initialResponse = true;
+        } else if (startsWithNoCase(c, "AUTH=")) {
+            mechanisms.push_back(c.substr(5));
+        }
+    }
+    if (loginDisabled && m_security == ConnectionSecurity::None) {
+        // The server says so itself: whatever proves who we are would cross in clear.
+        throw TarnError(ErrorKind::LoginRejected, kLoginDisabledReason);
+    }
+    const std::optional<SaslMechanism> mechanism = chooseSaslMechanism(mechanisms, m_accessToken);
+    if (mechanism) {
+        authenticate(SaslExchange(*mechanism, m_user, m_password, m_host, m_port), initialResponse);
+        return;
+    }
+    if (m_accessToken) {
+        throw TarnError(ErrorKind::LoginRejected, kNoOAuthMechanism);
+    }
+    if (loginDisabled) {
+        throw TarnError(ErrorKind::LoginRejected,
+                        "The IMAP4 server accepts neither LOGIN nor a password mechanism this "
+                        "program knows (PLAIN, LOGIN).");
+    }
+    sendCommand("LOGIN " + m_user + " " + m_password, true, kMaxSmallLiteral,
+                ErrorKind::LoginRejected);
+}
+
+void Imap4Client::authenticate(SaslExchange exchange, bool initialResponse) {
+    const std::string tag = nextTag();
+    std::string command = tag + " AUTHENTICATE " + saslMechanismName(exchange.mechanism());
+    std::optional<std::string> first = exchange.initialResponse();
+    if (first && initialResponse) {
+        // RFC 4959: an empty initial response is sent as "=".
+        command += " " + (first->empty() ? std::string("=") : saslBase64Encode(*first));
+        first.reset();
+    }
+    try {
+        m_conn->WriteLn(command);
+        m_reply = {};
+        std::size_t budget = kMaxSmallLiteral;
+        // A mechanism of ours takes at most three rounds; a server that keeps asking is not
+        // waiting for anything we have.
+        for (int rounds = 0;; ++rounds) {
+            const std::string line = readLogicalLine(kMaxSmallLiteral, budget);
+            if (line[0] == '*') {
+                m_reply.lines.emplace_back(trimLeftSpaceTab(std::string_view(line).substr(1)));
+                continue;
+            }
+            if (line[0] == '+') {
+                if (rounds >= 4) {
+                    m_conn->WriteLn("*");
+                    continue;
+                }
+                const std::optional<std::string> challenge =
+                    saslBase64Decode(trimLeftSpaceTab(std::string_view(line).substr(1)));
+                if (!challenge) {
+                    // "*" cancels the exchange (RFC 3501, 6.2.2); the tagged BAD follows.
+                    m_conn->WriteLn("*");
+                    continue;
+                }
+                std::string answer;
+                if (first) {
+                    answer = std::move(*first);
+                    first.reset();
+                } else {
+                    answer = exchange.respond(*challenge);
+                }
+                m_conn->WriteLn(saslBase64Encode(answer));
+                continue;
+            }
+            if (line.size() > tag.size() && line[tag.size()] == ' ' &&
+                startsWithNoCase(line, tag)) {
+                const std::string_view rest = std::string_view(line).substr(tag.size() + 1);
+                const std::size_t sp = rest.find(' ');
+                m_reply.status = upperAsciiCopy(trimSpaceTab(rest.substr(0, sp)));
+                m_reply.lines.push_back(sp == std::string_view::npos
+                                            ? std::string()
+                                            : std::string(trimLeftSpaceTab(rest.substr(sp + 1))));
+                break;
+            }
+            throw TarnError(ErrorKind::ProtocolError, "Unrecognized IMAP4 Response Header.");
+        }
+    } catch (...) {
+        closeQuietly();
+        throw;
+    }
+    if (m_reply.status == "OK") {
+        return;
+    }
+    m_tokenRefused = exchange.tokenRefused();
+    std::string reason = exchange.failureReason();
+    if (reason.empty()) {
+        reason = m_reply.lines.back();
+    }
+    if (reason.empty()) {
+        reason = std::string("The IMAP4 server refused ") +
+                 saslMechanismName(exchange.mechanism()) + " (" + m_reply.status + ").";
+    }
+    throw TarnError(ErrorKind::LoginRejected, reason);
 }
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "core/AccountSettings.h"
 #include "mailproto/ImapResponseParser.h"
+#include "mailproto/Sasl.h"
 #include "mailproto/ServerLogin.h"
 #include "net/LineConnection.h"
 
@@ -83,10 +84,11 @@ public:
     std::size_t maxMessageBytes() const { return m_maxMessageBytes; }
     LineConnection& connection() { return *m_conn; }
 
-    // Greeting, then LOGIN. With STARTTLS, CAPABILITY and STARTTLS come first: a server that
-    // does not list STARTTLS or refuses it fails the connection before LOGIN is sent. On
-    // failure after the TCP connection opened, the connection is closed before the error is
-    // raised.
+    // Greeting, the capabilities (from the greeting, else CAPABILITY), then the log-in:
+    // AUTHENTICATE with a mechanism fit for the secret (SASL-IR when offered), else LOGIN. With
+    // STARTTLS, CAPABILITY and STARTTLS come first: a server that does not list STARTTLS or
+    // refuses it fails the connection before any secret is sent. On failure after the TCP
+    // connection opened, the connection is closed before the error is raised.
     void Connect();
     // SELECT "mailbox"; needs the authenticated or selected state.
     const ImapMailboxData& SelectMailbox(const std::string& mailbox);
@@ -144,9 +146,16 @@ public:
     static constexpr char kSeparator = '/';
 
 private:
+    void connectOnce();
     void requireState(State a, State b = State::Any) const;
     // CAPABILITY, STARTTLS and the handshake.
     void startTls();
+    // CAPABILITY: the capabilities the server lists, as written.
+    std::vector<std::string> capabilityList(Tags tags);
+    // Proves who we are with what the capabilities allow: a SASL mechanism when one fits the
+    // secret, else LOGIN (a password only, and never after LOGINDISABLED).
+    void logIn(const std::vector<std::string>& capabilities);
+    void authenticate(SaslExchange exchange, bool initialResponse);
     std::string nextTag(Tags tags = Tags::Commands);
     // Sends "tag command" and reads the reply; throws on any status but OK when expectOk.
     const ImapReply& sendCommand(const std::string& command, bool expectOk = true,

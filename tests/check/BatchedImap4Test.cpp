@@ -154,8 +154,8 @@ TEST_F(BatchedImap4, EnvelopesAndSizesComeInBatchesOfAtMostFiveHundred) {
     EXPECT_EQ(batched, sequential);
     ASSERT_TRUE(srv.waitForLine(srv.received().back()));
     EXPECT_EQ(commands(), (std::vector<std::string>{
-                              "LOGIN bob secret", "SELECT \"INBOX\"", "FETCH 1:520 (RFC822.SIZE)",
-                              "FETCH 1:500 (RFC822.SIZE ENVELOPE)",
+                              "CAPABILITY", "LOGIN bob secret", "SELECT \"INBOX\"",
+                              "FETCH 1:520 (RFC822.SIZE)", "FETCH 1:500 (RFC822.SIZE ENVELOPE)",
                               "FETCH 501:520 (RFC822.SIZE ENVELOPE)", "EXPUNGE", "LOGOUT"}));
 }
 
