@@ -31,13 +31,185 @@ Imap4MailboxClient::Imap4MailboxClient(std::unique_ptr<Imap4Client> client, std:
     : m_client(client ? std::move(client) : std::make_unique<Imap4Client>()),
       m_mailbox(std::move(mailbox)) {}
 
+void Imap4MailboxClient::setStateFile(std::string path, std::string key) {
+    m_statePath = std::move(path);
+    m_stateKey = std::move(key);
+}
+
 void Imap4MailboxClient::openMailbox() {
     m_batching = false;
     m_batched.clear();
-    m_fetchedUpTo = 0;
+    m_inFlight.clear();
+    m_sentUpTo = m_readUpTo = 0;
     m_last = 0;
+    m_sync = Sync::Full;
+    m_changed = false;
+    m_saveState = false;
+    m_messages.clear();
     m_client->Connect();
-    m_client->SelectMailbox(m_mailbox);
+    const bool tracked = !m_statePath.empty();
+    m_box = m_client->SelectMailbox(m_mailbox, tracked && m_client->Announced("CONDSTORE"));
+    if (!tracked || m_box.exists > kMaxTrackedMessages || m_box.uidValidity < 1)
+        return;
+    m_messages.resize(static_cast<std::size_t>(std::max(m_box.exists, 0)));
+    try {
+        syncWithState(m_box);
+    } catch (const TarnError&) {
+        // A lost connection fails the check as any other command would; a refused search
+        // leaves the full pass.
+        if (!m_client->Connected())
+            throw;
+        m_sync = Sync::Full;
+    }
+    if (m_sync == Sync::Full) {
+        std::fill(m_messages.begin(), m_messages.end(), std::nullopt);
+        m_saveState = true;
+    }
+}
+
+void Imap4MailboxClient::syncWithState(const ImapMailboxData& box) {
+    std::optional<ImapSyncState> old = ImapSyncState::load(m_statePath, kMaxStateBytes);
+    if (!old || old->key != m_stateKey)
+        return;
+    if (old->uidValidity != box.uidValidity) {
+        m_changed = true;
+        return;
+    }
+    const std::size_t n = m_messages.size();
+    const bool sameNext = box.uidNext > 0 && box.uidNext == old->uidNext;
+    const bool nextDiffers = box.uidNext > 0 && old->uidNext > 0 && box.uidNext != old->uidNext;
+    const bool sameModSeq = box.highestModSeq > 0 && box.highestModSeq == old->highestModSeq;
+    if (old->messages.size() == n && (sameNext || (sameModSeq && !nextDiffers))) {
+        // Nothing added (UIDNEXT did not move, or nothing at all changed) and nothing removed
+        // (the count is the same): the very messages of the last check.
+        for (std::size_t k = 0; k < n; ++k)
+            m_messages[k] = std::move(old->messages[k]);
+        m_sync = Sync::Unchanged;
+        return;
+    }
+    m_changed = true;
+    const std::optional<std::vector<std::int64_t>> uids = m_client->SearchAllUids(n);
+    if (!uids || uids->size() != n)
+        return;
+    for (std::size_t k = 0; k < n; ++k) {
+        if ((*uids)[k] < 1 || (k > 0 && (*uids)[k] <= (*uids)[k - 1]) ||
+            (box.uidNext > 0 && (*uids)[k] >= box.uidNext))
+            return; // not a mailbox's UIDs in order
+    }
+    // Both lists ascend: one walk pairs the messages still there with what the state says.
+    std::vector<std::size_t> unknown;
+    std::size_t j = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::int64_t uid = (*uids)[k];
+        while (j < old->messages.size() && old->messages[j].uid < uid)
+            ++j;
+        if (j < old->messages.size() && old->messages[j].uid == uid) {
+            m_messages[k] = std::move(old->messages[j]);
+        } else {
+            ImapSyncState::Message m;
+            m.uid = uid;
+            m_messages[k] = std::move(m);
+            unknown.push_back(k);
+        }
+    }
+    if (!fetchByUid(unknown))
+        return;
+    m_sync = Sync::Changed;
+    m_saveState = true;
+}
+
+namespace {
+
+// "a:b,c" for the UIDs given, in ascending order.
+std::string uidSet(const std::vector<std::int64_t>& uids) {
+    std::string out;
+    for (std::size_t k = 0; k < uids.size();) {
+        std::size_t e = k;
+        while (e + 1 < uids.size() && uids[e + 1] == uids[e] + 1)
+            ++e;
+        if (!out.empty())
+            out += ',';
+        out += std::to_string(uids[k]);
+        if (e > k)
+            out += ':' + std::to_string(uids[e]);
+        k = e + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+bool Imap4MailboxClient::fetchByUid(const std::vector<std::size_t>& positions) {
+    std::map<std::int64_t, std::size_t> wanted;           // UID -> position
+    std::deque<std::pair<std::string, std::size_t>> sent; // tag, batch index
+    std::vector<std::vector<std::int64_t>> batches;
+    for (std::size_t k = 0; k < positions.size(); k += kBatchSize) {
+        std::vector<std::int64_t> uids;
+        for (std::size_t p = k; p < std::min(positions.size(), k + kBatchSize); ++p) {
+            uids.push_back(m_messages[positions[p]]->uid);
+            wanted[m_messages[positions[p]]->uid] = positions[p];
+        }
+        batches.push_back(std::move(uids));
+    }
+    std::map<std::size_t, bool> answered;
+    std::size_t next = 0;
+    bool clean = true;
+    while (next < batches.size() || !sent.empty()) {
+        // The answers of the batches out are expected to stay within the window.
+        while (next < batches.size() && sent.size() < kMaxBatchesInFlight &&
+               (sent.empty() || static_cast<double>(sent.size() * kBatchSize) * m_bytesPerMessage <
+                                    static_cast<double>(kMaxAnswerBytesInFlight))) {
+            sent.emplace_back(m_client->SendAhead("UID FETCH " + uidSet(batches[next]) +
+                                                  " (UID RFC822.SIZE ENVELOPE)"),
+                              next);
+            ++next;
+        }
+        const ImapReply& reply = m_client->ReadAnswer(sent.front().first);
+        sent.pop_front();
+        if (reply.status != "OK")
+            clean = false;
+        for (std::size_t k = 0; k + 1 < reply.lines.size(); ++k) {
+            std::optional<ImapFetchResponse> f;
+            try {
+                f = ImapResponseParser::parseFetch(reply.lines[k]);
+            } catch (const TarnError&) {
+                clean = false;
+                continue;
+            }
+            if (!f)
+                continue;
+            const ImapValue* uid = f->find("UID");
+            const ImapValue* env = f->find("ENVELOPE");
+            const ImapValue* size = f->find("RFC822.SIZE");
+            if (!uid || uid->kind != ImapValue::Kind::Atom || (!env && !size))
+                continue; // a flag update, say
+            const std::optional<std::uint64_t> u = parseDecimal(uid->text, kMaxSizeValue);
+            const auto it = u ? wanted.find(static_cast<std::int64_t>(*u)) : wanted.end();
+            if (it == wanted.end())
+                continue;
+            ImapSyncState::Message& m = *m_messages[it->second];
+            // The number must be the one the listing gave, or the numbering has moved on.
+            if (f->number != static_cast<long long>(it->second) + 1 || !env || !size ||
+                size->kind != ImapValue::Kind::Atom || answered[it->second]) {
+                clean = false;
+                continue;
+            }
+            const std::optional<std::uint64_t> bytes = parseDecimal(size->text, kMaxSizeValue);
+            if (!bytes) {
+                clean = false;
+                continue;
+            }
+            try {
+                m.fields = fieldsOf(ImapResponseParser::parseEnvelope(*env));
+            } catch (const TarnError&) {
+                clean = false;
+                continue;
+            }
+            m.size = static_cast<std::int64_t>(*bytes);
+            answered[it->second] = true;
+        }
+    }
+    return clean && answered.size() == positions.size() && m_client->ExpungesSeen() == 0;
 }
 
 int Imap4MailboxClient::messageCount() {
@@ -45,17 +217,24 @@ int Imap4MailboxClient::messageCount() {
 }
 
 std::int64_t Imap4MailboxClient::mailboxTotal() {
+    if (m_sync != Sync::Full) {
+        std::int64_t total = 0;
+        for (const auto& m : m_messages)
+            total += m->size;
+        return total;
+    }
     return m_client->MailboxTotal();
 }
 
 void Imap4MailboxClient::prepareMessages(int first, int last) {
-    m_batching = m_allowed && last >= first;
+    drainBatches();
+    m_batching = m_sync == Sync::Full && m_allowed && last >= first;
     m_last = last;
-    m_fetchedUpTo = first - 1;
+    m_sentUpTo = m_readUpTo = first - 1;
     m_batched.clear();
 }
 
-MessageIdentity Imap4MailboxClient::identityOf(const ImapEnvelope& env) {
+IdentityFields Imap4MailboxClient::fieldsOf(const ImapEnvelope& env) {
     const ImapAddress from = env.firstFrom();
     IdentityFields f;
     f.subject = env.subject;
@@ -63,31 +242,81 @@ MessageIdentity Imap4MailboxClient::identityOf(const ImapEnvelope& env) {
     f.senderAddress = from.address();
     f.date = env.date;
     f.messageId = env.messageId;
-    return {env.messageId, std::move(f)};
+    return f;
+}
+
+MessageIdentity Imap4MailboxClient::identityOf(const IdentityFields& fields) {
+    return {fields.messageId, fields};
 }
 
 void Imap4MailboxClient::forgetFrom(int number) {
     m_batched.erase(m_batched.lower_bound(number), m_batched.end());
 }
 
-void Imap4MailboxClient::fetchBatchFrom(int i) {
-    if (!m_batching || i <= m_fetchedUpTo || i > m_last)
+void Imap4MailboxClient::fillWindow() {
+    while (m_batching && m_sentUpTo < m_last && m_inFlight.size() < kMaxBatchesInFlight) {
+        std::size_t expected = 0;
+        for (const InFlight& b : m_inFlight)
+            expected += static_cast<std::size_t>(b.last - b.first + 1);
+        if (!m_inFlight.empty() && static_cast<double>(expected + kBatchSize) * m_bytesPerMessage >
+                                       static_cast<double>(kMaxAnswerBytesInFlight))
+            return;
+        InFlight b;
+        b.first = m_sentUpTo + 1;
+        b.last = std::min(m_last, b.first + kBatchSize - 1);
+        // With a state to keep, the UIDs come along.
+        const std::string items = m_saveState ? "UID RFC822.SIZE ENVELOPE" : "RFC822.SIZE ENVELOPE";
+        b.tag = m_client->SendAhead("FETCH " + std::to_string(b.first) + ":" +
+                                    std::to_string(b.last) + " (" + items + ")");
+        m_sentUpTo = b.last;
+        m_inFlight.push_back(std::move(b));
+    }
+}
+
+void Imap4MailboxClient::drainBatches() {
+    while (!m_inFlight.empty())
+        readOldestBatch();
+}
+
+void Imap4MailboxClient::fetchBatchFor(int i) {
+    if (!m_batching || i <= m_readUpTo || i > m_last) {
+        // Another command may follow: no answer may still be due.
+        drainBatches();
         return;
+    }
     // Whatever came before is of no more use to a pass that walks forward.
     m_batched.erase(m_batched.begin(), m_batched.lower_bound(i));
-    const int last = std::min(m_last, i + kBatchSize - 1);
-    m_fetchedUpTo = last;
+    fillWindow();
+    while (m_readUpTo < i && !m_inFlight.empty()) {
+        readOldestBatch();
+        fillWindow();
+    }
+}
+
+void Imap4MailboxClient::readOldestBatch() {
+    const InFlight b = m_inFlight.front();
+    m_inFlight.pop_front();
+    m_readUpTo = b.last;
     const ImapReply* reply = nullptr;
     try {
-        reply = &m_client->FetchRange(i, last, "RFC822.SIZE ENVELOPE");
+        reply = &m_client->ReadAnswer(b.tag);
     } catch (const TarnError&) {
         // A lost connection fails message i as its own FETCH would have failed.
-        if (!m_client->Connected())
-            throw;
+        m_inFlight.clear();
+        throw;
+    }
+    std::size_t bytes = 0;
+    for (const std::string& line : reply->lines)
+        bytes += line.size() + 2;
+    m_bytesPerMessage = std::max(1.0, static_cast<double>(bytes) / (b.last - b.first + 1));
+    if (reply->status != "OK") {
         // A batch the server refused: each message is asked on its own, and fails as it does
         // then.
         return;
     }
+    if (!m_batching)
+        return; // numbers no longer hold (an expunge came before)
+    const bool learn = m_saveState && m_client->ExpungesSeen() == 0;
     for (std::size_t k = 0; k + 1 < reply->lines.size(); ++k) {
         const std::string& line = reply->lines[k];
         if (const std::optional<int> gone = expungedNumber(line)) {
@@ -95,6 +324,7 @@ void Imap4MailboxClient::fetchBatchFrom(int i) {
             // expunged message's number and those behind it is about other messages now.
             forgetFrom(*gone);
             m_batching = false;
+            m_saveState = false;
             return;
         }
         std::optional<ImapFetchResponse> f;
@@ -103,35 +333,50 @@ void Imap4MailboxClient::fetchBatchFrom(int i) {
         } catch (const TarnError&) {
             continue; // its message, whichever it is, is asked on its own
         }
-        if (!f || f->number < i || f->number > last)
+        if (!f || f->number < b.first || f->number > b.last)
             continue;
         const ImapValue* env = f->find("ENVELOPE");
         const ImapValue* size = f->find("RFC822.SIZE");
         if (!env && !size)
             continue; // a flag update, say
-        Batched& b = m_batched[static_cast<int>(f->number)];
-        if (b.repeated || b.answered) {
+        Batched& got = m_batched[static_cast<int>(f->number)];
+        if (got.repeated || got.answered) {
             // Answered twice: neither answer is trusted.
-            b = Batched{};
-            b.repeated = true;
+            got = Batched{};
+            got.repeated = true;
+            if (f->number <= static_cast<long long>(m_messages.size()))
+                m_messages[static_cast<std::size_t>(f->number - 1)].reset();
             continue;
         }
-        b.answered = true;
+        got.answered = true;
         if (env) {
             try {
-                b.envelope = ImapResponseParser::parseEnvelope(*env);
+                got.envelope = ImapResponseParser::parseEnvelope(*env);
             } catch (const TarnError&) {
                 // asked on its own, which fails the same way
             }
         }
         if (size && size->kind == ImapValue::Kind::Atom) {
             if (const std::optional<std::uint64_t> n = parseDecimal(size->text, kMaxSizeValue))
-                b.size = static_cast<long long>(*n);
+                got.size = static_cast<long long>(*n);
+        }
+        const ImapValue* uid = f->find("UID");
+        if (learn && uid && uid->kind == ImapValue::Kind::Atom && got.envelope && got.size &&
+            f->number <= static_cast<long long>(m_messages.size())) {
+            if (const std::optional<std::uint64_t> u = parseDecimal(uid->text, kMaxSizeValue)) {
+                ImapSyncState::Message m;
+                m.uid = static_cast<std::int64_t>(*u);
+                m.size = *got.size;
+                m.fields = fieldsOf(*got.envelope);
+                m_messages[static_cast<std::size_t>(f->number - 1)] = std::move(m);
+            }
         }
     }
 }
 
 std::optional<std::int64_t> Imap4MailboxClient::knownSize(int i) const {
+    if (m_sync != Sync::Full && i >= 1 && static_cast<std::size_t>(i) <= m_messages.size())
+        return m_messages[static_cast<std::size_t>(i - 1)]->size;
     const auto it = m_batched.find(i);
     if (it == m_batched.end())
         return std::nullopt;
@@ -139,35 +384,94 @@ std::optional<std::int64_t> Imap4MailboxClient::knownSize(int i) const {
 }
 
 MessageIdentity Imap4MailboxClient::messageIdentity(int i) {
-    fetchBatchFrom(i);
+    if (m_sync != Sync::Full && i >= 1 && static_cast<std::size_t>(i) <= m_messages.size())
+        return identityOf(m_messages[static_cast<std::size_t>(i - 1)]->fields);
+    fetchBatchFor(i);
     const auto it = m_batched.find(i);
     if (it != m_batched.end() && it->second.envelope)
-        return identityOf(*it->second.envelope);
-    return identityOf(m_client->FetchEnvelope(i));
+        return identityOf(fieldsOf(*it->second.envelope));
+    drainBatches();
+    return identityOf(fieldsOf(m_client->FetchEnvelope(i)));
 }
 
 std::int64_t Imap4MailboxClient::messageSize(int i) {
     if (const std::optional<std::int64_t> size = knownSize(i))
         return *size;
+    drainBatches();
     return m_client->MessageSize(i);
 }
 
+std::optional<std::int64_t> Imap4MailboxClient::uidOf(int i) const {
+    if (i < 1 || static_cast<std::size_t>(i) > m_messages.size())
+        return std::nullopt;
+    const auto& m = m_messages[static_cast<std::size_t>(i - 1)];
+    if (!m || m->uid < 1)
+        return std::nullopt;
+    return m->uid;
+}
+
 std::optional<RawMessage> Imap4MailboxClient::wholeMessage(int i) {
-    m_client->AddFlag(i, "\\Seen");
-    ImapFetchedMessage m = m_client->FetchMessage(i);
+    drainBatches();
+    ImapFetchedMessage m;
+    if (const std::optional<std::int64_t> uid = uidOf(i)) {
+        m_client->AddFlagByUid(*uid, "\\Seen");
+        m = m_client->FetchMessageByUid(*uid);
+    } else {
+        m_client->AddFlag(i, "\\Seen");
+        m = m_client->FetchMessage(i);
+    }
     return RawMessage{std::move(m.headerLines), m.hasBody, std::move(m.bodyLines)};
 }
 
 void Imap4MailboxClient::deleteMessage(int i) {
+    drainBatches();
+    if (const std::optional<std::int64_t> uid = uidOf(i)) {
+        m_client->AddFlagByUid(*uid, "\\Seen");
+        m_client->AddFlagByUid(*uid, "\\Deleted");
+        return;
+    }
     m_client->DeleteMessage(i);
 }
 
 void Imap4MailboxClient::expungeDeleted() {
+    drainBatches();
     m_client->Expunge();
+}
+
+void Imap4MailboxClient::saveState() {
+    if (!m_saveState)
+        return;
+    m_saveState = false;
+    ImapSyncState state;
+    state.key = m_stateKey;
+    state.uidValidity = m_box.uidValidity;
+    state.uidNext = m_box.uidNext;
+    state.highestModSeq = m_box.highestModSeq;
+    state.messages.reserve(m_messages.size());
+    for (auto& m : m_messages) {
+        // Only a complete picture is kept; the next check makes a full pass otherwise.
+        if (!m || (!state.messages.empty() && m->uid <= state.messages.back().uid) ||
+            (m_box.uidNext > 0 && m->uid >= m_box.uidNext))
+            return;
+        state.messages.push_back(std::move(*m));
+    }
+    try {
+        state.save(m_statePath);
+    } catch (const TarnError&) {
+        // Only the next check's speed depends on it.
+    }
 }
 
 void Imap4MailboxClient::closeMailbox() {
     m_batched.clear();
+    // LOGOUT's answer comes after those still due.
+    try {
+        drainBatches();
+    } catch (const TarnError&) {
+        m_inFlight.clear();
+    }
+    saveState();
+    m_messages.clear();
     m_client->Disconnect();
 }
 
