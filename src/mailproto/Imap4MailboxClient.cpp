@@ -45,7 +45,10 @@ void Imap4MailboxClient::openMailbox() {
     m_sync = Sync::Full;
     m_changed = false;
     m_saveState = false;
+    m_complete = false;
     m_messages.clear();
+    m_deletedUids.clear();
+    m_deletedByNumber = false;
     m_client->Connect();
     const bool tracked = !m_statePath.empty();
     m_box = m_client->SelectMailbox(m_mailbox, tracked && m_client->Announced("CONDSTORE"));
@@ -62,6 +65,7 @@ void Imap4MailboxClient::openMailbox() {
         m_sync = Sync::Full;
     }
     if (m_sync == Sync::Full) {
+        m_complete = false;
         std::fill(m_messages.begin(), m_messages.end(), std::nullopt);
         m_saveState = true;
     }
@@ -85,6 +89,7 @@ void Imap4MailboxClient::syncWithState(const ImapMailboxData& box) {
         for (std::size_t k = 0; k < n; ++k)
             m_messages[k] = std::move(old->messages[k]);
         m_sync = Sync::Unchanged;
+        m_complete = true;
         return;
     }
     m_changed = true;
@@ -115,6 +120,7 @@ void Imap4MailboxClient::syncWithState(const ImapMailboxData& box) {
     if (!fetchByUid(unknown))
         return;
     m_sync = Sync::Changed;
+    m_complete = true;
     m_saveState = true;
 }
 
@@ -140,32 +146,56 @@ std::string uidSet(const std::vector<std::int64_t>& uids) {
 } // namespace
 
 bool Imap4MailboxClient::fetchByUid(const std::vector<std::size_t>& positions) {
-    std::map<std::int64_t, std::size_t> wanted;           // UID -> position
-    std::deque<std::pair<std::string, std::size_t>> sent; // tag, batch index
-    std::vector<std::vector<std::int64_t>> batches;
+    std::vector<std::string> commands;
     for (std::size_t k = 0; k < positions.size(); k += kBatchSize) {
         std::vector<std::int64_t> uids;
-        for (std::size_t p = k; p < std::min(positions.size(), k + kBatchSize); ++p) {
+        for (std::size_t p = k; p < std::min(positions.size(), k + kBatchSize); ++p)
             uids.push_back(m_messages[positions[p]]->uid);
-            wanted[m_messages[positions[p]]->uid] = positions[p];
-        }
-        batches.push_back(std::move(uids));
+        commands.push_back("UID FETCH " + uidSet(uids) + " (UID RFC822.SIZE ENVELOPE)");
     }
-    std::map<std::size_t, bool> answered;
+    return fetchAhead(commands, positions);
+}
+
+bool Imap4MailboxClient::learnAll() {
+    std::vector<std::string> commands;
+    const int n = static_cast<int>(m_messages.size());
+    for (int first = 1; first <= n; first += kBatchSize)
+        commands.push_back("FETCH " + std::to_string(first) + ":" +
+                           std::to_string(std::min(n, first + kBatchSize - 1)) +
+                           " (UID RFC822.SIZE ENVELOPE)");
+    std::vector<std::size_t> positions(m_messages.size());
+    for (std::size_t k = 0; k < positions.size(); ++k)
+        positions[k] = k;
+    if (!fetchAhead(commands, positions))
+        return false;
+    for (std::size_t k = 1; k < m_messages.size(); ++k)
+        if (m_messages[k]->uid <= m_messages[k - 1]->uid)
+            return false;
+    return true;
+}
+
+bool Imap4MailboxClient::fetchAhead(const std::vector<std::string>& commands,
+                                    const std::vector<std::size_t>& positions) {
+    std::vector<char> wanted(m_messages.size(), 0); // 1 wanted, 2 answered
+    for (std::size_t p : positions)
+        wanted[p] = 1;
+    std::deque<std::string> sent;
     std::size_t next = 0;
     bool clean = true;
-    while (next < batches.size() || !sent.empty()) {
-        // The answers of the batches out are expected to stay within the window.
-        while (next < batches.size() && sent.size() < kMaxBatchesInFlight &&
-               (sent.empty() || static_cast<double>(sent.size() * kBatchSize) * m_bytesPerMessage <
-                                    static_cast<double>(kMaxAnswerBytesInFlight))) {
-            sent.emplace_back(m_client->SendAhead("UID FETCH " + uidSet(batches[next]) +
-                                                  " (UID RFC822.SIZE ENVELOPE)"),
-                              next);
-            ++next;
-        }
-        const ImapReply& reply = m_client->ReadAnswer(sent.front().first);
+    const double perBatch = static_cast<double>(kBatchSize);
+    while (next < commands.size() || !sent.empty()) {
+        // The answers of the commands out are expected to stay within the window.
+        while (
+            next < commands.size() && sent.size() < kMaxBatchesInFlight &&
+            (sent.empty() || static_cast<double>(sent.size() + 1) * perBatch * m_bytesPerMessage <=
+                                 static_cast<double>(kMaxAnswerBytesInFlight)))
+            sent.push_back(m_client->SendAhead(commands[next++]));
+        const ImapReply& reply = m_client->ReadAnswer(sent.front());
         sent.pop_front();
+        std::size_t bytes = 0;
+        for (const std::string& line : reply.lines)
+            bytes += line.size() + 2;
+        m_bytesPerMessage = std::max(1.0, static_cast<double>(bytes) / perBatch);
         if (reply.status != "OK")
             clean = false;
         for (std::size_t k = 0; k + 1 < reply.lines.size(); ++k) {
@@ -181,35 +211,47 @@ bool Imap4MailboxClient::fetchByUid(const std::vector<std::size_t>& positions) {
             const ImapValue* uid = f->find("UID");
             const ImapValue* env = f->find("ENVELOPE");
             const ImapValue* size = f->find("RFC822.SIZE");
-            if (!uid || uid->kind != ImapValue::Kind::Atom || (!env && !size))
+            if (!env && !size)
                 continue; // a flag update, say
-            const std::optional<std::uint64_t> u = parseDecimal(uid->text, kMaxSizeValue);
-            const auto it = u ? wanted.find(static_cast<std::int64_t>(*u)) : wanted.end();
-            if (it == wanted.end())
-                continue;
-            ImapSyncState::Message& m = *m_messages[it->second];
-            // The number must be the one the listing gave, or the numbering has moved on.
-            if (f->number != static_cast<long long>(it->second) + 1 || !env || !size ||
-                size->kind != ImapValue::Kind::Atom || answered[it->second]) {
+            const std::optional<std::uint64_t> u = uid && uid->kind == ImapValue::Kind::Atom
+                                                       ? parseDecimal(uid->text, kMaxSizeValue)
+                                                       : std::nullopt;
+            const std::optional<std::uint64_t> bytesOf =
+                size && size->kind == ImapValue::Kind::Atom
+                    ? parseDecimal(size->text, kMaxSizeValue)
+                    : std::nullopt;
+            if (f->number < 1 || static_cast<std::size_t>(f->number) > m_messages.size() ||
+                wanted[static_cast<std::size_t>(f->number - 1)] != 1 || !u || *u < 1 || !env ||
+                !bytesOf) {
                 clean = false;
                 continue;
             }
-            const std::optional<std::uint64_t> bytes = parseDecimal(size->text, kMaxSizeValue);
-            if (!bytes) {
+            const std::size_t at = static_cast<std::size_t>(f->number - 1);
+            std::optional<ImapSyncState::Message>& m = m_messages[at];
+            // Asked by UID: the number must be the one the listing gave, or the numbering has
+            // moved on.
+            const auto uidValue = static_cast<std::int64_t>(u.value_or(0));
+            if (m && m->uid != 0 && m->uid != uidValue) {
                 clean = false;
                 continue;
             }
+            ImapSyncState::Message got;
+            got.uid = uidValue;
+            got.size = static_cast<std::int64_t>(*bytesOf);
             try {
-                m.fields = fieldsOf(ImapResponseParser::parseEnvelope(*env));
+                got.fields = fieldsOf(ImapResponseParser::parseEnvelope(*env));
             } catch (const TarnError&) {
                 clean = false;
                 continue;
             }
-            m.size = static_cast<std::int64_t>(*bytes);
-            answered[it->second] = true;
+            m = std::move(got);
+            wanted[at] = 2;
         }
     }
-    return clean && answered.size() == positions.size() && m_client->ExpungesSeen() == 0;
+    for (std::size_t p : positions)
+        if (wanted[p] != 2)
+            return false;
+    return clean && m_client->ExpungesSeen() == 0;
 }
 
 int Imap4MailboxClient::messageCount() {
@@ -217,7 +259,17 @@ int Imap4MailboxClient::messageCount() {
 }
 
 std::int64_t Imap4MailboxClient::mailboxTotal() {
-    if (m_sync != Sync::Full) {
+    if (m_sync == Sync::Full && m_saveState && m_allowed && !m_complete) {
+        // Without a usable state the pass needs every envelope anyway (or a later one will):
+        // they come now, with the UIDs and sizes the total is made of.
+        m_complete = learnAll();
+        if (!m_complete) {
+            std::fill(m_messages.begin(), m_messages.end(), std::nullopt);
+            if (!m_client->Connected())
+                throw TarnError(ErrorKind::NotConnected, "Not connected.");
+        }
+    }
+    if (m_complete) {
         std::int64_t total = 0;
         for (const auto& m : m_messages)
             total += m->size;
@@ -228,7 +280,7 @@ std::int64_t Imap4MailboxClient::mailboxTotal() {
 
 void Imap4MailboxClient::prepareMessages(int first, int last) {
     drainBatches();
-    m_batching = m_sync == Sync::Full && m_allowed && last >= first;
+    m_batching = !m_complete && m_allowed && last >= first;
     m_last = last;
     m_sentUpTo = m_readUpTo = first - 1;
     m_batched.clear();
@@ -375,7 +427,7 @@ void Imap4MailboxClient::readOldestBatch() {
 }
 
 std::optional<std::int64_t> Imap4MailboxClient::knownSize(int i) const {
-    if (m_sync != Sync::Full && i >= 1 && static_cast<std::size_t>(i) <= m_messages.size())
+    if (m_complete && i >= 1 && static_cast<std::size_t>(i) <= m_messages.size())
         return m_messages[static_cast<std::size_t>(i - 1)]->size;
     const auto it = m_batched.find(i);
     if (it == m_batched.end())
@@ -384,7 +436,7 @@ std::optional<std::int64_t> Imap4MailboxClient::knownSize(int i) const {
 }
 
 MessageIdentity Imap4MailboxClient::messageIdentity(int i) {
-    if (m_sync != Sync::Full && i >= 1 && static_cast<std::size_t>(i) <= m_messages.size())
+    if (m_complete && i >= 1 && static_cast<std::size_t>(i) <= m_messages.size())
         return identityOf(m_messages[static_cast<std::size_t>(i - 1)]->fields);
     fetchBatchFor(i);
     const auto it = m_batched.find(i);
@@ -426,16 +478,57 @@ std::optional<RawMessage> Imap4MailboxClient::wholeMessage(int i) {
 void Imap4MailboxClient::deleteMessage(int i) {
     drainBatches();
     if (const std::optional<std::int64_t> uid = uidOf(i)) {
+        m_deletedUids.push_back(*uid);
         m_client->AddFlagByUid(*uid, "\\Seen");
         m_client->AddFlagByUid(*uid, "\\Deleted");
         return;
     }
+    m_deletedByNumber = true;
     m_client->DeleteMessage(i);
 }
 
 void Imap4MailboxClient::expungeDeleted() {
     drainBatches();
+    const int before = m_client->ExpungesSeen();
     m_client->Expunge();
+    followOwnExpunge(before);
+}
+
+void Imap4MailboxClient::followOwnExpunge(int expungesBefore) {
+    if (m_deletedUids.empty() || m_deletedByNumber || expungesBefore != 0 || m_statePath.empty())
+        return;
+    // Replay the announcements on the numbering the pass used.
+    std::vector<std::int64_t> uids;
+    uids.reserve(m_messages.size());
+    for (const auto& m : m_messages) {
+        if (!m)
+            return;
+        uids.push_back(m->uid);
+    }
+    std::vector<std::int64_t> removed;
+    const ImapReply& reply = m_client->lastReply();
+    for (std::size_t k = 0; k + 1 < reply.lines.size(); ++k) {
+        const std::optional<int> gone = expungedNumber(reply.lines[k]);
+        if (!gone)
+            continue;
+        if (static_cast<std::size_t>(*gone) > uids.size())
+            return;
+        removed.push_back(uids[static_cast<std::size_t>(*gone - 1)]);
+        uids.erase(uids.begin() + (*gone - 1));
+    }
+    std::sort(removed.begin(), removed.end());
+    std::vector<std::int64_t> ours = m_deletedUids;
+    std::sort(ours.begin(), ours.end());
+    ours.erase(std::unique(ours.begin(), ours.end()), ours.end());
+    if (removed != ours || static_cast<int>(removed.size()) != m_client->ExpungesSeen())
+        return; // someone else's expunge too: the next check lists the mailbox
+    std::vector<std::optional<ImapSyncState::Message>> kept;
+    kept.reserve(uids.size());
+    for (auto& m : m_messages)
+        if (!std::binary_search(ours.begin(), ours.end(), m->uid))
+            kept.push_back(std::move(m));
+    m_messages = std::move(kept);
+    m_saveState = true;
 }
 
 void Imap4MailboxClient::saveState() {

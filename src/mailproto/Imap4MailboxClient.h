@@ -109,9 +109,19 @@ private:
     // Fetches size and envelope of the messages at the given positions by UID; false when
     // the answers do not cover them all cleanly.
     bool fetchByUid(const std::vector<std::size_t>& positions);
+    // Fetches UID, size and envelope of every message; false unless all came cleanly, in
+    // ascending UIDs.
+    bool learnAll();
+    // Sends the commands ahead, within the window, and files each FETCH response at its
+    // message; false unless every position given was answered cleanly.
+    bool fetchAhead(const std::vector<std::string>& commands,
+                    const std::vector<std::size_t>& positions);
     // The UID of message i as the pass numbers them, when known.
     std::optional<std::int64_t> uidOf(int i) const;
     void saveState();
+    // After our EXPUNGE: the state without the messages it removed, when its answer shows
+    // they were exactly the ones this check deleted.
+    void followOwnExpunge(int expungesBefore);
 
     std::unique_ptr<Imap4Client> m_client;
     std::string m_mailbox;
@@ -129,9 +139,13 @@ private:
     Sync m_sync = Sync::Full;
     bool m_changed = false;   // the state told of messages added or removed
     bool m_saveState = false; // what was learned is worth keeping
+    bool m_complete = false;  // m_messages holds every message: the pass is served from it
     ImapMailboxData m_box;    // as SELECT reported it
     // The messages as the pass numbers them (message i at i - 1), as far as known.
     std::vector<std::optional<ImapSyncState::Message>> m_messages;
+    // What this check flagged for deletion: by UID, or some message by number only.
+    std::vector<std::int64_t> m_deletedUids;
+    bool m_deletedByNumber = false;
 };
 
 } // namespace tarn
