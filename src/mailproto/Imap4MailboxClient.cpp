@@ -213,16 +213,19 @@ bool Imap4MailboxClient::fetchAhead(const std::vector<std::string>& commands,
             const ImapValue* size = f->find("RFC822.SIZE");
             if (!env && !size)
                 continue; // a flag update, say
-            const std::optional<std::uint64_t> u = uid && uid->kind == ImapValue::Kind::Atom
-                                                       ? parseDecimal(uid->text, kMaxSizeValue)
-                                                       : std::nullopt;
-            const std::optional<std::uint64_t> bytesOf =
-                size && size->kind == ImapValue::Kind::Atom
-                    ? parseDecimal(size->text, kMaxSizeValue)
-                    : std::nullopt;
+            // 0 and -1 stand for a value that is missing or does not read.
+            std::int64_t uidValue = 0;
+            std::int64_t sizeValue = -1;
+            if (uid && uid->kind == ImapValue::Kind::Atom)
+                uidValue =
+                    static_cast<std::int64_t>(parseDecimal(uid->text, kMaxSizeValue).value_or(0));
+            if (size && size->kind == ImapValue::Kind::Atom) {
+                if (const std::optional<std::uint64_t> v = parseDecimal(size->text, kMaxSizeValue))
+                    sizeValue = static_cast<std::int64_t>(*v);
+            }
             if (f->number < 1 || static_cast<std::size_t>(f->number) > m_messages.size() ||
-                wanted[static_cast<std::size_t>(f->number - 1)] != 1 || !u || *u < 1 || !env ||
-                !bytesOf) {
+                wanted[static_cast<std::size_t>(f->number - 1)] != 1 || uidValue < 1 || !env ||
+                sizeValue < 0) {
                 clean = false;
                 continue;
             }
@@ -230,14 +233,13 @@ bool Imap4MailboxClient::fetchAhead(const std::vector<std::string>& commands,
             std::optional<ImapSyncState::Message>& m = m_messages[at];
             // Asked by UID: the number must be the one the listing gave, or the numbering has
             // moved on.
-            const auto uidValue = static_cast<std::int64_t>(u.value_or(0));
             if (m && m->uid != 0 && m->uid != uidValue) {
                 clean = false;
                 continue;
             }
             ImapSyncState::Message got;
             got.uid = uidValue;
-            got.size = static_cast<std::int64_t>(*bytesOf);
+            got.size = sizeValue;
             try {
                 got.fields = fieldsOf(ImapResponseParser::parseEnvelope(*env));
             } catch (const TarnError&) {
