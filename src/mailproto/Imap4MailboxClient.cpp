@@ -46,6 +46,7 @@ void Imap4MailboxClient::openMailbox() {
     m_changed = false;
     m_saveState = false;
     m_complete = false;
+    m_pendingLoad = false;
     m_messages.clear();
     m_deletedUids.clear();
     m_deletedByNumber = false;
@@ -72,26 +73,29 @@ void Imap4MailboxClient::openMailbox() {
 }
 
 void Imap4MailboxClient::syncWithState(const ImapMailboxData& box) {
-    std::optional<ImapSyncState> old = ImapSyncState::load(m_statePath, kMaxStateBytes);
-    if (!old || old->key != m_stateKey)
+    // The first lines tell whether anything changed; the messages are read when needed.
+    std::optional<ImapSyncState> head = ImapSyncState::loadHeader(m_statePath);
+    if (!head || head->key != m_stateKey)
         return;
-    if (old->uidValidity != box.uidValidity) {
+    if (head->uidValidity != box.uidValidity) {
         m_changed = true;
         return;
     }
     const std::size_t n = m_messages.size();
-    const bool sameNext = box.uidNext > 0 && box.uidNext == old->uidNext;
-    const bool nextDiffers = box.uidNext > 0 && old->uidNext > 0 && box.uidNext != old->uidNext;
-    const bool sameModSeq = box.highestModSeq > 0 && box.highestModSeq == old->highestModSeq;
-    if (old->messages.size() == n && (sameNext || (sameModSeq && !nextDiffers))) {
+    const bool sameNext = box.uidNext > 0 && box.uidNext == head->uidNext;
+    const bool nextDiffers = box.uidNext > 0 && head->uidNext > 0 && box.uidNext != head->uidNext;
+    const bool sameModSeq = box.highestModSeq > 0 && box.highestModSeq == head->highestModSeq;
+    if (head->count == n && (sameNext || (sameModSeq && !nextDiffers))) {
         // Nothing added (UIDNEXT did not move, or nothing at all changed) and nothing removed
         // (the count is the same): the very messages of the last check.
-        for (std::size_t k = 0; k < n; ++k)
-            m_messages[k] = std::move(old->messages[k]);
         m_sync = Sync::Unchanged;
-        m_complete = true;
+        m_head = std::move(*head);
+        m_pendingLoad = true;
         return;
     }
+    std::optional<ImapSyncState> old = ImapSyncState::load(m_statePath, kMaxStateBytes);
+    if (!old || old->key != m_stateKey || old->uidValidity != box.uidValidity)
+        return;
     m_changed = true;
     const std::optional<std::vector<std::int64_t>> uids = m_client->SearchAllUids(n);
     if (!uids || uids->size() != n)
@@ -260,7 +264,31 @@ int Imap4MailboxClient::messageCount() {
     return m_client->MessageCount();
 }
 
+bool Imap4MailboxClient::ensureLoaded() {
+    if (!m_pendingLoad)
+        return m_complete;
+    m_pendingLoad = false;
+    std::optional<ImapSyncState> old = ImapSyncState::load(m_statePath, kMaxStateBytes);
+    // Still the file whose first lines were read (another check of the same mailbox may
+    // have replaced it since), and whole.
+    if (old && old->key == m_head.key && old->uidValidity == m_head.uidValidity &&
+        old->uidNext == m_head.uidNext && old->highestModSeq == m_head.highestModSeq &&
+        old->messages.size() == m_messages.size()) {
+        for (std::size_t k = 0; k < m_messages.size(); ++k)
+            m_messages[k] = std::move(old->messages[k]);
+        m_complete = true;
+        return true;
+    }
+    // The pass then fetches what it needs, as without a state, and keeps it.
+    m_sync = Sync::Full;
+    m_complete = false;
+    m_saveState = true;
+    return false;
+}
+
 std::int64_t Imap4MailboxClient::mailboxTotal() {
+    if (m_pendingLoad)
+        return m_head.totalSize;
     if (m_sync == Sync::Full && m_saveState && m_allowed && !m_complete) {
         // Without a usable state the pass needs every envelope anyway (or a later one will):
         // they come now, with the UIDs and sizes the total is made of.
@@ -282,6 +310,7 @@ std::int64_t Imap4MailboxClient::mailboxTotal() {
 
 void Imap4MailboxClient::prepareMessages(int first, int last) {
     drainBatches();
+    ensureLoaded();
     m_batching = !m_complete && m_allowed && last >= first;
     m_last = last;
     m_sentUpTo = m_readUpTo = first - 1;
@@ -438,6 +467,7 @@ std::optional<std::int64_t> Imap4MailboxClient::knownSize(int i) const {
 }
 
 MessageIdentity Imap4MailboxClient::messageIdentity(int i) {
+    ensureLoaded();
     if (m_complete && i >= 1 && static_cast<std::size_t>(i) <= m_messages.size())
         return identityOf(m_messages[static_cast<std::size_t>(i - 1)]->fields);
     fetchBatchFor(i);
@@ -449,6 +479,7 @@ MessageIdentity Imap4MailboxClient::messageIdentity(int i) {
 }
 
 std::int64_t Imap4MailboxClient::messageSize(int i) {
+    ensureLoaded();
     if (const std::optional<std::int64_t> size = knownSize(i))
         return *size;
     drainBatches();
@@ -466,6 +497,7 @@ std::optional<std::int64_t> Imap4MailboxClient::uidOf(int i) const {
 
 std::optional<RawMessage> Imap4MailboxClient::wholeMessage(int i) {
     drainBatches();
+    ensureLoaded();
     ImapFetchedMessage m;
     if (const std::optional<std::int64_t> uid = uidOf(i)) {
         m_client->AddFlagByUid(*uid, "\\Seen");
@@ -479,6 +511,7 @@ std::optional<RawMessage> Imap4MailboxClient::wholeMessage(int i) {
 
 void Imap4MailboxClient::deleteMessage(int i) {
     drainBatches();
+    ensureLoaded();
     if (const std::optional<std::int64_t> uid = uidOf(i)) {
         m_deletedUids.push_back(*uid);
         m_client->AddFlagByUid(*uid, "\\Seen");

@@ -119,6 +119,9 @@ private:
     // The UID of message i as the pass numbers them, when known.
     std::optional<std::int64_t> uidOf(int i) const;
     void saveState();
+    // Reads the state's messages when only its first lines were read; true when m_messages
+    // is complete. A state that no longer reads turns the check into a full pass.
+    bool ensureLoaded();
     // After our EXPUNGE: the state without the messages it removed, when its answer shows
     // they were exactly the ones this check deleted.
     void followOwnExpunge(int expungesBefore);
@@ -140,7 +143,10 @@ private:
     bool m_changed = false;   // the state told of messages added or removed
     bool m_saveState = false; // what was learned is worth keeping
     bool m_complete = false;  // m_messages holds every message: the pass is served from it
-    ImapMailboxData m_box;    // as SELECT reported it
+    // Unchanged: the state's messages are read only when the pass needs them.
+    bool m_pendingLoad = false;
+    ImapSyncState m_head;  // the state's first lines
+    ImapMailboxData m_box; // as SELECT reported it
     // The messages as the pass numbers them (message i at i - 1), as far as known.
     std::vector<std::optional<ImapSyncState::Message>> m_messages;
     // What this check flagged for deletion: by UID, or some message by number only.

@@ -131,7 +131,10 @@ std::string ImapSyncState::serialize() const {
     out += "\nkey ";
     appendEscaped(out, key);
     out += "\nmailbox " + std::to_string(uidValidity) + ' ' + std::to_string(uidNext) + ' ' +
-           std::to_string(highestModSeq) + ' ' + std::to_string(messages.size()) + '\n';
+           std::to_string(highestModSeq) + ' ' + std::to_string(messages.size()) + ' ' +
+           std::to_string(total());
+    // The first lines carry a checksum of their own, so they can be trusted without the rest.
+    out += ' ' + hex64(fnv1a(out)) + '\n';
     for (const Message& m : messages) {
         out += std::to_string(m.uid);
         out += '\t';
@@ -148,6 +151,47 @@ std::string ImapSyncState::serialize() const {
     return out;
 }
 
+namespace {
+
+// The first three lines (without their line ends): the header's own fields, or nullopt.
+std::optional<ImapSyncState> parseHeaderLines(std::string_view magic, std::string_view keyLine,
+                                              std::string_view mailboxLine) {
+    if (magic != kMagic || keyLine.substr(0, 4) != "key ")
+        return std::nullopt;
+    const std::size_t lastSpace = mailboxLine.rfind(' ');
+    if (lastSpace == std::string_view::npos)
+        return std::nullopt;
+    std::string covered = std::string(magic) + '\n';
+    covered += keyLine;
+    covered += '\n';
+    covered += mailboxLine.substr(0, lastSpace);
+    if (mailboxLine.substr(lastSpace + 1) != hex64(fnv1a(covered)))
+        return std::nullopt;
+    ImapSyncState s;
+    std::optional<std::string> key = unescape(keyLine.substr(4));
+    if (!key)
+        return std::nullopt;
+    s.key = std::move(*key);
+    const std::vector<std::string_view> head = splitOn(mailboxLine.substr(0, lastSpace), ' ');
+    if (head.size() != 6 || head[0] != "mailbox")
+        return std::nullopt;
+    const std::optional<std::int64_t> validity = number(head[1]);
+    const std::optional<std::int64_t> next = number(head[2]);
+    const std::optional<std::int64_t> modseq = number(head[3]);
+    const std::optional<std::int64_t> count = number(head[4]);
+    const std::optional<std::int64_t> total = number(head[5]);
+    if (!validity || !next || !modseq || !count || !total || *validity < 1)
+        return std::nullopt;
+    s.uidValidity = *validity;
+    s.uidNext = *next;
+    s.highestModSeq = *modseq;
+    s.count = static_cast<std::size_t>(*count);
+    s.totalSize = *total;
+    return s;
+}
+
+} // namespace
+
 std::optional<ImapSyncState> ImapSyncState::parse(const std::string& text) {
     // The last line is the checksum of everything before it.
     if (text.size() < 2 || text.back() != '\n')
@@ -162,27 +206,13 @@ std::optional<ImapSyncState> ImapSyncState::parse(const std::string& text) {
         return std::nullopt;
 
     std::vector<std::string_view> lines = splitOn(body.substr(0, body.size() - 1), '\n');
-    if (lines.size() < 3 || lines[0] != kMagic || lines[1].substr(0, 4) != "key ")
+    if (lines.size() < 3)
         return std::nullopt;
-    ImapSyncState s;
-    std::optional<std::string> key = unescape(lines[1].substr(4));
-    if (!key)
+    std::optional<ImapSyncState> header = parseHeaderLines(lines[0], lines[1], lines[2]);
+    if (!header || header->count != lines.size() - 3)
         return std::nullopt;
-    s.key = std::move(*key);
-    const std::vector<std::string_view> head = splitOn(lines[2], ' ');
-    if (head.size() != 5 || head[0] != "mailbox")
-        return std::nullopt;
-    const std::optional<std::int64_t> validity = number(head[1]);
-    const std::optional<std::int64_t> next = number(head[2]);
-    const std::optional<std::int64_t> modseq = number(head[3]);
-    const std::optional<std::int64_t> count = number(head[4]);
-    if (!validity || !next || !modseq || !count || *validity < 1 ||
-        static_cast<std::size_t>(*count) != lines.size() - 3)
-        return std::nullopt;
-    s.uidValidity = *validity;
-    s.uidNext = *next;
-    s.highestModSeq = *modseq;
-    s.messages.reserve(static_cast<std::size_t>(*count));
+    ImapSyncState s = std::move(*header);
+    s.messages.reserve(s.count);
     std::int64_t previous = 0;
     for (std::size_t k = 3; k < lines.size(); ++k) {
         const std::vector<std::string_view> f = splitOn(lines[k], '\t');
@@ -205,7 +235,28 @@ std::optional<ImapSyncState> ImapSyncState::parse(const std::string& text) {
         }
         s.messages.push_back(std::move(m));
     }
+    if (s.total() != s.totalSize)
+        return std::nullopt;
     return s;
+}
+
+std::optional<ImapSyncState> ImapSyncState::loadHeader(const std::string& path) {
+    // The key names a server, a user and a mailbox: the first lines are far below this.
+    constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+    std::ifstream in(path, std::ios::binary);
+    std::string text(kMaxHeaderBytes, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    std::string_view rest = text;
+    std::string_view lines[3];
+    for (std::string_view& line : lines) {
+        const std::size_t nl = rest.find('\n');
+        if (nl == std::string_view::npos)
+            return std::nullopt;
+        line = rest.substr(0, nl);
+        rest.remove_prefix(nl + 1);
+    }
+    return parseHeaderLines(lines[0], lines[1], lines[2]);
 }
 
 std::optional<ImapSyncState> ImapSyncState::load(const std::string& path, std::size_t maxBytes) {

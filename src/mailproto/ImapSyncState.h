@@ -27,6 +27,10 @@ struct ImapSyncState {
     std::int64_t highestModSeq = 0; // 0 without CONDSTORE
     // The messages in mailbox order (message number k is messages[k - 1]); UIDs ascend.
     std::vector<Message> messages;
+    // What the file's first lines say of the messages: enough to tell that nothing changed
+    // without reading them all.
+    std::size_t count = 0;
+    std::int64_t totalSize = 0;
 
     std::int64_t total() const;
 
@@ -37,6 +41,9 @@ struct ImapSyncState {
 
     // nullopt when the file is missing, unreadable, damaged or larger than maxBytes.
     static std::optional<ImapSyncState> load(const std::string& path, std::size_t maxBytes);
+    // The first lines only (messages stays empty; count and totalSize are filled): nullopt
+    // when they are missing or damaged. The rest is read, and checked, by load.
+    static std::optional<ImapSyncState> loadHeader(const std::string& path);
     // Replaces the file at once (a new file beside it, renamed over it), private to its
     // owner. Throws a TarnError when it cannot be written.
     void save(const std::string& path) const;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -236,6 +237,32 @@ TEST_F(IncrementalImap4, ACountThatDisagreesWithTheUnchangedModSeqIsNotTakenForN
     EXPECT_EQ(o.sync, Sync::Changed);
     EXPECT_EQ(o.records.size(), 3u);
     EXPECT_EQ(o.records.count("<id-4@example.org>"), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// Nothing changed by the first lines of the state, but its message lines are damaged: the
+// pass that needs them fetches what it needs as without a state, and keeps a sound one again.
+TEST_F(IncrementalImap4, DamagedMessageLinesFoundWhenThePassNeedsThem) {
+    const Box b = box({1, 2, 3, 4}, 5, 40);
+    serve(srv, b, {});
+    const Outcome reference = check(false);
+    check(true);
+    const std::string path = session.path("imap.state");
+    {
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(std::filesystem::file_size(path) / 2));
+        f.put('#');
+    }
+    // check() starts from an empty mail list, so the pass walks every message.
+    const Outcome damaged = check(true);
+    EXPECT_EQ(damaged.sync, Sync::Full);
+    EXPECT_EQ(damaged.records, reference.records);
+    const Outcome again = check(true);
+    EXPECT_EQ(again.sync, Sync::Unchanged);
+    EXPECT_EQ(again.records, reference.records);
 }
 
 } // namespace

@@ -90,7 +90,6 @@ struct Pass {
 
 class IncrementalImapDovecot : public tarn::test::CheckSessionSupport {
 public: // the cases' changes use the helpers
-
     IncrementalImapDovecot()
         : CheckSessionSupport("tarn-incr"),
           full(makeFolder("tarn-incr-full"), tarn::systemClock(), tarn::test::uniqueLockSuffix()) {
@@ -196,6 +195,11 @@ public: // the cases' changes use the helpers
             c.Expunge();
         });
     }
+    void damageState(std::uintmax_t at) {
+        std::fstream f(statePath(), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(at));
+        f.put('#');
+    }
     void deliver(const std::string& text) {
         s_dovecot->addMessage(m_user, text);
         if (m_mailbox != "INBOX")
@@ -253,19 +257,21 @@ TEST_F(IncrementalImapDovecot, EveryChangeGivesTheFullPassesStoreAndFetchesOnlyW
              });
          },
          Sync::Unchanged, false, nullptr},
-        {"damaged state file", "INBOX",
+        {"damaged first lines of the state", "INBOX",
+         [](IncrementalImapDovecot& t) { t.damageState(10); }, Sync::Full, false, nullptr},
+        {"damaged message lines of the state and a new message", "INBOX",
          [](IncrementalImapDovecot& t) {
-             std::fstream f(t.statePath(), std::ios::in | std::ios::out | std::ios::binary);
-             f.seekp(200);
-             f.put('#');
+             t.damageState(std::filesystem::file_size(t.statePath()) / 2);
+             t.deliver(message("six", "Sixth"));
          },
          Sync::Full, false, nullptr},
-        {"state file cut short", "INBOX",
+        // The first lines say nothing changed; the messages are not needed, so not read.
+        {"state cut short and nothing changed", "INBOX",
          [](IncrementalImapDovecot& t) {
              std::filesystem::resize_file(t.statePath(),
                                           std::filesystem::file_size(t.statePath()) / 2);
          },
-         Sync::Full, false, nullptr},
+         Sync::Unchanged, false, nullptr},
         {"UIDVALIDITY changed by recreating the mailbox", "Work",
          [](IncrementalImapDovecot& t) {
              s_dovecot->doveadm({"mailbox", "delete", "-u", t.m_user, "Work"});

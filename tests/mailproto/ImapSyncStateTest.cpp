@@ -85,6 +85,41 @@ TEST(ImapSyncStateTest, ADamagedOrInconsistentFileIsNotUsed) {
         EXPECT_FALSE(ImapSyncState::parse(c.text)) << c.name;
 }
 
+TEST(ImapSyncStateTest, TheFirstLinesAreReadAndCheckedOnTheirOwn) {
+    const std::string path = testing::TempDir() + "/imap-state-header";
+    const ImapSyncState s = sample();
+    const std::string text = s.serialize();
+    const std::size_t headerEnd = text.find('\n', text.find("\nmailbox ") + 1);
+    struct Case {
+        const char* name;
+        std::size_t damageAt; // npos: none
+        bool headerReads;
+        bool wholeReads;
+    };
+    const Case cases[] = {
+        {"intact", std::string::npos, true, true},
+        {"a message line damaged", headerEnd + 5, true, false},
+        {"the key damaged", text.find("key ") + 6, false, false},
+        {"the counts damaged", headerEnd - 20, false, false},
+    };
+    for (const Case& c : cases) {
+        std::string t = text;
+        if (c.damageAt != std::string::npos)
+            t[c.damageAt] = t[c.damageAt] == '7' ? '8' : '7';
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << t;
+        const std::optional<ImapSyncState> head = ImapSyncState::loadHeader(path);
+        EXPECT_EQ(head.has_value(), c.headerReads) << c.name;
+        if (head) {
+            EXPECT_TRUE(head->messages.empty()) << c.name;
+            EXPECT_EQ(head->count, 2u) << c.name;
+            EXPECT_EQ(head->totalSize, 1234) << c.name;
+            EXPECT_EQ(head->uidNext, 42) << c.name;
+        }
+        EXPECT_EQ(ImapSyncState::load(path, 1 << 20).has_value(), c.wholeReads) << c.name;
+    }
+    std::filesystem::remove(path);
+}
+
 TEST(ImapSyncStateTest, SavedPrivatelyAndReplacedWhole) {
     const std::string dir = testing::TempDir() + "/imap-state-test";
     std::filesystem::create_directories(dir);
