@@ -45,7 +45,7 @@ public:
     // A state larger than this is not read (a mailbox of a million messages stays below it).
     static constexpr std::size_t kMaxStateBytes = 512 * 1024 * 1024;
     // Mailboxes with more messages are not followed by a state.
-    static constexpr int kMaxTrackedMessages = 2000000;
+    static constexpr int kMaxTrackedMessages = 500000;
 
     enum class Sync { Full, Unchanged, Changed };
 
