@@ -17,6 +17,7 @@ Usage: python3 bench/incremental_checks.py [--build build] [--messages 50000] [-
 
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -104,6 +105,7 @@ def main():
             stop()
         proc.terminate()
         proc.wait()
+        shutil.rmtree(root, ignore_errors=True)
 
 
 if __name__ == "__main__":
