@@ -101,7 +101,15 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
         imap->setUser(user);
         imap->setPassword(m_password);
         imap->setSecurity(static_cast<ConnectionSecurity>(m_security), m_pin);
-        m_client = std::make_unique<Imap4MailboxClient>(std::move(imap), std::move(mailboxName));
+        // What the last check saw is kept beside the mail list, so the next one asks only
+        // for what changed.
+        const std::string stateName = imapSyncStateFileName(m_hostName, m_port, user, mailboxName);
+        std::string stateKey =
+            m_hostName + ":" + std::to_string(m_port) + " " + user + " " + mailboxName;
+        auto client = std::make_unique<Imap4MailboxClient>(std::move(imap), mailboxName);
+        if (!m_session.workingFolder().empty())
+            client->setStateFile(m_session.workingFolder() + "/" + stateName, std::move(stateKey));
+        m_client = std::move(client);
     } else {
         m_login = pop.get();
         pop->setHost(m_hostName);
