@@ -240,7 +240,8 @@ TEST_F(BatchesInFlight, EnvelopeBatchesGoOutBeforeTheEarlierOnesAreAnswered) {
         sizes +=
             "* " + std::to_string(i) + " FETCH (RFC822.SIZE " + std::to_string(100 + i) + ")\r\n";
     srv.clearRules();
-    srv.setGreeting("* OK ready\r\n");
+    // Capabilities in the greeting: the log-in asks for none, so the tags below hold.
+    srv.setGreeting("* OK [CAPABILITY IMAP4rev1] ready\r\n");
     srv.onRegex(R"(^C1 LOGIN bob secret$)", "{TAG} OK\r\n");
     srv.onRegex(R"(^C2 SELECT "INBOX"$)", "* 1200 EXISTS\r\n{TAG} OK [READ-WRITE]\r\n");
     srv.onRegex(R"(^C3 FETCH 1:1200 \(RFC822\.SIZE\)$)", sizes + "{TAG} OK\r\n");
@@ -265,7 +266,8 @@ TEST_F(BatchesInFlight, EnvelopeBatchesGoOutBeforeTheEarlierOnesAreAnswered) {
 TEST_F(BatchesInFlight, NoMoreThanTheWindowGoesOutUnanswered) {
     constexpr int n = 15000;
     srv.clearRules();
-    srv.setGreeting("* OK ready\r\n");
+    // Capabilities in the greeting: the log-in asks for none, so the tags below hold.
+    srv.setGreeting("* OK [CAPABILITY IMAP4rev1] ready\r\n");
     srv.onRegex(R"(^C\d+ LOGIN bob secret$)", "{TAG} OK\r\n");
     srv.onRegex(R"(^C\d+ SELECT "INBOX"$)", "* 15000 EXISTS\r\n{TAG} OK [READ-WRITE]\r\n");
     std::string sizes;
