@@ -36,7 +36,7 @@ struct ImapIdleWatcher::Shared {
     std::atomic<int> connects{0};
 
     std::mutex eventsMutex;
-    Events events; // changed and state are dropped by stop(); ended stays
+    Events events; // all but ended are dropped by stop()
 
     mutable std::mutex doneMutex;
     mutable std::condition_variable doneCv;
@@ -91,6 +91,11 @@ struct ImapIdleWatcher::Shared {
         std::lock_guard<std::mutex> lock(eventsMutex);
         if (events.changed)
             events.changed();
+    }
+    void waiting(std::chrono::milliseconds ms) {
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        if (events.waiting)
+            events.waiting(ms);
     }
     bool interrupted() const { return stopping || reconnectWanted; }
 };
@@ -261,7 +266,9 @@ void runWatcher(const std::shared_ptr<ImapIdleWatcher::Shared>& s) {
     int failuresInRow = 0;
     while (!s->stopping) {
         if (failuresInRow > 0) {
-            s->sleep(retryDelay(s->settings, failuresInRow));
+            const std::chrono::milliseconds delay = retryDelay(s->settings, failuresInRow);
+            s->waiting(delay);
+            s->sleep(delay);
             if (s->stopping)
                 break;
         }
@@ -275,6 +282,7 @@ void runWatcher(const std::shared_ptr<ImapIdleWatcher::Shared>& s) {
                 break;
             if (end == IdleConnection::End::NoIdle) {
                 s->setState(State::NoIdle);
+                s->waiting(-1ms);
                 while (!s->interrupted()) {
                     s->sleep(-1ms);
                     if (!s->interrupted())
@@ -333,6 +341,7 @@ bool ImapIdleWatcher::start() {
                 std::lock_guard<std::mutex> lock(s->eventsMutex);
                 s->events.state = nullptr;
                 s->events.changed = nullptr;
+                s->events.waiting = nullptr;
                 ended = std::move(s->events.ended);
             }
             s->state = static_cast<int>(State::Stopped);
@@ -361,6 +370,7 @@ void ImapIdleWatcher::stop() {
     std::lock_guard<std::mutex> lock(m_shared->eventsMutex);
     m_shared->events.changed = nullptr;
     m_shared->events.state = nullptr;
+    m_shared->events.waiting = nullptr;
     if (!m_started)
         m_shared->events.ended = nullptr;
 }
