@@ -1,11 +1,10 @@
 #include "push/ImapIdleWatcher.h"
 
-#include "core/AsciiText.h"
 #include "core/TarnError.h"
 #include "mailproto/Imap4Client.h"
-#include "mailproto/ImapResponseParser.h"
 #include "net/LineConnection.h"
 #include "net/TcpTransport.h"
+#include "push/IdleAnnouncement.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -196,29 +195,21 @@ private:
     void handleUntagged(std::string_view text) {
         if (m_s.interrupted())
             throw TarnError(TcpTransport::kInterrupted);
-        if (startsWithNoCase(text, "BYE")) {
-            const std::string said(text.substr(0, 80));
+        const IdleAnnouncement a = IdleAnnouncement::read(text);
+        switch (a.kind) {
+        case IdleAnnouncement::Kind::Bye:
             throw TarnError(ErrorKind::ConnectionClosed,
-                            "The IMAP4 server closed the idle connection: " + said +
-                                (text.size() > 80 ? "..." : ""));
-        }
-        std::vector<ImapValue> v;
-        try {
-            v = ImapResponseParser::parseValues(text);
-        } catch (const TarnError&) {
-            return; // nothing the watch needs
-        }
-        if (v.size() != 2 || v[0].kind != ImapValue::Kind::Atom)
-            return;
-        const std::optional<std::uint64_t> n = parseDecimal(v[0].text, 999999999999);
-        if (!n)
-            return;
-        if (v[1].is("EXISTS")) {
-            m_known.exists = static_cast<long long>(*n);
+                            "The IMAP4 server closed the idle connection: " + a.text);
+        case IdleAnnouncement::Kind::Exists:
+            m_known.exists = static_cast<long long>(a.number);
             m_s.changed();
-        } else if (v[1].is("EXPUNGE")) {
+            break;
+        case IdleAnnouncement::Kind::Expunge:
             m_known.exists = std::max(0LL, m_known.exists - 1);
             m_s.changed();
+            break;
+        case IdleAnnouncement::Kind::Nothing:
+            break;
         }
     }
 
