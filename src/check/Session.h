@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -91,15 +92,18 @@ public:
 
     // Every thread beside the main thread (checks, idle connections, the mailbox listing, the
     // update check) registers here; the exit waits on it before it lets the session go.
-    ThreadRegistry& threads() { return m_threads; }
+    ThreadRegistry& threads() { return *m_threads; }
+    // The same registry, co-owned: for a thread that leaves it after the session may be gone
+    // (an idle connection still saying goodbye to its server).
+    std::shared_ptr<ThreadRegistry> sharedThreads() const { return m_threads; }
     // Check workers, counted in threads(): a worker registers before its thread starts and
     // deregisters as its last act.
-    void workerStarted() { m_threads.enter(ThreadRegistry::Kind::Check); }
-    void workerEnded() { m_threads.leave(ThreadRegistry::Kind::Check); }
-    int runningWorkers() const { return m_threads.running(); }
+    void workerStarted() { m_threads->enter(ThreadRegistry::Kind::Check); }
+    void workerEnded() { m_threads->leave(ThreadRegistry::Kind::Check); }
+    int runningWorkers() const { return m_threads->running(); }
     // True when no registered thread runs any more within the time given.
     bool waitForWorkers(std::chrono::milliseconds timeout) const {
-        return m_threads.waitUntilNoneRun(timeout);
+        return m_threads->waitUntilNoneRun(timeout);
     }
 
 private:
@@ -111,7 +115,7 @@ private:
     Settings& m_settings; // the store's live settings
     AccountRuntimeTable m_runtime;
     FilterListHolder m_filters;
-    ThreadRegistry m_threads;
+    std::shared_ptr<ThreadRegistry> m_threads = std::make_shared<ThreadRegistry>();
 };
 
 } // namespace tarn

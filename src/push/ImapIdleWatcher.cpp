@@ -1,11 +1,10 @@
 #include "push/ImapIdleWatcher.h"
 
-#include "core/AsciiText.h"
 #include "core/TarnError.h"
 #include "mailproto/Imap4Client.h"
-#include "mailproto/ImapResponseParser.h"
 #include "net/LineConnection.h"
 #include "net/TcpTransport.h"
+#include "push/IdleAnnouncement.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -36,7 +35,7 @@ struct ImapIdleWatcher::Shared {
     std::atomic<int> connects{0};
 
     std::mutex eventsMutex;
-    Events events; // changed and state are dropped by stop(); ended stays
+    Events events; // all but ended are dropped by stop()
 
     mutable std::mutex doneMutex;
     mutable std::condition_variable doneCv;
@@ -91,6 +90,11 @@ struct ImapIdleWatcher::Shared {
         std::lock_guard<std::mutex> lock(eventsMutex);
         if (events.changed)
             events.changed();
+    }
+    void waiting(std::chrono::milliseconds ms) {
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        if (events.waiting)
+            events.waiting(ms);
     }
     bool interrupted() const { return stopping || reconnectWanted; }
 };
@@ -193,29 +197,21 @@ private:
     void handleUntagged(std::string_view text) {
         if (m_s.interrupted())
             throw TarnError(TcpTransport::kInterrupted);
-        if (startsWithNoCase(text, "BYE")) {
-            const std::string said(text.substr(0, 80));
+        const IdleAnnouncement a = IdleAnnouncement::read(text);
+        switch (a.kind) {
+        case IdleAnnouncement::Kind::Bye:
             throw TarnError(ErrorKind::ConnectionClosed,
-                            "The IMAP4 server closed the idle connection: " + said +
-                                (text.size() > 80 ? "..." : ""));
-        }
-        std::vector<ImapValue> v;
-        try {
-            v = ImapResponseParser::parseValues(text);
-        } catch (const TarnError&) {
-            return; // nothing the watch needs
-        }
-        if (v.size() != 2 || v[0].kind != ImapValue::Kind::Atom)
-            return;
-        const std::optional<std::uint64_t> n = parseDecimal(v[0].text, 999999999999);
-        if (!n)
-            return;
-        if (v[1].is("EXISTS")) {
-            m_known.exists = static_cast<long long>(*n);
+                            "The IMAP4 server closed the idle connection: " + a.text);
+        case IdleAnnouncement::Kind::Exists:
+            m_known.exists = static_cast<long long>(a.number);
             m_s.changed();
-        } else if (v[1].is("EXPUNGE")) {
+            break;
+        case IdleAnnouncement::Kind::Expunge:
             m_known.exists = std::max(0LL, m_known.exists - 1);
             m_s.changed();
+            break;
+        case IdleAnnouncement::Kind::Nothing:
+            break;
         }
     }
 
@@ -263,7 +259,9 @@ void runWatcher(const std::shared_ptr<ImapIdleWatcher::Shared>& s) {
     int failuresInRow = 0;
     while (!s->stopping) {
         if (failuresInRow > 0) {
-            s->sleep(retryDelay(s->settings, failuresInRow));
+            const std::chrono::milliseconds delay = retryDelay(s->settings, failuresInRow);
+            s->waiting(delay);
+            s->sleep(delay);
             if (s->stopping)
                 break;
         }
@@ -277,6 +275,7 @@ void runWatcher(const std::shared_ptr<ImapIdleWatcher::Shared>& s) {
                 break;
             if (end == IdleConnection::End::NoIdle) {
                 s->setState(State::NoIdle);
+                s->waiting(-1ms);
                 while (!s->interrupted()) {
                     s->sleep(-1ms);
                     if (!s->interrupted())
@@ -335,6 +334,7 @@ bool ImapIdleWatcher::start() {
                 std::lock_guard<std::mutex> lock(s->eventsMutex);
                 s->events.state = nullptr;
                 s->events.changed = nullptr;
+                s->events.waiting = nullptr;
                 ended = std::move(s->events.ended);
             }
             s->state = static_cast<int>(State::Stopped);
@@ -363,6 +363,7 @@ void ImapIdleWatcher::stop() {
     std::lock_guard<std::mutex> lock(m_shared->eventsMutex);
     m_shared->events.changed = nullptr;
     m_shared->events.state = nullptr;
+    m_shared->events.waiting = nullptr;
     if (!m_started)
         m_shared->events.ended = nullptr;
 }

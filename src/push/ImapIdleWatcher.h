@@ -79,6 +79,10 @@ public:
         // State changes with the reason of a failure (empty otherwise). Watcher thread; same
         // rules.
         std::function<void(State, const std::string&)> state;
+        // Before each wait between attempts, its length: the back-off after a failure, or a
+        // negative time for a wait that lasts until a reconnect or stop (a server without
+        // IDLE). Watcher thread; same rules.
+        std::function<void(std::chrono::milliseconds)> waiting;
         // Called on the thread as its very last act (the owner counts running threads).
         std::function<void()> ended;
     };

@@ -134,8 +134,9 @@ void PushAccounts::start(AccountRuntime* rt, ImapIdleSettings settings) {
                 (*self)->onState(rt->Number, state, why);
         });
     };
-    // Registered with the session's threads, so an exit can tell when it is gone.
-    ThreadRegistry* threads = &m_session.threads();
+    // Registered with the session's threads, so an exit can tell when it is gone. The thread
+    // co-owns the registry: it leaves after stop() has returned, when the session may be gone.
+    std::shared_ptr<ThreadRegistry> threads = m_session.sharedThreads();
     events.ended = [threads] { threads->leave(ThreadRegistry::Kind::IdleConnection); };
     entry.watcher = std::make_unique<ImapIdleWatcher>(std::move(settings), std::move(events));
     threads->enter(ThreadRegistry::Kind::IdleConnection);

@@ -92,7 +92,7 @@ TEST(TarnwickAppPush, AnnouncedMailIsCheckedAndShownOnTheDesktop) {
                                "Message-ID: <n1@example.org>\r\n\r\nHello.\r\n");
     ASSERT_TRUE(runUntil([&] { return !service.calls().empty(); }, 10s)) << dovecot.log();
     EXPECT_TRUE(runUntil([&] { return checks == 2; }, 5s));
-    const auto& call = service.calls()[0];
+    const auto call = service.calls()[0];
     EXPECT_EQ(call.summary, QStringLiteral("1 new Mail - Work"));
     EXPECT_TRUE(call.body.startsWith(QStringLiteral("Carol"))) << call.body.toStdString();
     EXPECT_TRUE(call.body.endsWith(QStringLiteral(": &lt;b&gt;Hi&lt;/b&gt; &amp; more")))

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <thread>
@@ -43,7 +45,10 @@ int countMatching(const ScriptedServer& srv, const std::string& regex) {
 
 class PushAccountsTest : public CheckSessionSupport {
 protected:
-    PushAccountsTest() : CheckSessionSupport("tarn-push") {}
+    PushAccountsTest() : CheckSessionSupport("tarn-push") {
+        options.firstRetry = 200ms;
+        options.readTimeout = 2s;
+    }
 
     AccountSettings imapAccount(const ScriptedServer& srv) {
         AccountSettings a;
@@ -61,8 +66,6 @@ protected:
         session.syncWithSettings();
     }
     std::unique_ptr<PushAccounts> makePush() {
-        options.firstRetry = 200ms;
-        options.readTimeout = 2s;
         auto p = std::make_unique<PushAccounts>(
             session, [this](std::function<void()> f) { loop.post(std::move(f)); },
             [this](int a) {
@@ -163,16 +166,20 @@ TEST_F(PushAccountsTest, ConnectionsFollowOnlineStateAndSettings) {
     }));
     EXPECT_EQ(srv.connectionCount(), 2);
 
-    // A sync with nothing changed keeps the connection.
+    // A sync with nothing changed keeps the connection: the same watcher, still idling on its
+    // first connection.
+    const ImapIdleWatcher* kept = push->watcher(1);
     push->sync();
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(srv.connectionCount(), 2);
+    EXPECT_EQ(push->watcher(1), kept);
+    EXPECT_EQ(kept->state(), ImapIdleWatcher::State::Idling);
+    EXPECT_EQ(kept->connectCount(), 1);
 
     // A changed password: the old connection goes, a new one logs in with it.
     session.settings().account(1).Password = "changed";
     push->sync();
     EXPECT_TRUE(srv.waitForClosed(2));
     EXPECT_TRUE(srv.waitForLine(std::string("C2 LOGIN bob changed")));
+    EXPECT_EQ(srv.connectionCount(), 3);
 
     // Switched off, then deleted: no connection.
     session.settings().account(1).Active = false;
@@ -192,29 +199,50 @@ TEST_F(PushAccountsTest, ConnectionsFollowOnlineStateAndSettings) {
     EXPECT_TRUE(session.waitForWorkers(3s));
 }
 
+namespace {
+
+// The server ends its announcements with BYE: the watcher's report of the failure reaches the
+// main thread after every announcement before it.
+void recordStates(PushAccounts& push, std::vector<ImapIdleWatcher::State>& states) {
+    push.onState = [&states](int, ImapIdleWatcher::State s, const std::string&) {
+        states.push_back(s);
+    };
+}
+
+bool contains(const std::vector<ImapIdleWatcher::State>& states, ImapIdleWatcher::State s) {
+    return std::find(states.begin(), states.end(), s) != states.end();
+}
+
+} // namespace
+
 TEST_F(PushAccountsTest, AFloodOfAnnouncementsAsksForOneCheck) {
     ScriptedServer srv;
     std::string flood = "+ idling\r\n";
     for (int k = 0; k < 40000; ++k)
         flood += "* " + std::to_string(k + 3) + " EXISTS\r\n";
-    scriptImap(srv, flood);
+    scriptImap(srv, flood + "* BYE enough\r\n");
     addAccount(imapAccount(srv));
+    options.firstRetry = 30s;
     auto push = makePush();
+    std::vector<ImapIdleWatcher::State> states;
+    recordStates(*push, states);
     push->sync();
-    ASSERT_TRUE(pumpUntil([&] { return !requests.empty(); }));
-    loop.runFor(500ms);
+    ASSERT_TRUE(pumpUntil([&] { return contains(states, ImapIdleWatcher::State::Waiting); }));
     EXPECT_EQ(requests, std::vector<int>{1});
 }
 
 TEST_F(PushAccountsTest, AnnouncementDuringACheckAsksForOneMoreWhenItEnds) {
     ScriptedServer srv;
-    scriptImap(srv, "+ idling\r\n* 3 EXISTS\r\n");
+    scriptImap(srv, "+ idling\r\n* 3 EXISTS\r\n* BYE enough\r\n");
     addAccount(imapAccount(srv));
     tarn::AccountRuntime* rt = session.runtimeOf(1);
     rt->Busy = true; // a check is running
+    options.firstRetry = 30s;
     auto push = makePush();
+    std::vector<ImapIdleWatcher::State> states;
+    recordStates(*push, states);
     push->sync();
-    loop.runFor(500ms);
+    ASSERT_TRUE(pumpUntil([&] { return contains(states, ImapIdleWatcher::State::Waiting); }));
     EXPECT_TRUE(requests.empty());
     // The running check ends: the announcement it may have missed asks for another.
     rt->Busy = false;
@@ -226,6 +254,34 @@ TEST_F(PushAccountsTest, AnnouncementDuringACheckAsksForOneMoreWhenItEnds) {
     session.Online = false;
     push->wokeUp();
     EXPECT_TRUE(requests.empty());
+}
+
+TEST_F(PushAccountsTest, AnIdleConnectionOutlivingItsSessionStillLeavesTheRegistry) {
+    ScriptedServer srv;
+    scriptImap(srv);
+    srv.clearRules();
+    srv.onRegex(R"(^\S+ LOGIN )", "{TAG} OK logged in\r\n");
+    srv.onRegex(R"(^\S+ CAPABILITY$)", "* CAPABILITY IMAP4rev1 IDLE\r\n{TAG} OK done\r\n");
+    srv.onRegex(R"(^\S+ SELECT )", "* 2 EXISTS\r\n{TAG} OK selected\r\n");
+    srv.onRegex(R"(^\S+ IDLE$)", "+ idling\r\n");
+    // The goodbye takes its full time-out, long after the session has gone.
+    srv.onRegex(R"(^\S+ LOGOUT$)", "", ScriptedServer::After::Stall);
+    const std::string folder = makeFolder("tarn-push-gone");
+    auto own = std::make_unique<tarn::Session>(folder, tarn::systemClock(),
+                                               tarn::test::uniqueLockSuffix());
+    own->settings().Accounts.push_back(imapAccount(srv));
+    own->syncWithSettings();
+    const std::shared_ptr<tarn::ThreadRegistry> threads = own->sharedThreads();
+    auto push = std::make_unique<PushAccounts>(
+        *own, [this](std::function<void()> f) { loop.post(std::move(f)); }, nullptr, options);
+    push->sync();
+    ASSERT_TRUE(
+        pumpUntil([&] { return push->watcher(1)->state() == ImapIdleWatcher::State::Idling; }));
+    push.reset();
+    own.reset();
+    EXPECT_TRUE(threads->waitUntilNoneRun(5s));
+    EXPECT_TRUE(srv.waitForLine("DONE"));
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(PushAccountsTest, WakingUpReconnectsAndChecksEveryPushAccount) {

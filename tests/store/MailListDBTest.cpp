@@ -5,7 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -455,22 +461,50 @@ TEST_F(AccountsTest, WalkStopsOnRequestAndRefusesChanges) {
 
 // ---- the lock -----------------------------------------------------------------------------
 
+namespace {
+
+// True once thread tid sleeps in the kernel (blocked on a lock), false when the time is up.
+bool waitUntilBlocked(pid_t tid, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    const std::string statPath = "/proc/self/task/" + std::to_string(tid) + "/stat";
+    while (std::chrono::steady_clock::now() < end) {
+        std::ifstream in(statPath);
+        std::string stat;
+        std::getline(in, stat);
+        // The state follows the command's closing parenthesis.
+        const std::size_t close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'S')
+            return true;
+        std::this_thread::yield();
+    }
+    return false;
+}
+
+} // namespace
+
 TEST_F(MailListDBTest, OperationsWaitWhileAnotherThreadHoldsTheLock) {
-    std::atomic<bool> appended{false};
+    std::atomic<pid_t> otherTid{0};
+    std::atomic<bool> released{false};
+    std::atomic<bool> appendedAfterRelease{false};
     std::thread other;
     {
         NamedLock hold(m_db.mutex());
         other = std::thread([&] {
+            otherTid = static_cast<pid_t>(::syscall(SYS_gettid));
             m_db.AppendMessage(makeRecord("late", 1, 1));
-            appended = true;
+            appendedAfterRelease = released.load();
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_FALSE(appended.load());
+        while (otherTid.load() == 0)
+            std::this_thread::yield();
+        // Released only once the other thread waits for the lock.
+        EXPECT_TRUE(waitUntilBlocked(otherTid, std::chrono::seconds(5)));
         // The holder itself may go on using the table.
         EXPECT_EQ(m_db.size(), 0u);
+        released = true;
     }
     other.join();
-    EXPECT_TRUE(appended.load());
+    EXPECT_TRUE(appendedAfterRelease.load());
+    EXPECT_EQ(m_db.size(), 1u);
 }
 
 TEST_F(MailListDBTest, FourThreadsHammeringStayConsistent) {

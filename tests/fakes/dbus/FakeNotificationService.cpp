@@ -36,6 +36,7 @@ uint FakeNotificationService::Notify(const QString& appName, uint replacesId, co
         c.imageSize = QSize(w, h);
         c.imageBytes = static_cast<int>(data.size());
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_mode == Mode::NeverAnswer) {
         setDelayedReply(true);
         m_unanswered.push_back(message());
@@ -45,6 +46,11 @@ uint FakeNotificationService::Notify(const QString& appName, uint replacesId, co
     c.id = replacesId != 0 ? replacesId : m_next++;
     m_calls.push_back(c);
     return c.id;
+}
+
+std::vector<FakeNotificationService::Call> FakeNotificationService::calls() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_calls;
 }
 
 QStringList FakeNotificationService::GetCapabilities() {

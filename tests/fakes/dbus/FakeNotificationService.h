@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <mutex>
 #include <vector>
 
 namespace tarn::test {
@@ -37,7 +38,8 @@ public:
     FakeNotificationService(const QDBusConnection& connection, Mode mode = Mode::Answer);
     ~FakeNotificationService() override;
 
-    const std::vector<Call>& calls() const { return m_calls; }
+    // A copy: the bus may deliver calls on a thread of its own while the test reads.
+    std::vector<Call> calls() const;
     // The user activates notice id (ActionInvoked with "default").
     void invokeDefault(uint id);
 
@@ -50,6 +52,7 @@ public slots:
 private:
     QDBusConnection m_conn;
     Mode m_mode;
+    mutable std::mutex m_mutex; // guards what follows
     uint m_next = 1;
     std::vector<Call> m_calls;
     std::vector<QDBusMessage> m_unanswered;
