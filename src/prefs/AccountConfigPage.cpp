@@ -8,6 +8,7 @@
 #include "checker/UiText.h"
 #include "core/CheckFrequency.h"
 #include "core/Credentials.h"
+#include "core/NumberRanges.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "mailproto/ServerEndpoint.h"
@@ -63,6 +64,7 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     connect(m_ui->Deletebutton, &QPushButton::clicked, this,
             command(&AccountConfigPage::DeletebuttonClick));
     m_ui->Edit29->installEventFilter(this);
+    addNumberField(m_ui->Edit29, kCheckFrequencyRange);
 
     // An answer for other server data than the fields now hold is of no use.
     for (QLineEdit* e : {m_ui->Edit26, m_ui->Edit27, m_ui->Edit30, m_ui->EditTLSFingerprint})
@@ -97,9 +99,17 @@ void AccountConfigPage::focusName() {
 }
 
 void AccountConfigPage::showFrequency(int timerMs) {
-    const FrequencyShown f = frequencyShown(timerMs);
-    m_ui->Edit29->setText(QString::number(f.number));
-    m_ui->ComboBox7->setCurrentIndex(f.unit == FrequencyUnit::Seconds ? 0 : 1);
+    // Whole minutes within the field's range; a stored value outside it is shown corrected
+    // (the dialog tells the user once) and stored so by the next store.
+    m_ui->Edit29->setText(QString::number(frequencyMinutesShown(timerMs)));
+    m_ui->ComboBox7->setCurrentIndex(static_cast<int>(FrequencyUnit::Minutes));
+}
+
+std::optional<RangeProblem> AccountConfigPage::rangeProblem() {
+    const int a = prefs().currentAccountIndex() + 1;
+    if (a < 1 || a > settings().accountCount())
+        return std::nullopt;
+    return PrefsPage::rangeProblem();
 }
 
 void AccountConfigPage::setSwatch(bool active, std::uint32_t color) {
@@ -169,6 +179,13 @@ void AccountConfigPage::set_ComboBox6_settings() {
         prefs().dialogs().error(qs(*problem));
         throw TarnError(*problem);
     }
+    const std::optional<int> minutes =
+        numberInRange(m_ui->Edit29->text().toStdString(), kCheckFrequencyRange);
+    if (!minutes) {
+        const std::string problem = rangeMessage(kCheckFrequencyRange);
+        prefs().dialogs().error(qs(problem));
+        throw TarnError(problem);
+    }
     const std::string name = uiLineBytes(m_ui->LabeledEdit1->text());
     const bool renamed = name != acc.Name;
     acc.Name = name;
@@ -182,13 +199,7 @@ void AccountConfigPage::set_ComboBox6_settings() {
     // A malformed pin is kept as typed: the account's checks then fail with the reason.
     acc.TLSFingerprint = uiLineBytes(m_ui->EditTLSFingerprint->text().trimmed());
 
-    const FrequencyUnit unit =
-        m_ui->ComboBox7->currentIndex() == 0 ? FrequencyUnit::Seconds : FrequencyUnit::Minutes;
-    const std::optional<int> timer = timerFromField(m_ui->Edit29->text().toStdString(), unit);
-    if (!timer)
-        throw TarnError("'" + m_ui->Edit29->text().toStdString() +
-                        "' is not a valid integer value");
-    acc.Timer = *timer;
+    acc.Timer = *minutes * 60000;
     Scheduler& scheduler = checker().scheduler();
     if (a <= scheduler.timerCount())
         scheduler.checkTimer(a).setInterval(acc.Timer + 10 * a);
@@ -317,9 +328,8 @@ void AccountConfigPage::DeletebuttonClick() {
 }
 
 void AccountConfigPage::Edit29Exit() {
-    const FrequencyUnit unit =
-        m_ui->ComboBox7->currentIndex() == 0 ? FrequencyUnit::Seconds : FrequencyUnit::Minutes;
-    if (timerFromField(m_ui->Edit29->text().toStdString(), unit))
+    // A number out of range stays for OK to name; only text that is no number is reset.
+    if (parseFieldInteger(m_ui->Edit29->text().toStdString()))
         return;
     const int a = selectorAccount();
     if (a >= 1 && a <= settings().accountCount())

@@ -53,6 +53,8 @@ public:
     void ResetAccColorsClick();
     void focusName();
 
+    std::optional<RangeProblem> rangeProblem() override;
+
     MailboxLister& mailboxLister() { return *m_lister; }
     std::uint32_t activeSwatch() const { return m_activeColor; }
     std::uint32_t idleSwatch() const { return m_idleColor; }

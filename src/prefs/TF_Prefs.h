@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,10 @@ private:
     void FormCreate();
     void makeCurrent(PrefsPage* page);
     void applyLevelTo(QWidget* root, PrefsLevel level);
+    // Warns once about stored values that the pages show corrected.
+    void tellOutOfRange();
+    // Shows the page of the first number field out of range, with the reason; true if any.
+    bool refuseOutOfRange();
 
     Session& m_session;
     TF_CheckerWindow& m_checker;
@@ -172,6 +177,7 @@ private:
     bool m_firstStart = false;
     bool m_shownOnce = false;
     std::string m_lastDiscarded;
+    std::set<std::string> m_toldOutOfRange;
 };
 
 } // namespace tarn

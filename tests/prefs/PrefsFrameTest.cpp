@@ -1,5 +1,7 @@
 #include "PrefsFixture.h"
 
+#include "core/NumberRanges.h"
+
 #include "core/IniFile.h"
 #include "core/PrefsLevel.h"
 
@@ -281,9 +283,10 @@ TEST_F(FrameTest, OkWithAFrequencyThatIsNoNumberWritesNothingAndStaysOpen) {
     EXPECT_TRUE(prefs->isVisible());
     EXPECT_FALSE(iniExists());
     EXPECT_FALSE(prefs->lastDiscardedError().empty());
-    // The fields before the frequency are stored, the rest not.
-    EXPECT_EQ(session.settings().account(2).Name, "Renamed");
+    // Refused before anything of the account is stored, and said.
+    EXPECT_EQ(session.settings().account(2).Name, "A2");
     EXPECT_EQ(session.settings().account(2).Timer, 300000);
+    EXPECT_EQ(errors, std::vector<std::string>{rangeMessage(kCheckFrequencyRange)});
 
     // Leaving the page through the tree stops at its first step: the page stays.
     prefs->selectNode(0);
