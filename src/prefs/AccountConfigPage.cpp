@@ -77,11 +77,30 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
         m_ui->cbMailBox->refreshPopup();
     });
 
+    // The port and the warning follow whatever decides them.
+    connect(m_ui->Edit26, &QLineEdit::textChanged, this, [this] { showConnectionChoice(); });
+    connect(m_ui->cbSecurity, &QComboBox::currentIndexChanged, this,
+            [this] { showConnectionChoice(); });
+    connect(m_ui->rgServerTypeIMAP4, &QRadioButton::toggled, this,
+            [this] { showConnectionChoice(); });
+
     rgServerTypeClick();
     CheckBox14Click();
+    showConnectionChoice();
 }
 
 AccountConfigPage::~AccountConfigPage() = default;
+
+void AccountConfigPage::showConnectionChoice() {
+    const int security = securityShown();
+    const int type = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
+    const std::optional<int> port =
+        checkPort(type, security, splitHostSetting(uiLineBytes(m_ui->Edit26->text())),
+                  prefs().options().imapPort);
+    m_ui->ServerPort->setText(port ? QStringLiteral("Port %1").arg(*port)
+                                   : QStringLiteral("Port: not a number"));
+    m_ui->SecurityWarning->setVisible(security == static_cast<int>(ConnectionSecurity::None));
+}
 
 bool AccountConfigPage::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_ui->Edit29 && event->type() == QEvent::FocusOut)

@@ -72,6 +72,9 @@ private:
     void chooseSwatchColor(bool active);
     void repaintFields();
     void stopListing();
+    // The port beside the server and the warning of a connection without security, for the
+    // type, security and server the page shows.
+    void showConnectionChoice();
     // The security chosen on the page; the held account's own value while the page shows
     // none of its choices.
     int securityShown();

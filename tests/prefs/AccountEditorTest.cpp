@@ -197,6 +197,7 @@ TEST_F(AccountEditorTest, CreateNamesTheAccountAfterTheNewCount) {
     const AccountSettings& n = s.account(3);
     EXPECT_EQ(n.Name, "Account 3");
     EXPECT_EQ(n.MailServerType, 0);
+    EXPECT_EQ(n.Security, static_cast<int>(ConnectionSecurity::Tls));
     EXPECT_EQ(n.IMAPMailBoxName, "INBOX");
     EXPECT_EQ(n.Host, "");
     EXPECT_FALSE(n.SavePwd);

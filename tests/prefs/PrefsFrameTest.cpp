@@ -172,14 +172,14 @@ TEST_F(FrameTest, LevelSwitchOverEveryControlOfEveryPage) {
             const bool shown = tag == -1   ? level == PrefsLevel::Basic
                                : tag == -2 ? level == PrefsLevel::Advanced
                                : tag == 1  ? level != PrefsLevel::Basic
-                                           : level == PrefsLevel::Expert; // 2 and 3
+                                           : level == PrefsLevel::Expert; // 2
             EXPECT_EQ(!c->isHidden(), shown) << name << " at level " << static_cast<int>(level);
         }
     }
-    EXPECT_EQ(tagsSeen, (std::set<int>{-2, -1, 0, 1, 2, 3}));
+    EXPECT_EQ(tagsSeen, (std::set<int>{-2, -1, 0, 1, 2}));
     EXPECT_FALSE(mailbox->isHidden());
-    EXPECT_TRUE(w<QWidget>("rgServerType")->isHidden()); // Advanced: an Expert control
-    EXPECT_TRUE(w<QWidget>("ComboBox7")->isHidden());    // never visible
+    EXPECT_FALSE(w<QWidget>("rgServerType")->isHidden()); // every level
+    EXPECT_TRUE(w<QWidget>("ComboBox7")->isHidden());     // never visible
     EXPECT_TRUE(w<QWidget>("ComboBox6")->isHidden());
 }
 
