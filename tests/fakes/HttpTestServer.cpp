@@ -1,7 +1,9 @@
 #include "fakes/HttpTestServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -127,6 +129,26 @@ void HttpTestServer::serve(int fd) {
         if (n <= 0)
             return;
         request.append(buf, static_cast<std::size_t>(n));
+    }
+    // A request with a body (a form POST) is recorded whole.
+    const std::size_t headerEnd = request.find("\r\n\r\n");
+    if (headerEnd != std::string::npos) {
+        std::size_t length = 0;
+        std::string lower = request.substr(0, headerEnd);
+        for (char& c : lower)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        if (const std::size_t at = lower.find("\r\ncontent-length:"); at != std::string::npos)
+            length = std::strtoul(lower.c_str() + at + 17, nullptr, 10);
+        const std::size_t want = headerEnd + 4 + std::min<std::size_t>(length, 1 << 20);
+        while (request.size() < want) {
+            if (!waitReadable(fd, 5000))
+                return;
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                return;
+            request.append(buf, static_cast<std::size_t>(n));
+        }
     }
     {
         std::lock_guard lock(m_mutex);
