@@ -342,6 +342,7 @@ void AccountConfigPage::DeletebuttonClick() {
         AccountConfigPage& m_page;
     } view(*this);
     deleteAccount(session(), checker().scheduler(), d, view);
+    prefs().accountDeleted(d);
     if (prefs().mailList().BuildAccountMenu)
         prefs().mailList().BuildAccountMenu();
 }

@@ -4,6 +4,7 @@
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
+#include "core/AccountChanges.h"
 #include "core/NumberRanges.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
@@ -153,6 +154,7 @@ void TF_Prefs::createPages() {
 
 void TF_Prefs::FormCreate() {
     m_currentAccountIndex = -1;
+    m_confirmedAccounts = m_session.settings().Accounts;
     for (PrefsPage* page : m_pages)
         page->formCreate();
     if (m_session.settings().Main.Hidden && m_checker.isVisible())
@@ -386,10 +388,22 @@ void TF_Prefs::SaveButtonClick() {
     }
     m_accountPage->set_ComboBox6_settings();
     Save();
+    const std::vector<int> changed =
+        accountsToCheckAfterEdit(m_confirmedAccounts, m_session.settings().Accounts);
+    m_confirmedAccounts = m_session.settings().Accounts;
     close();
     m_checker.EShowTest();
     if (m_mailList.BuildAccountMenu)
         m_mailList.BuildAccountMenu();
+    // A new or corrected account shows its count now, not when its timer next runs; checkmail
+    // refuses while offline. Closing has gone online first after a first start.
+    for (int a : changed)
+        m_checker.scheduler().checkmail(a);
+}
+
+void TF_Prefs::accountDeleted(int d) {
+    if (d >= 1 && d <= static_cast<int>(m_confirmedAccounts.size()))
+        m_confirmedAccounts.erase(m_confirmedAccounts.begin() + (d - 1));
 }
 
 void TF_Prefs::Button11Click() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AccountSettings.h"
 #include "core/CommandLine.h"
 #include "core/PrefsLevel.h"
 #include "prefs/PrefsPage.h"
@@ -108,6 +109,8 @@ public:
     void Button11Click();
     // The hide handler.
     void Button2Click();
+    // Account d was deleted: the accounts behind it keep what they were last confirmed as.
+    void accountDeleted(int d);
 
     // --- state ---
     PrefsLevel level() const;
@@ -178,6 +181,8 @@ private:
     bool m_shownOnce = false;
     std::string m_lastDiscarded;
     std::set<std::string> m_toldOutOfRange;
+    // The accounts as the last OK (or the start) left them: OK checks those that differ.
+    std::vector<AccountSettings> m_confirmedAccounts;
 };
 
 } // namespace tarn
