@@ -1,5 +1,6 @@
 #include "prefs/AccountConfigPage.h"
 
+#include "check/ConnectionTest.h"
 #include "check/DeleteAccount.h"
 #include "check/Session.h"
 #include "check/TIdCheckThread.h"
@@ -12,6 +13,7 @@
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "mailproto/ServerEndpoint.h"
+#include "prefs/BackgroundTask.h"
 #include "prefs/MailboxLister.h"
 #include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
@@ -68,14 +70,29 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
 
     // An answer for other server data than the fields now hold is of no use.
     for (QLineEdit* e : {m_ui->Edit26, m_ui->Edit27, m_ui->Edit30, m_ui->EditTLSFingerprint})
-        connect(e, &QLineEdit::textEdited, this, [this] { stopListing(); });
-    connect(m_ui->cbSecurity, &QComboBox::activated, this, [this] { stopListing(); });
+        connect(e, &QLineEdit::textEdited, this, [this] {
+            stopListing();
+            stopTest();
+        });
+    connect(m_ui->cbSecurity, &QComboBox::activated, this, [this] {
+        stopListing();
+        stopTest();
+    });
+    connect(m_ui->rgServerTypeIMAP4, &QRadioButton::clicked, this, [this] { stopTest(); });
+    connect(m_ui->rgServerTypePOP3, &QRadioButton::clicked, this, [this] { stopTest(); });
     connect(m_lister, &MailboxLister::listed, this, [this](const QStringList& names) {
         const QString text = m_ui->cbMailBox->currentText();
         m_ui->cbMailBox->addItems(names);
         m_ui->cbMailBox->setEditText(text);
         m_ui->cbMailBox->refreshPopup();
     });
+
+    m_tester = new BackgroundTask(ThreadRegistry::Kind::AccountSetup, this);
+    m_tester->setThreadRegistry(&session().threads());
+    connect(m_ui->TestConnectionButton, &QPushButton::clicked, this,
+            command(&AccountConfigPage::TestConnectionClick));
+    connect(m_tester, &BackgroundTask::finished, this,
+            [this] { m_ui->TestConnectionButton->setEnabled(true); });
 
     // The port and the warning follow whatever decides them.
     connect(m_ui->Edit26, &QLineEdit::textChanged, this, [this] { showConnectionChoice(); });
@@ -144,6 +161,8 @@ void AccountConfigPage::ComboBox6_update_sheet() {
     if (index < 0 || a > settings().accountCount())
         return;
     stopListing();
+    stopTest();
+    m_ui->SetupStatus->clear();
     const AccountSettings& acc = settings().account(a);
     m_ui->LabeledEdit1->setText(qs(acc.Name));
     m_ui->Edit26->setText(qs(acc.Host));
@@ -383,6 +402,66 @@ int AccountConfigPage::securityShown() {
 
 void AccountConfigPage::stopListing() {
     m_lister->cancel();
+}
+
+void AccountConfigPage::stopTest() {
+    if (!m_tester->pending())
+        return;
+    m_tester->cancel();
+    m_ui->TestConnectionButton->setEnabled(true);
+    m_ui->SetupStatus->clear();
+}
+
+AccountSettings AccountConfigPage::accountAsTyped() {
+    const int a = prefs().currentAccountIndex() + 1;
+    AccountSettings acc =
+        a >= 1 && a <= settings().accountCount() ? settings().account(a) : AccountSettings{};
+    acc.Host = uiLineBytes(m_ui->Edit26->text());
+    acc.UserID = uiLineBytes(m_ui->Edit27->text());
+    acc.Password = uiBytes(m_ui->Edit30->text());
+    acc.MailServerType = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
+    acc.Security = securityShown();
+    acc.TLSFingerprint = uiLineBytes(m_ui->EditTLSFingerprint->text().trimmed());
+    acc.IMAPMailBoxName = uiLineBytes(m_ui->cbMailBox->currentText());
+    return acc;
+}
+
+void AccountConfigPage::TestConnectionClick() {
+    const AccountSettings acc = accountAsTyped();
+    CheckOptions options;
+    options.imapPort = prefs().options().imapPort;
+    // A password only the keyring holds is read there, on the test's thread.
+    std::optional<SecretKey> keyringKey;
+    SecretStore* keyring = session().settingsStore().secretStore();
+    if (acc.Password.empty() && acc.passwordInKeyring())
+        keyringKey = session().settingsStore().secretKey(acc, SecretKind::Password);
+    m_ui->SetupStatus->setText(QStringLiteral("Testing the connection..."));
+    m_ui->TestConnectionButton->setEnabled(false);
+    const bool started = m_tester->start(
+        [this, acc, options, keyringKey, keyring](const std::atomic<bool>&) {
+            AccountSettings account = acc;
+            ConnectionTestResult r;
+            bool ready = true;
+            if (keyringKey) {
+                const SecretAnswer answer =
+                    keyring ? keyring->read(*keyringKey, options.keyringTimeout) : SecretAnswer{};
+                if (answer.status == SecretAnswer::Status::Found) {
+                    account.Password = answer.secret;
+                } else {
+                    ready = false;
+                    r.kind = ErrorKind::LocalError;
+                    r.text = "The password could not be read from the desktop keyring.";
+                }
+            }
+            if (ready)
+                r = testConnection(account, options);
+            const QString outcome = qs(r.outcome());
+            return [this, outcome] { m_ui->SetupStatus->setText(outcome); };
+        });
+    if (!started) {
+        m_ui->TestConnectionButton->setEnabled(true);
+        m_ui->SetupStatus->setText(QStringLiteral("No thread could be started for the test."));
+    }
 }
 
 void AccountConfigPage::cbMailBoxEnter() {
