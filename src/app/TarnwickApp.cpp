@@ -87,6 +87,11 @@ void TarnwickApp::start() {
     SessionStartup startup(std::move(startOptions));
     m_session = startup.release();
     m_session->settingsStore().setSecretStore(m_options.secretStore);
+    // Keyring calls of a save run on a thread of their own; what they confirm is written here.
+    m_session->settingsStore().setMainThreadPoster([](std::function<void()> f) {
+        QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
+    });
+    m_session->settingsStore().probeKeyring();
     const CommandLineBefore& before = startup.commandLine();
     m_addMenu = before.AddMenu;
     m_prefsName = before.PrefsName;

@@ -3,6 +3,7 @@
 #include "core/IniFile.h"
 #include "core/PrivateFile.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -11,6 +12,13 @@ namespace tarn {
 
 SettingsStore::SettingsStore(std::string path)
     : m_path(std::move(path)), m_snapshot(std::make_shared<const Settings>()) {}
+
+SettingsStore::~SettingsStore() {
+    // A completion still queued for the owner's thread finds the store gone.
+    *m_self = nullptr;
+    if (m_keyringThread.joinable())
+        m_keyringThread.join();
+}
 
 std::string SettingsStore::path() const {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -30,17 +38,43 @@ SettingsReadResult SettingsStore::load(const SettingsReadInputs& inputs) {
     }
     rememberKeyringItems();
     publish();
+    probeKeyring();
     return result;
 }
 
-void SettingsStore::save(const SaveInputs& now) {
-    Settings toFile = m_live;
-    placePasswords(toFile);
+void SettingsStore::writeFileAndPublish(const Settings& toFile, const SaveInputs& now) {
     {
         std::lock_guard<std::mutex> file(m_fileMutex);
         saveSettingsFile(path(), toFile, now);
     }
     publish();
+}
+
+void SettingsStore::save(const SaveInputs& now) {
+    m_lastSave = now;
+    // A few rounds at most: each one either leaves nothing for the keyring to do, or ends it
+    // for a minute by failing, or settles what the round before asked for.
+    for (int round = 0; round < 4; ++round) {
+        Settings toFile = m_live;
+        KeyringBatch batch = planPasswords(toFile);
+        // The file is written first: a password leaves it only once the keyring holds it,
+        // and an item goes only once the file holds its password again.
+        writeFileAndPublish(toFile, now);
+        if (!batch.probe && batch.jobs.empty())
+            return;
+        if (m_post) {
+            if (m_keyringBusy)
+                m_saveAgain = true;
+            else {
+                batch.fromSave = true;
+                startKeyringBatch(std::move(batch));
+            }
+            return;
+        }
+        runKeyringJobs(m_secrets, batch);
+        if (!applyKeyringBatch(batch))
+            return;
+    }
 }
 
 SecretKey SettingsStore::secretKey(const AccountSettings& account, SecretKind kind) const {
@@ -53,16 +87,53 @@ SecretKey SettingsStore::secretKey(const AccountSettings& account, SecretKind ki
     return {folder.string(), account.SecretId, kind};
 }
 
-bool SettingsStore::keyringInUse() {
-    if (!m_secrets || m_live.Main.PasswordsInFile)
+void SettingsStore::probeKeyring() {
+    if (!m_post || !m_secrets || m_keyringBusy)
+        return;
+    KeyringBatch batch;
+    batch.probe = true;
+    batch.assumed = m_keyringAnswered;
+    startKeyringBatch(std::move(batch));
+}
+
+void SettingsStore::startKeyringBatch(KeyringBatch batch) {
+    m_keyringBusy = true;
+    if (m_keyringThread.joinable())
+        m_keyringThread.join(); // it has posted its completion and is ending
+    std::weak_ptr<SettingsStore*> self = m_self;
+    m_keyringThread = std::thread([store = m_secrets, post = m_post, self, batch]() mutable {
+        runKeyringJobs(store, batch);
+        post([self, batch] {
+            const auto alive = self.lock();
+            if (!alive || !*alive)
+                return;
+            SettingsStore& me = **alive;
+            me.m_keyringBusy = false;
+            // A probe alone never writes: only a save knows the window's state to write.
+            const bool applied = me.applyKeyringBatch(batch);
+            const bool again = (applied && batch.fromSave) || me.m_saveAgain;
+            me.m_saveAgain = false;
+            if (again)
+                me.save(me.m_lastSave);
+        });
+    });
+}
+
+bool SettingsStore::keyringReachable() {
+    if (!m_secrets)
         return false;
     const auto now = std::chrono::steady_clock::now();
-    if (m_keyringProbed == std::chrono::steady_clock::time_point{} ||
-        now - m_keyringProbed > std::chrono::minutes(1)) {
+    const bool stale = m_keyringProbed == std::chrono::steady_clock::time_point{} ||
+                       now - m_keyringProbed > std::chrono::minutes(1);
+    if (stale && !m_post) {
         m_keyringAnswered = m_secrets->available(kKeyringSaveLimit);
         m_keyringProbed = now;
     }
     return m_keyringAnswered;
+}
+
+bool SettingsStore::keyringInUse() {
+    return !m_live.Main.PasswordsInFile && keyringReachable();
 }
 
 std::string SettingsStore::passwordPlace(const AccountSettings& account) {
@@ -71,9 +142,13 @@ std::string SettingsStore::passwordPlace(const AccountSettings& account) {
     if (keyringInUse())
         return "Stored in the desktop keyring";
     if (account.passwordInKeyring())
-        return "Stored in the desktop keyring, which does not answer now";
+        return m_keyringProbed == std::chrono::steady_clock::time_point{}
+                   ? "Stored in the desktop keyring"
+                   : "Stored in the desktop keyring, which does not answer now";
     if (m_live.Main.PasswordsInFile)
         return "Stored scrambled in tarn.ini, as chosen";
+    if (m_secrets && m_keyringProbed == std::chrono::steady_clock::time_point{})
+        return "Stored scrambled in tarn.ini until the desktop keyring answers";
     return "Stored scrambled in tarn.ini; no keyring found";
 }
 
@@ -84,65 +159,54 @@ void SettingsStore::rememberKeyringItems() {
             m_keyringItems[a.SecretId] = {secretLabel(a), {}};
 }
 
-void SettingsStore::placePasswords(Settings& toFile) {
-    const bool keyring = keyringInUse();
-    // One failure (a locked or silent keyring) ends the keyring's part of this save: the
-    // window waits for one bound at most.
-    bool keyringFailed = false;
-    const auto failed = [&](const AccountSettings& a, const std::string& why) {
-        keyringFailed = true;
-        reportPrivacyNotice("the keyring did not take the password of \"" + a.Name + "\" (" + why +
-                            "); it stays in " + path() + ".");
+SettingsStore::KeyringBatch SettingsStore::planPasswords(Settings& toFile) {
+    using Op = KeyringJob::Op;
+    KeyringBatch batch;
+    if (!m_secrets)
+        return batch;
+    const auto now = std::chrono::steady_clock::now();
+    batch.probe = m_post && (m_keyringProbed == std::chrono::steady_clock::time_point{} ||
+                             now - m_keyringProbed > std::chrono::minutes(1));
+    const bool reachable = keyringReachable();
+    batch.assumed = reachable;
+    const bool keyring = reachable && !m_live.Main.PasswordsInFile;
+    const auto job = [&](Op op, const AccountSettings& a, SecretKind kind) {
+        KeyringJob j;
+        j.op = op;
+        j.secretId = a.SecretId;
+        j.key = secretKey(a, kind);
+        j.label = secretLabel(a);
+        j.accountName = a.Name;
+        if (op == Op::Write)
+            j.secret = a.Password;
+        batch.jobs.push_back(std::move(j));
     };
     std::set<std::string> present;
     for (std::size_t i = 0; i < m_live.Accounts.size(); ++i) {
         AccountSettings& live = m_live.Accounts[i];
         AccountSettings& out = toFile.Accounts[i];
         if (!live.SavePwd) {
-            // Not saved anywhere: an item it had goes.
-            if (live.passwordInKeyring() && keyring && !keyringFailed) {
-                m_secrets->remove(secretKey(live, SecretKind::Password), kKeyringSaveLimit);
-                m_keyringItems.erase(live.SecretId);
+            // Not saved anywhere: an item it had goes once the keyring answers.
+            if (live.passwordInKeyring() && reachable)
                 live.PasswordStore.clear();
-            }
             out.PasswordStore = live.PasswordStore;
             out.SecretId = live.SecretId;
-            if (!live.SecretId.empty() && live.passwordInKeyring())
-                present.insert(live.SecretId);
             continue;
         }
-        if (keyring && !keyringFailed) {
+        if (keyring) {
             if (live.SecretId.empty())
                 live.SecretId = newSecretId();
-            const SecretKey key = secretKey(live, SecretKind::Password);
             const std::string label = secretLabel(live);
-            auto known = m_keyringItems.find(live.SecretId);
+            const auto known = m_keyringItems.find(live.SecretId);
             if (!live.Password.empty()) {
                 if (known == m_keyringItems.end() || known->second.secret != live.Password ||
-                    known->second.label != label) {
-                    const std::string err =
-                        m_secrets->write(key, label, live.Password, kKeyringSaveLimit);
-                    if (err.empty())
-                        m_keyringItems[live.SecretId] = {label, live.Password};
-                    else
-                        failed(live, err);
-                }
+                    known->second.label != label)
+                    job(Op::Write, live, SecretKind::Password);
             } else if (live.passwordInKeyring() && known != m_keyringItems.end() &&
                        known->second.label != label) {
                 // Renamed (or another user or server): the item gets the new label.
-                const SecretAnswer a = m_secrets->read(key, kKeyringSaveLimit);
-                if (a.status == SecretAnswer::Status::Found) {
-                    const std::string err =
-                        m_secrets->write(key, label, a.secret, kKeyringSaveLimit);
-                    if (err.empty())
-                        known->second = {label, a.secret};
-                    else
-                        failed(live, err);
-                } else if (a.status == SecretAnswer::Status::Failed) {
-                    failed(live, a.error);
-                }
+                job(Op::Relabel, live, SecretKind::Password);
             }
-            known = m_keyringItems.find(live.SecretId);
             const bool held = known != m_keyringItems.end() &&
                               (live.Password.empty() ? live.passwordInKeyring()
                                                      : known->second.secret == live.Password);
@@ -154,6 +218,10 @@ void SettingsStore::placePasswords(Settings& toFile) {
                 present.insert(live.SecretId);
                 continue;
             }
+        } else if (reachable && live.passwordInKeyring() && live.Password.empty() &&
+                   !live.SecretId.empty()) {
+            // The user chose the file: the password comes back from the keyring first.
+            job(Op::Fetch, live, SecretKind::Password);
         }
         // The file keeps a password it knows; one that only the keyring knows keeps its mark.
         if (!live.Password.empty())
@@ -163,20 +231,130 @@ void SettingsStore::placePasswords(Settings& toFile) {
         if (live.passwordInKeyring())
             present.insert(live.SecretId);
     }
-    // Deleted accounts (and passwords moved back to the file) leave the keyring.
-    if (keyring && !keyringFailed) {
-        for (auto it = m_keyringItems.begin(); it != m_keyringItems.end();) {
-            if (present.count(it->first)) {
-                ++it;
+    // Deleted accounts (and passwords moved back to the file) leave the keyring, after the
+    // file that no longer needs them is written.
+    if (reachable) {
+        for (const auto& [id, item] : m_keyringItems) {
+            if (present.count(id))
                 continue;
-            }
             AccountSettings gone;
-            gone.SecretId = it->first;
-            for (SecretKind kind : {SecretKind::Password, SecretKind::OAuthRefreshToken})
-                m_secrets->remove(secretKey(gone, kind), kKeyringSaveLimit);
-            it = m_keyringItems.erase(it);
+            gone.SecretId = id;
+            job(Op::Remove, gone, SecretKind::Password);
+            // A sign-in stays with an account that only moved its password to the file.
+            const bool deleted =
+                std::none_of(m_live.Accounts.begin(), m_live.Accounts.end(),
+                             [&id](const AccountSettings& a) { return a.SecretId == id; });
+            if (deleted)
+                job(Op::Remove, gone, SecretKind::OAuthRefreshToken);
         }
     }
+    if (!batch.probe && batch.jobs.empty())
+        return {};
+    return batch;
+}
+
+void SettingsStore::runKeyringJobs(SecretStore* store, KeyringBatch& batch) {
+    using Op = KeyringJob::Op;
+    if (!store)
+        return;
+    if (batch.probe) {
+        batch.answered = store->available(kKeyringSaveLimit);
+        // Planned on another answer: the next save plans again.
+        if (batch.answered != batch.assumed || !batch.answered)
+            return;
+    }
+    for (KeyringJob& j : batch.jobs) {
+        switch (j.op) {
+        case Op::Write:
+            j.error = store->write(j.key, j.label, j.secret, kKeyringSaveLimit);
+            break;
+        case Op::Relabel:
+        case Op::Fetch: {
+            const SecretAnswer a = store->read(j.key, kKeyringSaveLimit);
+            if (a.status == SecretAnswer::Status::Found) {
+                j.secret = a.secret;
+                if (j.op == Op::Relabel)
+                    j.error = store->write(j.key, j.label, a.secret, kKeyringSaveLimit);
+            } else if (a.status == SecretAnswer::Status::NotFound) {
+                j.error = "the keyring holds no password for it";
+            } else {
+                j.error = a.error;
+            }
+            break;
+        }
+        case Op::Remove:
+            j.error = store->remove(j.key, kKeyringSaveLimit);
+            break;
+        }
+        j.ok = j.error.empty();
+        if (!j.ok && j.op != Op::Fetch)
+            return; // one failure ends the keyring's part: the rest is not tried
+    }
+}
+
+bool SettingsStore::applyKeyringBatch(const KeyringBatch& batch) {
+    using Op = KeyringJob::Op;
+    bool again = false;
+    if (batch.probe) {
+        m_keyringProbed = std::chrono::steady_clock::now();
+        if (m_keyringAnswered != batch.answered) {
+            m_keyringAnswered = batch.answered;
+            again = true;
+        }
+        if (batch.answered != batch.assumed || !batch.answered)
+            return again;
+    }
+    const auto liveAccount = [this](const std::string& id) -> AccountSettings* {
+        for (AccountSettings& a : m_live.Accounts)
+            if (!id.empty() && a.SecretId == id)
+                return &a;
+        return nullptr;
+    };
+    for (const KeyringJob& j : batch.jobs) {
+        if (!j.ok) {
+            if (j.error.empty())
+                break; // not tried after an earlier failure
+            if (j.op == Op::Fetch) {
+                reportPrivacyNotice("the password of \"" + j.accountName +
+                                    "\" could not be taken from the keyring (" + j.error +
+                                    "); it stays there.");
+                continue;
+            }
+            // A locked or silent keyring is not asked again for a minute; the file keeps
+            // what it holds meanwhile.
+            m_keyringAnswered = false;
+            m_keyringProbed = std::chrono::steady_clock::now();
+            if (j.op == Op::Write)
+                reportPrivacyNotice("the keyring did not take the password of \"" + j.accountName +
+                                    "\" (" + j.error + "); it stays in " + path() + ".");
+            else
+                reportPrivacyNotice("the keyring did not answer (" + j.error + ").");
+            break;
+        }
+        switch (j.op) {
+        case Op::Write:
+            m_keyringItems[j.secretId] = {j.label, j.secret};
+            if (AccountSettings* a = liveAccount(j.secretId); a && a->Password == j.secret)
+                a->PasswordStore = kKeyringStore;
+            again = true;
+            break;
+        case Op::Relabel:
+            m_keyringItems[j.secretId] = {j.label, j.secret};
+            break;
+        case Op::Fetch:
+            m_keyringItems[j.secretId].secret = j.secret;
+            if (AccountSettings* a = liveAccount(j.secretId); a && a->Password.empty()) {
+                a->Password = j.secret;
+                again = true;
+            }
+            break;
+        case Op::Remove:
+            if (j.key.kind == SecretKind::Password)
+                m_keyringItems.erase(j.secretId);
+            break;
+        }
+    }
+    return again;
 }
 
 void SettingsStore::loadColorSet() {

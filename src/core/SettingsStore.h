@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace tarn {
 
@@ -39,6 +41,7 @@ public:
     explicit SettingsStore(std::string path);
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
+    ~SettingsStore();
 
     std::string path() const;
     void setPath(std::string path);
@@ -79,14 +82,26 @@ public:
         m_keyringProbed = {};
     }
     SecretStore* secretStore() const { return m_secrets; }
+    // Runs a function on the thread that owns the live settings (the windows' thread).
+    using Poster = std::function<void(std::function<void()>)>;
+    // With a poster, the keyring is spoken to on a thread of its own: save() writes the file
+    // and returns at once, and what the keyring confirms is written by a later save on the
+    // poster's thread. Without one (the command-line checker, tests), save() waits for the
+    // keyring within kKeyringSaveLimit per call.
+    void setMainThreadPoster(Poster post) { m_post = std::move(post); }
+    // Asks on the keyring's thread whether the service answers (with a poster only).
+    void probeKeyring();
+    // Whether keyring calls of an earlier save are still under way.
+    bool keyringBusy() const { return m_keyringBusy; }
     // The item of an account's secret of that kind; the working folder is the file's.
     SecretKey secretKey(const AccountSettings& account, SecretKind kind) const;
     // Whether save() puts passwords into the keyring: there is one, it answers, and the user
-    // did not choose the file. The answer of the service is remembered for a minute.
+    // did not choose the file. The answer of the service is remembered for a minute; with a
+    // poster it is asked on the keyring's thread and this tells the last answer.
     bool keyringInUse();
     // In one line, where the account's saved password is kept, for the account page.
     std::string passwordPlace(const AccountSettings& account);
-    // The bound of one keyring call made while saving (on the main thread).
+    // The bound of one keyring call made while saving.
     static constexpr std::chrono::milliseconds kKeyringSaveLimit{3000};
 
     // Returns an id for unsubscribe.
@@ -95,9 +110,37 @@ public:
 
 private:
     void announce(const SettingsEvent& event);
-    // Moves saved passwords between the keyring and toFile (a copy of the live settings
-    // that is about to be written); the live settings learn where each one now is.
-    void placePasswords(Settings& toFile);
+
+    // One keyring call a save asks for.
+    struct KeyringJob {
+        enum class Op { Write, Relabel, Fetch, Remove };
+        Op op = Op::Write;
+        std::string secretId;
+        SecretKey key;
+        std::string label;
+        std::string secret;      // Write
+        std::string accountName; // for notices
+        bool ok = false;         // filled in by runKeyringJobs
+        std::string error;
+    };
+    struct KeyringBatch {
+        bool probe = false; // ask first whether the service answers
+        bool assumed = false;
+        bool answered = false; // filled in: the service's answer to the probe
+        bool fromSave = false; // a save asked for it (a probe alone writes nothing)
+        std::vector<KeyringJob> jobs;
+    };
+    // Decides where each saved password goes in toFile (a copy of the live settings that is
+    // about to be written) from what is known of the keyring, without calling it; the calls
+    // that would bring the keyring up to date go into the batch.
+    KeyringBatch planPasswords(Settings& toFile);
+    // Makes the calls; any thread. A failure ends the batch: a silent keyring costs one bound.
+    static void runKeyringJobs(SecretStore* store, KeyringBatch& batch);
+    // Takes in what the keyring did; true when the file should be written again.
+    bool applyKeyringBatch(const KeyringBatch& batch);
+    void startKeyringBatch(KeyringBatch batch);
+    void writeFileAndPublish(const Settings& toFile, const SaveInputs& now);
+    bool keyringReachable();
     void rememberKeyringItems();
 
     // What this run knows an account's keyring item to hold (by SecretId); an empty secret
@@ -110,6 +153,13 @@ private:
     std::map<std::string, KeyringItem> m_keyringItems;
     std::chrono::steady_clock::time_point m_keyringProbed{};
     bool m_keyringAnswered = false;
+    Poster m_post;
+    bool m_keyringBusy = false;  // a batch runs on m_keyringThread
+    bool m_saveAgain = false;    // a save came while it ran
+    SaveInputs m_lastSave;       // for the save that follows a batch
+    std::thread m_keyringThread; // joined before the next batch and on destruction
+    // Tells a batch's completion, posted to the owner's thread, whether the store still is.
+    std::shared_ptr<SettingsStore*> m_self = std::make_shared<SettingsStore*>(this);
 
     Settings m_live;
     mutable std::mutex m_mutex; // the path, the snapshot, the online state, the subscribers

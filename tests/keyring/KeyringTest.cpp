@@ -11,10 +11,14 @@
 #include <libsecret/secret.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace tarn {
@@ -72,6 +76,35 @@ protected:
     }
 
     void save() { session.settingsStore().save(SaveInputs{}); }
+
+    // The windows' way: keyring calls on their own thread, completions queued to this one.
+    void useKeyringThread() {
+        session.settingsStore().setMainThreadPoster([this](std::function<void()> f) {
+            std::lock_guard<std::mutex> lock(postedMutex);
+            posted.push_back(std::move(f));
+            postedCv.notify_all();
+        });
+    }
+    // Runs what the keyring thread posted, as the event loop would, until it has nothing
+    // under way; false when that takes longer than the limit.
+    bool settleKeyring(std::chrono::milliseconds limit = 20s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (session.settingsStore().keyringBusy()) {
+            std::function<void()> next;
+            {
+                std::unique_lock<std::mutex> lock(postedMutex);
+                if (!postedCv.wait_until(lock, deadline, [this] { return !posted.empty(); }))
+                    return false;
+                next = std::move(posted.front());
+                posted.pop_front();
+            }
+            next();
+        }
+        return true;
+    }
+    std::mutex postedMutex;
+    std::condition_variable postedCv;
+    std::deque<std::function<void()>> posted;
     IniFile file() const { return IniFile(session.path("tarn.ini")); }
     std::string fileText() const { return file().text(); }
 
@@ -192,6 +225,46 @@ TEST_F(GnomeKeyringTest, ChoosingTheFileKeepsThePasswordScrambledThere) {
               "Stored scrambled in tarn.ini, as chosen");
 }
 
+TEST_F(GnomeKeyringTest, WithAKeyringThreadTheSaveReturnsAndTheConfirmedPasswordLeavesTheFile) {
+    useKeyringThread();
+    save();
+    // Nothing is lost while the keyring is asked: the file holds the password meanwhile.
+    EXPECT_TRUE(session.settingsStore().keyringBusy());
+    EXPECT_EQ(file().value("1", "Password"), "tgfvjz");
+    ASSERT_TRUE(settleKeyring());
+    EXPECT_EQ(fileText().find("tgfvjz"), std::string::npos);
+    EXPECT_EQ(file().value("1", "PasswordStore"), "keyring");
+    EXPECT_EQ(item().secret, "secret");
+    EXPECT_EQ(session.settingsStore().passwordPlace(session.settings().account(1)),
+              "Stored in the desktop keyring");
+    const CheckResult r = checkFromFile();
+    EXPECT_FALSE(r.failed) << r.failureText;
+    EXPECT_TRUE(serverGot("PASS secret"));
+}
+
+TEST_F(GnomeKeyringTest, ChoosingTheFileLaterBringsThePasswordBackAndRemovesTheItem) {
+    for (const bool thread : {false, true}) {
+        SCOPED_TRACE(thread ? "keyring thread" : "waiting save");
+        if (thread)
+            useKeyringThread();
+        session.settings().Main.PasswordsInFile = false;
+        save();
+        ASSERT_TRUE(settleKeyring());
+        ASSERT_EQ(file().value("1", "PasswordStore"), "keyring");
+        // A later run: the password is only in the keyring, and the user chooses the file.
+        session.settingsStore().load(SettingsReadInputs{});
+        ASSERT_TRUE(settleKeyring());
+        ASSERT_EQ(session.settings().account(1).Password, "");
+        session.settings().Main.PasswordsInFile = true;
+        save();
+        ASSERT_TRUE(settleKeyring());
+        EXPECT_EQ(file().value("1", "Password"), "tgfvjz");
+        EXPECT_EQ(file().value("1", "PasswordStore"), "");
+        EXPECT_EQ(item().status, SecretAnswer::Status::NotFound);
+        EXPECT_FALSE(checkFromFile().failed);
+    }
+}
+
 class NoSecretServiceTest : public KeyringTest {
 protected:
     NoSecretServiceTest() : KeyringTest(Service::None) {}
@@ -224,6 +297,35 @@ TEST_F(SilentSecretServiceTest, SaveIsBoundedAndKeepsThePasswordInTheFile) {
     EXPECT_EQ(file().value("1", "PasswordStore"), "");
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find("did not answer"), std::string::npos) << notices[0];
+}
+
+TEST_F(SilentSecretServiceTest, WithAKeyringThreadTheSaveNeverWaitsForTheKeyring) {
+    useKeyringThread();
+    std::vector<std::string> notices;
+    std::mutex noticesMutex;
+    setPrivacyNoticeSink([&](const std::string& t) {
+        std::lock_guard<std::mutex> lock(noticesMutex);
+        notices.push_back(t);
+    });
+    save();
+    // The keyring never answers, so the save came back before it could have: the window's
+    // thread is free while the keyring is asked.
+    EXPECT_TRUE(session.settingsStore().keyringBusy());
+    EXPECT_EQ(file().value("1", "Password"), "tgfvjz");
+    // A second save meanwhile does not wait either, and is not lost.
+    session.settings().account(1).Name = "Home";
+    save();
+    EXPECT_TRUE(session.settingsStore().keyringBusy());
+    EXPECT_EQ(file().value("1", "Name"), "Home");
+    ASSERT_TRUE(settleKeyring());
+    setPrivacyNoticeSink(nullptr);
+    EXPECT_EQ(file().value("1", "Password"), "tgfvjz");
+    EXPECT_EQ(file().value("1", "PasswordStore"), "");
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("did not answer"), std::string::npos) << notices[0];
+    // Not asked again for a while: the next save is over at once.
+    save();
+    EXPECT_FALSE(session.settingsStore().keyringBusy());
 }
 
 TEST_F(SilentSecretServiceTest, CheckOfAKeyringPasswordFailsWithTheReasonWithinItsTimeOut) {
