@@ -127,7 +127,9 @@ void CheckPass::run() {
         if (n > 0) {
             const long long total = m_client.mailboxTotal();
             const long long last = m_runtime ? m_runtime->LastMailboxTotal.load() : -1;
-            m_unchanged = last >= 0 && last == total;
+            // The same total can hide a message expunged and another of its size added; a
+            // client that knows better says so.
+            m_unchanged = last >= 0 && last == total && !m_client.knowsOfChanges();
             if (!m_unchanged) {
                 if (m_runtime)
                     m_runtime->LastMailboxTotal = total;

@@ -1,5 +1,7 @@
 #include "check/TIdCheckThread.h"
 
+#include "check/OAuthSignIn.h"
+#include "check/PasswordCommand.h"
 #include "check/Session.h"
 #include "core/TarnError.h"
 #include "mailproto/Imap4Client.h"
@@ -52,7 +54,15 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
         pop = std::make_unique<Pop3Client>(std::move(connection));
     }
 
-    if (known && !settings.account(account).SavePwd && m_password.empty() && !m_hostName.empty()) {
+    // A password command or an OAuth 2.0 sign-in gives the secret when the check runs.
+    const bool secretGiven = known && (!settings.account(account).PasswordCommand.empty() ||
+                                       settings.account(account).usesOAuth());
+    if (known) {
+        m_accountSettings = settings.account(account);
+        m_useToken = m_accountSettings.usesOAuth();
+    }
+    if (known && !secretGiven && !settings.account(account).SavePwd && m_password.empty() &&
+        !m_hostName.empty()) {
         const std::optional<std::string> typed =
             m_host.PromptPassword("Password at " + passSettings.accountName + ":");
         if (typed) {
@@ -62,13 +72,28 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
         }
     }
 
-    if (known && settings.account(account).SavePwd &&
+    if (known && !secretGiven && settings.account(account).SavePwd &&
         settings.account(account).passwordInKeyring() && m_password.empty()) {
         // Read on the check's own thread: a locked keyring must not hold the window.
         m_keyringKey =
             m_session.settingsStore().secretKey(settings.account(account), SecretKind::Password);
     }
 
+    if (m_useToken && m_accountSettings.PasswordCommand.empty()) {
+        // A refused token gets one fresh token and one more log-in.
+        auto renew = [this] {
+            const AccessToken t =
+                accessTokenFor(m_session.settingsStore(), m_account, m_accountSettings, true,
+                               m_options.oauthLimits, m_options.keyringTimeout);
+            if (t.token.empty())
+                throw TarnError(ErrorKind::LoginRejected, t.error);
+            return t.token;
+        };
+        if (imap)
+            imap->setTokenRenewal(renew);
+        else
+            pop->setTokenRenewal(renew);
+    }
     if (imap) {
         m_login = imap.get();
         imap->setHost(m_hostName);
@@ -76,7 +101,15 @@ TIdCheckThread::TIdCheckThread(std::string host, int port, std::string user, std
         imap->setUser(user);
         imap->setPassword(m_password);
         imap->setSecurity(static_cast<ConnectionSecurity>(m_security), m_pin);
-        m_client = std::make_unique<Imap4MailboxClient>(std::move(imap), std::move(mailboxName));
+        // What the last check saw is kept beside the mail list, so the next one asks only
+        // for what changed.
+        const std::string stateName = imapSyncStateFileName(m_hostName, m_port, user, mailboxName);
+        std::string stateKey =
+            m_hostName + ":" + std::to_string(m_port) + " " + user + " " + mailboxName;
+        auto client = std::make_unique<Imap4MailboxClient>(std::move(imap), mailboxName);
+        if (!m_session.workingFolder().empty())
+            client->setStateFile(m_session.workingFolder() + "/" + stateName, std::move(stateKey));
+        m_client = std::move(client);
     } else {
         m_login = pop.get();
         pop->setHost(m_hostName);
@@ -222,9 +255,40 @@ bool TIdCheckThread::fetchKeyringPassword() {
     return false;
 }
 
+bool TIdCheckThread::fetchSecret() {
+    if (!m_accountSettings.PasswordCommand.empty()) {
+        const CommandSecret r = runPasswordCommand(m_accountSettings.PasswordCommand,
+                                                   m_useToken ? "access token" : "password",
+                                                   m_options.passwordCommandLimit);
+        if (!r.secret) {
+            markFailed(ErrorKind::LocalError, r.error);
+            return false;
+        }
+        if (m_useToken)
+            m_login->setAccessToken(*r.secret);
+        else
+            m_login->setPassword(*r.secret);
+        return true;
+    }
+    if (m_useToken) {
+        const AccessToken t =
+            accessTokenFor(m_session.settingsStore(), m_account, m_accountSettings, false,
+                           m_options.oauthLimits, m_options.keyringTimeout);
+        if (t.token.empty()) {
+            markFailed(ErrorKind::LoginRejected, t.error);
+            return false;
+        }
+        m_login->setAccessToken(t.token);
+        return true;
+    }
+    if (m_keyringKey)
+        return fetchKeyringPassword();
+    return true;
+}
+
 void TIdCheckThread::check() {
-    if (!m_pass->failed() && m_keyringKey)
-        fetchKeyringPassword();
+    if (!m_pass->failed())
+        fetchSecret();
     if (m_pass->failed()) {
         if (m_runtime)
             m_runtime->Busy = false;

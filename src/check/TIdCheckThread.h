@@ -7,6 +7,7 @@
 #include "mime/MailMessage.h"
 #include "net/HostLookup.h"
 #include "net/LineConnection.h"
+#include "net/OAuth2.h"
 
 #include <chrono>
 #include <memory>
@@ -29,6 +30,9 @@ struct CheckOptions : ConnectionTimeouts {
     // How long the check waits for a password kept in the desktop keyring (one the user must
     // first unlock gets this long).
     std::chrono::milliseconds keyringTimeout{20000};
+    // The user's password command, and the token endpoint of an OAuth 2.0 account.
+    std::chrono::milliseconds passwordCommandLimit{30000};
+    OAuthLimits oauthLimits;
     HostLookup hostLookup;
 };
 
@@ -89,6 +93,9 @@ private:
     void check();
     // Reads the password from the keyring (bounded); false (the check failed) when it cannot.
     bool fetchKeyringPassword();
+    // The secret of the log-in, on the check's thread: from the password command, the OAuth
+    // 2.0 sign-in or the keyring; false (the check failed) when there is none.
+    bool fetchSecret();
     CheckResult result() const;
     bool quitting() const;
 
@@ -105,7 +112,9 @@ private:
     std::string m_pin;
     // The password is in the keyring under this key, read when the check starts.
     std::optional<SecretKey> m_keyringKey;
-    ServerLogin* m_login = nullptr; // the protocol client inside m_client
+    ServerLogin* m_login = nullptr;    // the protocol client inside m_client
+    AccountSettings m_accountSettings; // as the check began
+    bool m_useToken = false;           // signs in with an OAuth 2.0 access token
 
     std::unique_ptr<MailboxClient> m_client;
     std::unique_ptr<CheckPass> m_pass;

@@ -15,6 +15,13 @@ inline constexpr const char* kDefaultMailbox = "INBOX";
 // The PasswordStore value of an account whose password is in the desktop keyring.
 inline constexpr const char* kKeyringStore = "keyring";
 
+// How an account signs in: the values of its AuthMethod key.
+enum class AuthMethod {
+    Automatic = 0, // OAuth 2.0 when the account has a sign-in, else the password
+    Password = 1,  // the password, with the best mechanism the server offers
+    OAuth2 = 2,    // an OAuth 2.0 access token (SASL OAUTHBEARER or XOAUTH2)
+};
+
 // One account's saved settings. Accounts are numbered from 1; the section is the number.
 struct AccountSettings {
     std::string Name;
@@ -41,6 +48,21 @@ struct AccountSettings {
     // for the desktop keyring, whose items SecretId names.
     std::string PasswordStore;
     std::string SecretId;
+    int AuthMethod = 0; // an AuthMethod; other values read as automatic
+    // OAuth 2.0: "microsoft", "google" or "custom", and the client the user registered.
+    std::string OAuthProvider;
+    std::string OAuthAuthorizeURL;
+    std::string OAuthTokenURL;
+    std::string OAuthClientID;
+    std::string OAuthClientSecret;
+    std::string OAuthScope;
+    // Run before each log-in (by /bin/sh -c); its first line is the password, or the access
+    // token when AuthMethod is OAuth 2.0.
+    std::string PasswordCommand;
+    // The OAuth 2.0 refresh token (plain in memory), and where it is kept: empty for this
+    // file (scrambled), kKeyringStore for the desktop keyring.
+    std::string OAuthRefreshToken;
+    std::string OAuthTokenStore;
 
     MailServerKind serverKind() const {
         return MailServerType == static_cast<int>(MailServerKind::Imap4) ? MailServerKind::Imap4
@@ -48,6 +70,14 @@ struct AccountSettings {
     }
     bool isImap4() const { return serverKind() == MailServerKind::Imap4; }
     bool passwordInKeyring() const { return PasswordStore == kKeyringStore; }
+    bool refreshTokenInKeyring() const { return OAuthTokenStore == kKeyringStore; }
+    // Whether the account has been signed in with OAuth 2.0 (a refresh token is kept).
+    bool hasOAuthSignIn() const { return !OAuthRefreshToken.empty() || refreshTokenInKeyring(); }
+    // Whether its checks sign in with an access token rather than a password.
+    bool usesOAuth() const {
+        return AuthMethod == static_cast<int>(tarn::AuthMethod::OAuth2) ||
+               (AuthMethod != static_cast<int>(tarn::AuthMethod::Password) && hasOAuthSignIn());
+    }
     // The mailbox a check selects: the named one, else the default.
     std::string mailbox() const {
         return IMAPMailBoxName.empty() ? kDefaultMailbox : IMAPMailBoxName;

@@ -120,6 +120,16 @@ const SettingKey kAccount[] = {
     {"Push", &A::Push},
     {"PasswordStore", &A::PasswordStore},
     {"SecretId", &A::SecretId},
+    {"AuthMethod", &A::AuthMethod},
+    {"OAuthProvider", &A::OAuthProvider},
+    {"OAuthAuthorizeURL", &A::OAuthAuthorizeURL},
+    {"OAuthTokenURL", &A::OAuthTokenURL},
+    {"OAuthClientID", &A::OAuthClientID},
+    {"OAuthClientSecret", &A::OAuthClientSecret, kScrambled},
+    {"OAuthScope", &A::OAuthScope},
+    {"PasswordCommand", &A::PasswordCommand},
+    {"OAuthToken", &A::OAuthRefreshToken, kScrambled},
+    {"OAuthTokenStore", &A::OAuthTokenStore},
 };
 
 const SettingKey kFilter[] = {

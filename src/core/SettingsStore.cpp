@@ -1,6 +1,7 @@
 #include "core/SettingsStore.h"
 
 #include "core/IniFile.h"
+#include "core/PasswordScrambling.h"
 #include "core/PrivateFile.h"
 
 #include <algorithm>
@@ -51,6 +52,7 @@ void SettingsStore::writeFileAndPublish(const Settings& toFile, const SaveInputs
 }
 
 void SettingsStore::save(const SaveInputs& now) {
+    applyStoredTokens();
     m_lastSave = now;
     // A few rounds at most: each one either leaves nothing for the keyring to do, or ends it
     // for a minute by failing, or settles what the round before asked for.
@@ -439,6 +441,88 @@ void SettingsStore::announce(const SettingsEvent& event) {
     }
     for (const Subscriber& s : subscribers)
         s(event);
+}
+
+} // namespace tarn
+
+namespace tarn {
+
+SettingsStore::OAuthTokenState SettingsStore::oauthTokens(const std::string& secretId) const {
+    std::lock_guard<std::mutex> lock(m_tokenMutex);
+    const auto it = m_tokens.find(secretId);
+    return it == m_tokens.end() ? OAuthTokenState{} : it->second;
+}
+
+void SettingsStore::rememberAccessToken(const std::string& secretId, const std::string& token,
+                                        std::chrono::system_clock::time_point expires) {
+    std::lock_guard<std::mutex> lock(m_tokenMutex);
+    OAuthTokenState& state = m_tokens[secretId];
+    state.accessToken = token;
+    state.expires = expires;
+}
+
+void SettingsStore::forgetAccessToken(const std::string& secretId) {
+    std::lock_guard<std::mutex> lock(m_tokenMutex);
+    if (const auto it = m_tokens.find(secretId); it != m_tokens.end()) {
+        it->second.accessToken.clear();
+        it->second.expires = {};
+    }
+}
+
+std::string SettingsStore::storeRefreshToken(int number, const AccountSettings& account,
+                                             const std::string& token,
+                                             std::chrono::milliseconds limit) {
+    if (account.SecretId.empty())
+        return "The account has no SecretId to keep its sign-in under.";
+    const bool passwordsInFile = snapshot()->Main.PasswordsInFile;
+    bool inKeyring = false;
+    std::string keyringError;
+    if (m_secrets && !passwordsInFile && m_secrets->available(limit)) {
+        keyringError = m_secrets->write(secretKey(account, SecretKind::OAuthRefreshToken),
+                                        secretLabel(account), token, limit);
+        inKeyring = keyringError.empty();
+    }
+    try {
+        std::lock_guard<std::mutex> file(m_fileMutex);
+        IniFile ini = IniFile::loadForUpdate(path());
+        const std::string section = std::to_string(number);
+        // The section must still be this account's: a renumbering since the check began
+        // would otherwise give the token to another account.
+        if (ini.readString(section, "SecretId", "") != account.SecretId &&
+            !(ini.readString(section, "SecretId", "").empty() &&
+              ini.readString(section, "Name", "") == account.Name))
+            return "The account is no longer number " + section + " in the settings file.";
+        ini.writeString(section, "SecretId", account.SecretId);
+        ini.writeString(section, "OAuthToken", inKeyring ? "" : storedPasswordText(token));
+        ini.writeString(section, "OAuthTokenStore", inKeyring ? kKeyringStore : "");
+        ini.save();
+    } catch (const std::exception& e) {
+        return std::string("The sign-in could not be saved: ") + e.what();
+    }
+    if (!keyringError.empty())
+        reportPrivacyNotice("the keyring did not take the sign-in of \"" + account.Name + "\" (" +
+                            keyringError + "); it is kept in " + path() + ".");
+    std::lock_guard<std::mutex> lock(m_tokenMutex);
+    OAuthTokenState& state = m_tokens[account.SecretId];
+    state.refreshToken = token;
+    state.refreshTokenStored = true;
+    state.inKeyring = inKeyring;
+    return {};
+}
+
+void SettingsStore::applyStoredTokens() {
+    std::lock_guard<std::mutex> lock(m_tokenMutex);
+    for (auto& [id, state] : m_tokens) {
+        if (!state.refreshTokenStored)
+            continue;
+        for (AccountSettings& a : m_live.Accounts) {
+            if (a.SecretId != id)
+                continue;
+            a.OAuthRefreshToken = state.inKeyring ? std::string() : state.refreshToken;
+            a.OAuthTokenStore = state.inKeyring ? kKeyringStore : "";
+        }
+        state.refreshTokenStored = false;
+    }
 }
 
 } // namespace tarn

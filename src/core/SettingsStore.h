@@ -104,6 +104,27 @@ public:
     // The bound of one keyring call made while saving.
     static constexpr std::chrono::milliseconds kKeyringSaveLimit{3000};
 
+    // OAuth 2.0 tokens of this run, by the account's SecretId (any thread). The access token
+    // lives in memory only; a refresh token stored by storeRefreshToken is here until the
+    // next save() has taken it into the live settings.
+    struct OAuthTokenState {
+        std::string refreshToken;
+        bool refreshTokenStored = false; // storeRefreshToken wrote it (keyring or file)
+        bool inKeyring = false;
+        std::string accessToken;
+        std::chrono::system_clock::time_point expires{};
+    };
+    OAuthTokenState oauthTokens(const std::string& secretId) const;
+    void rememberAccessToken(const std::string& secretId, const std::string& token,
+                             std::chrono::system_clock::time_point expires);
+    void forgetAccessToken(const std::string& secretId);
+    // Keeps a new refresh token of account (number, and its settings with a SecretId): in the
+    // keyring when one is in use, else scrambled in the file, whose account section alone is
+    // updated. Any thread (a check that was given a rotated token, the headless sign-in);
+    // bounded by limit. Empty on success, else why it was not stored.
+    std::string storeRefreshToken(int number, const AccountSettings& account,
+                                  const std::string& token, std::chrono::milliseconds limit);
+
     // Returns an id for unsubscribe.
     int subscribe(Subscriber subscriber);
     void unsubscribe(int id);
@@ -142,6 +163,8 @@ private:
     void writeFileAndPublish(const Settings& toFile, const SaveInputs& now);
     bool keyringReachable();
     void rememberKeyringItems();
+    // Takes the refresh tokens stored since the last save into the live settings.
+    void applyStoredTokens();
 
     // What this run knows an account's keyring item to hold (by SecretId); an empty secret
     // means "some password, not read yet".
@@ -168,6 +191,8 @@ private:
     std::shared_ptr<const Settings> m_snapshot;
     bool m_online = true;
     std::map<int, Subscriber> m_subscribers;
+    mutable std::mutex m_tokenMutex;
+    std::map<std::string, OAuthTokenState> m_tokens; // by SecretId
     int m_nextId = 1;
 };
 

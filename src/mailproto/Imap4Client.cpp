@@ -177,11 +177,16 @@ void Imap4Client::closeQuietly() {
 }
 
 void Imap4Client::Connect() {
+    renewingToken([this] { connectOnce(); });
+}
+
+void Imap4Client::connectOnce() {
     if (m_conn->Connected()) {
         throw TarnError("Already connected.");
     }
     checkArgument(m_user, "user name");
     checkArgument(m_password, "password");
+    m_tokenRefused = false;
     checkSecuritySettings(m_security, m_pin);
     m_state = State::NotAuthenticated;
     m_mailbox = {};
@@ -189,6 +194,8 @@ void Imap4Client::Connect() {
     m_tagCounter = 0;
     m_watchTagCounter = 0;
     m_idleTag.reset();
+    m_announced.clear();
+    m_expungesSeen = 0;
     m_conn->Connect(m_host, m_port);
 
     bool greeted = false;
@@ -213,12 +220,43 @@ void Imap4Client::Connect() {
             throw TarnError(ErrorKind::ProtocolError, "Unrecognized IMAP4 Response Header.");
         }
         greeted = true;
+        noteCapabilities(text);
         m_tagCounter = 0;
+        // Most servers list their capabilities in the greeting; after STARTTLS the list
+        // from before the handshake no longer counts (RFC 3501, 6.2.1).
+        std::optional<std::vector<std::string>> capabilities;
+        if (const std::optional<ResponseCode> code =
+                responseCodeOf(text.empty() ? "" : "OK " + text, false);
+            code && code->name == "CAPABILITY") {
+            capabilities.emplace();
+            for (const ImapValue& v : code->args) {
+                capabilities->push_back(v.text);
+            }
+        }
         if (m_security == ConnectionSecurity::StartTls) {
             startTls();
+            capabilities.reset();
         }
-        sendCommand("LOGIN " + m_user + " " + m_password, true, kMaxSmallLiteral,
-                    ErrorKind::LoginRejected);
+        // Over an unencrypted connection LOGINDISABLED must be known before any secret
+        // goes out, and a token needs the server's mechanisms; a password inside TLS may
+        // go with LOGIN without asking.
+        if (!capabilities && (m_security == ConnectionSecurity::None || m_accessToken)) {
+            capabilities = capabilityList(Tags::Commands);
+        }
+        if (!capabilities) {
+            capabilities.emplace();
+        }
+        m_announced = *capabilities;
+        logIn(*capabilities);
+        // What the server can do may change with the log-in; its answer says so at no cost.
+        for (std::size_t k = 0; k < m_reply.lines.size(); ++k) {
+            const std::string& line = m_reply.lines[k];
+            if (k + 1 == m_reply.lines.size()) {
+                noteCapabilities(line);
+            } else if (startsWithNoCase(line, "CAPABILITY ")) {
+                noteCapabilities("[" + line + "]");
+            }
+        }
         m_state = State::Authenticated;
     } catch (...) {
         if (greeted && m_conn->Connected()) {
@@ -248,13 +286,14 @@ void Imap4Client::startTls() {
     m_conn->StartTls(m_pin);
 }
 
-const ImapMailboxData& Imap4Client::SelectMailbox(const std::string& mailbox) {
+const ImapMailboxData& Imap4Client::SelectMailbox(const std::string& mailbox, bool condstore) {
     requireState(State::Authenticated, State::Selected);
     checkArgument(mailbox, "mailbox name");
     // Whatever happens, the previously selected mailbox is no longer selected.
     m_state = State::Authenticated;
     m_mailbox = {};
-    sendCommand("SELECT " + quote(mailbox));
+    sendCommand("SELECT " + quote(mailbox) + (condstore ? " (CONDSTORE)" : ""));
+    m_expungesSeen = 0;
 
     ImapMailboxData data;
     for (std::size_t k = 0; k < m_reply.lines.size(); ++k) {
@@ -285,6 +324,8 @@ const ImapMailboxData& Imap4Client::SelectMailbox(const std::string& mailbox) {
                 data.uidValidity = numberOf(*arg, kMaxInt64).value_or(data.uidValidity);
             } else if (code->name == "UIDNEXT" && arg) {
                 data.uidNext = numberOf(*arg, kMaxInt64).value_or(data.uidNext);
+            } else if (code->name == "HIGHESTMODSEQ" && arg) {
+                data.highestModSeq = numberOf(*arg, kMaxInt64).value_or(data.highestModSeq);
             } else if (code->name == "UNSEEN" && arg) {
                 data.unseen = numberOf(*arg, kMaxInt).value_or(data.unseen);
             } else if (code->name == "PERMANENTFLAGS" && arg && arg->isList()) {
@@ -413,12 +454,32 @@ ImapFetchedMessage Imap4Client::FetchMessage(int i) {
         throw TarnError("Message number " + std::to_string(i) + " is out of range.");
     }
     sendCommand("FETCH " + std::to_string(i) + " (RFC822)", true, m_maxMessageBytes);
+    return fetchedMessage("message " + std::to_string(i),
+                          [i](const ImapFetchResponse& f) { return f.number == i; });
+}
+
+ImapFetchedMessage Imap4Client::FetchMessageByUid(std::int64_t uid) {
+    requireState(State::Selected);
+    if (uid < 1) {
+        throw TarnError("UID " + std::to_string(uid) + " is out of range.");
+    }
+    const std::string text = std::to_string(uid);
+    sendCommand("UID FETCH " + text + " (RFC822)", true, m_maxMessageBytes);
+    return fetchedMessage("the message with UID " + text, [&text](const ImapFetchResponse& f) {
+        const ImapValue* v = f.find("UID");
+        return v != nullptr && v->kind == ImapValue::Kind::Atom && v->text == text;
+    });
+}
+
+ImapFetchedMessage
+Imap4Client::fetchedMessage(const std::string& what,
+                            const std::function<bool(const ImapFetchResponse&)>& match) {
     ImapFetchedMessage msg;
     bool found = false;
     std::string raw;
     for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
         const std::optional<ImapFetchResponse> f = ImapResponseParser::parseFetch(m_reply.lines[k]);
-        if (!f || f->number != i) {
+        if (!f || !match(*f)) {
             continue;
         }
         if (const ImapValue* flags = f->find("FLAGS"); flags != nullptr && flags->isList()) {
@@ -429,9 +490,8 @@ ImapFetchedMessage Imap4Client::FetchMessage(int i) {
         }
         if (const ImapValue* v = f->find("RFC822")) {
             if (v->kind != ImapValue::Kind::String && !v->isNil()) {
-                throw TarnError(ErrorKind::ProtocolError, "The IMAP4 server sent message " +
-                                                              std::to_string(i) +
-                                                              " in an unreadable form.");
+                throw TarnError(ErrorKind::ProtocolError,
+                                "The IMAP4 server sent " + what + " in an unreadable form.");
             }
             raw = v->text;
             found = true;
@@ -441,8 +501,7 @@ ImapFetchedMessage Imap4Client::FetchMessage(int i) {
     m_reply.lines.erase(m_reply.lines.begin(), m_reply.lines.end() - 1);
     if (!found) {
         throw TarnError(ErrorKind::ProtocolError,
-                        "The IMAP4 server sent no message data for message " + std::to_string(i) +
-                            ".");
+                        "The IMAP4 server sent no message data for " + what + ".");
     }
 
     // Lines end at LF, a CR before it is dropped; the first empty line ends the header.
@@ -479,6 +538,171 @@ void Imap4Client::AddFlag(int i, const std::string& flag) {
     requireState(State::Selected);
     checkArgument(flag, "flag");
     sendCommand("STORE " + std::to_string(i) + " +FLAGS.SILENT (" + flag + ")");
+}
+
+void Imap4Client::AddFlagByUid(std::int64_t uid, const std::string& flag) {
+    requireState(State::Selected);
+    checkArgument(flag, "flag");
+    if (uid < 1) {
+        throw TarnError("UID " + std::to_string(uid) + " is out of range.");
+    }
+    sendCommand("UID STORE " + std::to_string(uid) + " +FLAGS.SILENT (" + flag + ")");
+}
+
+bool Imap4Client::Announced(std::string_view name) const {
+    return std::any_of(m_announced.begin(), m_announced.end(),
+                       [name](const std::string& c) { return equalsNoCase(c, name); });
+}
+
+void Imap4Client::noteCapabilities(const std::string& statusText) {
+    try {
+        const std::optional<ResponseCode> code = responseCodeOf(statusText, true);
+        if (!code || code->name != "CAPABILITY") {
+            return;
+        }
+        m_announced.clear();
+        for (const ImapValue& v : code->args) {
+            if (v.kind == ImapValue::Kind::Atom) {
+                m_announced.push_back(v.text);
+            }
+        }
+    } catch (const TarnError&) {
+        // a code we cannot read announces nothing
+    }
+}
+
+namespace {
+
+// Adds the UIDs of an ESEARCH sequence set ("1:5,7") to out, up to maxCount of them; false
+// when the set does not read or holds more.
+bool appendUidSet(std::string_view set, std::size_t maxCount, std::vector<std::int64_t>& out) {
+    std::size_t from = 0;
+    while (from <= set.size()) {
+        std::size_t comma = set.find(',', from);
+        if (comma == std::string_view::npos) {
+            comma = set.size();
+        }
+        const std::string_view part = set.substr(from, comma - from);
+        const std::size_t colon = part.find(':');
+        const std::optional<std::uint64_t> a = parseDecimal(part.substr(0, colon), kMaxNumber);
+        std::optional<std::uint64_t> b = a;
+        if (colon != std::string_view::npos) {
+            b = parseDecimal(part.substr(colon + 1), kMaxNumber);
+        }
+        if (!a || !b || *a < 1 || *b < 1) {
+            return false;
+        }
+        const std::uint64_t lo = std::min(*a, *b);
+        const std::uint64_t hi = std::max(*a, *b);
+        if (hi - lo >= maxCount - std::min(maxCount, out.size())) {
+            return false;
+        }
+        for (std::uint64_t u = lo; u <= hi; ++u) {
+            out.push_back(static_cast<std::int64_t>(u));
+        }
+        from = comma + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::vector<std::int64_t>> Imap4Client::SearchAllUids(std::size_t maxCount) {
+    requireState(State::Selected);
+    const bool esearch = Announced("ESEARCH");
+    sendCommand(esearch ? "UID SEARCH RETURN (ALL) ALL" : "UID SEARCH ALL");
+    std::vector<std::int64_t> uids;
+    bool answered = false;
+    for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
+        const std::string& line = m_reply.lines[k];
+        const bool plain = startsWithNoCase(line, "SEARCH") && (line.size() == 6 || line[6] == ' ');
+        const bool extended =
+            startsWithNoCase(line, "ESEARCH") && (line.size() == 7 || line[7] == ' ');
+        if (!plain && !extended) {
+            continue;
+        }
+        if (answered) {
+            return std::nullopt; // two answers to one search: neither is trusted
+        }
+        answered = true;
+        std::vector<ImapValue> v;
+        try {
+            v = ImapResponseParser::parseValues(line);
+        } catch (const TarnError&) {
+            return std::nullopt;
+        }
+        if (plain) {
+            for (std::size_t w = 1; w < v.size(); ++w) {
+                const std::optional<std::int64_t> uid =
+                    numberOf(v[w], std::numeric_limits<std::int64_t>::max());
+                if (!uid || *uid < 1 || uids.size() >= maxCount) {
+                    return std::nullopt;
+                }
+                uids.push_back(*uid);
+            }
+            continue;
+        }
+        // ESEARCH [(TAG "x")] [UID] [ALL set]
+        std::size_t w = 1;
+        if (w < v.size() && v[w].isList()) {
+            ++w;
+        }
+        if (w < v.size() && v[w].is("UID")) {
+            ++w;
+        } else {
+            return std::nullopt; // numbers, not UIDs
+        }
+        for (; w + 1 < v.size(); w += 2) {
+            if (v[w].is("ALL")) {
+                if (v[w + 1].kind != ImapValue::Kind::Atom ||
+                    !appendUidSet(v[w + 1].text, maxCount, uids)) {
+                    return std::nullopt;
+                }
+            }
+        }
+        if (w != v.size()) {
+            return std::nullopt;
+        }
+    }
+    if (!answered && !esearch) {
+        return std::nullopt; // RFC 3501 requires the SEARCH response, even an empty one
+    }
+    return uids;
+}
+
+const ImapReply& Imap4Client::UidFetch(const std::string& set, const std::string& items) {
+    requireState(State::Selected);
+    checkArgument(set, "UID set");
+    checkArgument(items, "fetch item");
+    return sendCommand("UID FETCH " + set + " (" + items + ")");
+}
+
+std::string Imap4Client::SendAhead(const std::string& command) {
+    if (!m_conn->Connected()) {
+        throw TarnError(ErrorKind::NotConnected, "Not connected.");
+    }
+    checkArgument(command, "command");
+    const std::string tag = nextTag();
+    try {
+        m_conn->WriteLn(tag + " " + command);
+    } catch (...) {
+        closeQuietly();
+        throw;
+    }
+    return tag;
+}
+
+const ImapReply& Imap4Client::ReadAnswer(const std::string& tag, std::size_t maxLiteral) {
+    if (!m_conn->Connected()) {
+        throw TarnError(ErrorKind::NotConnected, "Not connected.");
+    }
+    try {
+        readReply(tag, maxLiteral);
+    } catch (...) {
+        closeQuietly();
+        throw;
+    }
+    return m_reply;
 }
 
 void Imap4Client::DeleteMessage(int i) {
@@ -536,7 +760,17 @@ std::vector<std::string> Imap4Client::ListMailboxes(const std::vector<std::strin
 }
 
 bool Imap4Client::HasCapability(std::string_view name, Tags tags) {
+    for (const std::string& c : capabilityList(tags)) {
+        if (equalsNoCase(c, name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> Imap4Client::capabilityList(Tags tags) {
     sendCommand("CAPABILITY", true, kMaxSmallLiteral, ErrorKind::ServerError, tags);
+    std::vector<std::string> out;
     for (std::size_t k = 0; k + 1 < m_reply.lines.size(); ++k) {
         std::vector<ImapValue> words;
         try {
@@ -548,12 +782,120 @@ bool Imap4Client::HasCapability(std::string_view name, Tags tags) {
             continue;
         }
         for (std::size_t w = 1; w < words.size(); ++w) {
-            if (words[w].kind == ImapValue::Kind::Atom && words[w].is(name)) {
-                return true;
+            if (words[w].kind == ImapValue::Kind::Atom) {
+                out.push_back(words[w].text);
             }
         }
     }
-    return false;
+    return out;
+}
+
+void Imap4Client::logIn(const std::vector<std::string>& capabilities) {
+    bool loginDisabled = false;
+    bool initialResponse = false;
+    std::vector<std::string> mechanisms;
+    for (const std::string& c : capabilities) {
+        if (equalsNoCase(c, "LOGINDISABLED")) {
+            loginDisabled = true;
+        } else if (equalsNoCase(c, "SASL-IR")) {
+            initialResponse = true;
+        } else if (startsWithNoCase(c, "AUTH=")) {
+            mechanisms.push_back(c.substr(5));
+        }
+    }
+    if (loginDisabled && m_security == ConnectionSecurity::None) {
+        // The server says so itself: whatever proves who we are would cross in clear.
+        throw TarnError(ErrorKind::LoginRejected, kLoginDisabledReason);
+    }
+    const std::optional<SaslMechanism> mechanism = chooseSaslMechanism(mechanisms, m_accessToken);
+    if (mechanism) {
+        authenticate(SaslExchange(*mechanism, m_user, m_password, m_host, m_port), initialResponse);
+        return;
+    }
+    if (m_accessToken) {
+        throw TarnError(ErrorKind::LoginRejected, kNoOAuthMechanism);
+    }
+    if (loginDisabled) {
+        throw TarnError(ErrorKind::LoginRejected,
+                        "The IMAP4 server accepts neither LOGIN nor a password mechanism this "
+                        "program knows (PLAIN, LOGIN).");
+    }
+    sendCommand("LOGIN " + m_user + " " + m_password, true, kMaxSmallLiteral,
+                ErrorKind::LoginRejected);
+}
+
+void Imap4Client::authenticate(SaslExchange exchange, bool initialResponse) {
+    const std::string tag = nextTag();
+    std::string command = tag + " AUTHENTICATE " + saslMechanismName(exchange.mechanism());
+    std::optional<std::string> first = exchange.initialResponse();
+    if (first && initialResponse) {
+        // RFC 4959: an empty initial response is sent as "=".
+        command += " " + (first->empty() ? std::string("=") : saslBase64Encode(*first));
+        first.reset();
+    }
+    try {
+        m_conn->WriteLn(command);
+        m_reply = {};
+        std::size_t budget = kMaxSmallLiteral;
+        // A mechanism of ours takes at most three rounds; a server that keeps asking is not
+        // waiting for anything we have.
+        for (int rounds = 0;; ++rounds) {
+            const std::string line = readLogicalLine(kMaxSmallLiteral, budget);
+            if (line[0] == '*') {
+                m_reply.lines.emplace_back(trimLeftSpaceTab(std::string_view(line).substr(1)));
+                continue;
+            }
+            if (line[0] == '+') {
+                if (rounds >= 4) {
+                    m_conn->WriteLn("*");
+                    continue;
+                }
+                const std::optional<std::string> challenge =
+                    saslBase64Decode(trimLeftSpaceTab(std::string_view(line).substr(1)));
+                if (!challenge) {
+                    // "*" cancels the exchange (RFC 3501, 6.2.2); the tagged BAD follows.
+                    m_conn->WriteLn("*");
+                    continue;
+                }
+                std::string answer;
+                if (first) {
+                    answer = std::move(*first);
+                    first.reset();
+                } else {
+                    answer = exchange.respond(*challenge);
+                }
+                m_conn->WriteLn(saslBase64Encode(answer));
+                continue;
+            }
+            if (line.size() > tag.size() && line[tag.size()] == ' ' &&
+                startsWithNoCase(line, tag)) {
+                const std::string_view rest = std::string_view(line).substr(tag.size() + 1);
+                const std::size_t sp = rest.find(' ');
+                m_reply.status = upperAsciiCopy(trimSpaceTab(rest.substr(0, sp)));
+                m_reply.lines.push_back(sp == std::string_view::npos
+                                            ? std::string()
+                                            : std::string(trimLeftSpaceTab(rest.substr(sp + 1))));
+                break;
+            }
+            throw TarnError(ErrorKind::ProtocolError, "Unrecognized IMAP4 Response Header.");
+        }
+    } catch (...) {
+        closeQuietly();
+        throw;
+    }
+    if (m_reply.status == "OK") {
+        return;
+    }
+    m_tokenRefused = exchange.tokenRefused();
+    std::string reason = exchange.failureReason();
+    if (reason.empty()) {
+        reason = m_reply.lines.back();
+    }
+    if (reason.empty()) {
+        reason = std::string("The IMAP4 server refused ") +
+                 saslMechanismName(exchange.mechanism()) + " (" + m_reply.status + ").";
+    }
+    throw TarnError(ErrorKind::LoginRejected, reason);
 }
 
 namespace {
@@ -742,6 +1084,12 @@ void Imap4Client::readReply(const std::string& tag, std::size_t maxLiteral) {
             std::string text = std::string(trimLeftSpaceTab(std::string_view(line).substr(1)));
             if (startsWithNoCase(text, "BYE")) {
                 m_sawBye = true;
+            } else if (startsWithNoCase(text, "VANISHED ") &&
+                       !startsWithNoCase(text, "VANISHED (EARLIER)")) {
+                ++m_expungesSeen;
+            } else if (!text.empty() && text[0] >= '0' && text[0] <= '9' && text.size() > 8 &&
+                       equalsNoCase(std::string_view(text).substr(text.size() - 8), " EXPUNGE")) {
+                ++m_expungesSeen;
             }
             m_reply.lines.push_back(std::move(text));
             continue;

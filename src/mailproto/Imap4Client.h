@@ -11,6 +11,7 @@
 
 #include "core/AccountSettings.h"
 #include "mailproto/ImapResponseParser.h"
+#include "mailproto/Sasl.h"
 #include "mailproto/ServerLogin.h"
 #include "net/LineConnection.h"
 
@@ -22,7 +23,8 @@ struct ImapMailboxData {
     int recent = 0;
     std::int64_t uidValidity = 0;
     std::int64_t uidNext = 0;
-    int unseen = 0; // number of the first unseen message, 0 when not sent
+    int unseen = 0;                 // number of the first unseen message, 0 when not sent
+    std::int64_t highestModSeq = 0; // CONDSTORE (RFC 7162); 0 when not sent
     std::vector<std::string> flags;
     std::vector<std::string> permanentFlags;
     bool readOnly = false;
@@ -83,13 +85,31 @@ public:
     std::size_t maxMessageBytes() const { return m_maxMessageBytes; }
     LineConnection& connection() { return *m_conn; }
 
-    // Greeting, then LOGIN. With STARTTLS, CAPABILITY and STARTTLS come first: a server that
-    // does not list STARTTLS or refuses it fails the connection before LOGIN is sent. On
-    // failure after the TCP connection opened, the connection is closed before the error is
-    // raised.
+    // Greeting, the capabilities (from the greeting, else CAPABILITY), then the log-in:
+    // AUTHENTICATE with a mechanism fit for the secret (SASL-IR when offered), else LOGIN. With
+    // STARTTLS, CAPABILITY and STARTTLS come first: a server that does not list STARTTLS or
+    // refuses it fails the connection before any secret is sent. On failure after the TCP
+    // connection opened, the connection is closed before the error is raised.
     void Connect();
-    // SELECT "mailbox"; needs the authenticated or selected state.
-    const ImapMailboxData& SelectMailbox(const std::string& mailbox);
+    // SELECT "mailbox"; needs the authenticated or selected state. With condstore the
+    // command asks for CONDSTORE (RFC 7162), so that the server reports HIGHESTMODSEQ.
+    const ImapMailboxData& SelectMailbox(const std::string& mailbox, bool condstore = false);
+    // Whether the server named this capability in the greeting's or the login answer's
+    // CAPABILITY code (no command is sent; false when it sent none).
+    bool Announced(std::string_view name) const;
+    // UID SEARCH ALL (the compact ESEARCH form when announced): the UIDs of the selected
+    // mailbox in mailbox order. nullopt when the answer cannot be read or lists more than
+    // maxCount UIDs; fails only when the command does.
+    std::optional<std::vector<std::int64_t>> SearchAllUids(std::size_t maxCount);
+    // UID FETCH set (items): the reply, untagged lines first; fails unless OK.
+    const ImapReply& UidFetch(const std::string& set, const std::string& items);
+    // UID FETCH uid (RFC822): the message with that UID.
+    ImapFetchedMessage FetchMessageByUid(std::int64_t uid);
+    // UID STORE uid +FLAGS.SILENT (flag).
+    void AddFlagByUid(std::int64_t uid, const std::string& flag);
+    // Messages removed (EXPUNGE or VANISHED announced) since the last SELECT; message numbers
+    // learned before such an announcement no longer hold.
+    int ExpungesSeen() const { return m_expungesSeen; }
     // The count the last SELECT reported.
     int MessageCount() const;
     // FETCH 1:n (RFC822.SIZE): the sum of the sizes, 0 when n < 1 or the reply does not have
@@ -103,6 +123,12 @@ public:
     const ImapReply& FetchRange(int first, int last, const std::string& items);
     // FETCH i (RFC822).
     ImapFetchedMessage FetchMessage(int i);
+    // Commands sent ahead: SendAhead writes "tag command" and returns the tag without waiting;
+    // ReadAnswer reads the reply to the oldest command still unanswered, whose tag is given
+    // (replies come in the order the commands went out). No other command may be sent while
+    // one is unanswered. A failed read closes the connection.
+    std::string SendAhead(const std::string& command);
+    const ImapReply& ReadAnswer(const std::string& tag, std::size_t maxLiteral = kMaxSmallLiteral);
     // STORE i +FLAGS.SILENT (flag).
     void AddFlag(int i, const std::string& flag);
     // Marks message i for deletion: flag \Seen, then \Deleted. Takes effect at Expunge.
@@ -144,9 +170,16 @@ public:
     static constexpr char kSeparator = '/';
 
 private:
+    void connectOnce();
     void requireState(State a, State b = State::Any) const;
     // CAPABILITY, STARTTLS and the handshake.
     void startTls();
+    // CAPABILITY: the capabilities the server lists, as written.
+    std::vector<std::string> capabilityList(Tags tags);
+    // Proves who we are with what the capabilities allow: a SASL mechanism when one fits the
+    // secret, else LOGIN (a password only, and never after LOGINDISABLED).
+    void logIn(const std::vector<std::string>& capabilities);
+    void authenticate(SaslExchange exchange, bool initialResponse);
     std::string nextTag(Tags tags = Tags::Commands);
     // Sends "tag command" and reads the reply; throws on any status but OK when expectOk.
     const ImapReply& sendCommand(const std::string& command, bool expectOk = true,
@@ -163,6 +196,11 @@ private:
     // The status word of the IDLE's tagged answer; anything else fails the watch.
     std::string idleStatus(const std::string& line) const;
     void closeQuietly();
+    // The message of the first FETCH response that matches, split into header and body.
+    ImapFetchedMessage fetchedMessage(const std::string& what,
+                                      const std::function<bool(const ImapFetchResponse&)>& match);
+    // Keeps the capabilities named by a CAPABILITY response code in a status line.
+    void noteCapabilities(const std::string& statusText);
     static void checkArgument(const std::string& value, const char* what);
 
     std::unique_ptr<LineConnection> m_conn;
@@ -174,6 +212,8 @@ private:
     ImapReply m_reply;
     bool m_sawBye = false;
     std::size_t m_maxMessageBytes = kMaxLiteral;
+    std::vector<std::string> m_announced;
+    int m_expungesSeen = 0;
 };
 
 } // namespace tarn

@@ -64,6 +64,9 @@ public:
     // True when identities come from one listing taken before the pass (POP3 "UIDL").
     virtual bool hasIdentityListing() const = 0;
     virtual void loadIdentityListing() = 0;
+    // True when the client knows that messages were added or removed since the last check it
+    // kept track of, whatever the mailbox total says.
+    virtual bool knowsOfChanges() const { return false; }
     // The pass is about to walk messages first..last. A client that batches may start on
     // the range here; one that does not has nothing to do.
     virtual void prepareMessages(int /*first*/, int /*last*/) {}

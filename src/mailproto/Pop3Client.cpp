@@ -3,6 +3,7 @@
 #include "core/Credentials.h"
 
 #include "core/AsciiText.h"
+#include "mailproto/Sasl.h"
 #include "net/TlsTransport.h"
 
 #include <limits>
@@ -157,6 +158,11 @@ std::vector<std::string> Pop3Client::readListing(bool unstuff, Budget& budget) {
 }
 
 void Pop3Client::Connect() {
+    renewingToken([this] { connectOnce(); });
+}
+
+void Pop3Client::connectOnce() {
+    m_tokenRefused = false;
     checkSecuritySettings(m_security, m_pin);
     // USER and PASS carry them inside one command line; a value that would split the line
     // (or a scrambled password that reads back with one) never reaches the server.
@@ -176,8 +182,7 @@ void Pop3Client::Connect() {
             }
             m_connection->StartTls(m_pin);
         }
-        sendCmd("USER " + m_user, true, ErrorKind::LoginRejected);
-        sendCmd("PASS " + m_password, true, ErrorKind::LoginRejected);
+        logIn();
     } catch (...) {
         try {
             Disconnect();
@@ -185,6 +190,90 @@ void Pop3Client::Connect() {
             // The login failure is what matters.
         }
         throw;
+    }
+}
+
+void Pop3Client::logIn() {
+    // The mechanisms come from CAPA's "SASL" line (RFC 5034); a server without CAPA offers
+    // none.
+    std::vector<std::string> mechanisms;
+    for (const std::string& line : Capabilities()) {
+        const std::string_view l = trimSpaceTab(line);
+        if (l.size() > 5 && startsWithNoCase(l, "SASL ")) {
+            std::string_view rest = l.substr(5);
+            while (!rest.empty()) {
+                const std::size_t sp = rest.find(' ');
+                const std::string_view word = rest.substr(0, sp);
+                if (!word.empty())
+                    mechanisms.emplace_back(word);
+                rest = sp == std::string_view::npos ? std::string_view() : rest.substr(sp + 1);
+            }
+        }
+    }
+    if (const std::optional<SaslMechanism> m = chooseSaslMechanism(mechanisms, m_accessToken)) {
+        authenticate(SaslExchange(*m, m_user, m_password, m_host, m_port));
+        return;
+    }
+    if (m_accessToken)
+        throw TarnError(ErrorKind::LoginRejected, kNoOAuthMechanism);
+    sendCmd("USER " + m_user, true, ErrorKind::LoginRejected);
+    sendCmd("PASS " + m_password, true, ErrorKind::LoginRejected);
+}
+
+void Pop3Client::authenticate(SaslExchange exchange) {
+    std::string command = std::string("AUTH ") + saslMechanismName(exchange.mechanism());
+    std::optional<std::string> first = exchange.initialResponse();
+    if (first) {
+        // RFC 5034, 4: an initial response goes with the command only while the command
+        // stays within 255 octets; otherwise it answers the server's empty challenge.
+        const std::string encoded = first->empty() ? "=" : saslBase64Encode(*first);
+        if (command.size() + 1 + encoded.size() + 2 <= 255) {
+            command += " " + encoded;
+            first.reset();
+        }
+    }
+    m_connection->WriteLn(command);
+    for (int rounds = 0;; ++rounds) {
+        const std::string line = readTrimmedNonEmpty();
+        if (line == "+" || (line.size() > 1 && line[0] == '+' && line[1] == ' ')) {
+            const std::optional<std::string> challenge =
+                saslBase64Decode(trimSpaceTab(std::string_view(line).substr(1)));
+            if (!challenge || rounds >= 4) {
+                // "*" cancels (RFC 5034, 4); the server's -ERR follows.
+                m_connection->WriteLn("*");
+                continue;
+            }
+            std::string answer;
+            if (first) {
+                answer = std::move(*first);
+                first.reset();
+            } else {
+                answer = exchange.respond(*challenge);
+            }
+            m_connection->WriteLn(saslBase64Encode(answer));
+            continue;
+        }
+        m_reply = Pop3Reply{};
+        m_reply.statusWord = line.substr(0, line.find(' '));
+        m_reply.textLines.push_back(line.size() > m_reply.statusWord.size()
+                                        ? trim(line.substr(m_reply.statusWord.size()))
+                                        : std::string());
+        if (strcasecmp(m_reply.statusWord.c_str(), "+OK") == 0) {
+            m_reply.status = Pop3Reply::Status::Ok;
+            return;
+        }
+        if (strcasecmp(m_reply.statusWord.c_str(), "-ERR") != 0)
+            throw TarnError(ErrorKind::ProtocolError,
+                            "Unrecognized POP3 Response Header:\n\"" + line + "\"");
+        m_reply.status = Pop3Reply::Status::Error;
+        m_tokenRefused = exchange.tokenRefused();
+        std::string reason = exchange.failureReason();
+        if (reason.empty())
+            reason = m_reply.textLines.front();
+        if (reason.empty())
+            reason = std::string("The POP3 server refused ") +
+                     saslMechanismName(exchange.mechanism()) + ".";
+        throw TarnError(ErrorKind::LoginRejected, reason);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/AccountSettings.h"
+#include "mailproto/Sasl.h"
 #include "mailproto/ServerLogin.h"
 #include "net/LineConnection.h"
 
@@ -57,8 +58,10 @@ public:
     void setMaxMessageBytes(std::size_t bytes) { m_maxMessageBytes = bytes; }
     std::size_t maxMessageBytes() const { return m_maxMessageBytes; }
 
-    // Greeting, "USER", "PASS"; with STARTTLS "STLS" and the handshake come before "USER",
-    // and a server that refuses "STLS" fails the connection before any credential is sent.
+    // Greeting, "CAPA", then "AUTH" with a mechanism fit for the secret when CAPA lists one
+    // under "SASL", else "USER" and "PASS"; with STARTTLS "STLS" and the handshake come before
+    // "CAPA", and a server that refuses "STLS" fails the connection before any credential is
+    // sent.
     // On a failure after the TCP connection was opened it runs Disconnect and rethrows.
     void Connect();
     // "STAT": the count before the first space of the text; 0 when there is no text.
@@ -96,6 +99,11 @@ public:
     LineConnection& connection() { return *m_connection; }
 
 private:
+    void connectOnce();
+    // CAPA, then AUTH with a mechanism fit for the secret, else USER and PASS (a password
+    // only).
+    void logIn();
+    void authenticate(SaslExchange exchange);
     // Writes the command and reads one reply; throws on "-ERR" when ok is required, with
     // the kind given.
     const Pop3Reply& sendCmd(const std::string& command, bool requireOk,

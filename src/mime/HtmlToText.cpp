@@ -3,10 +3,13 @@
 #include "core/AsciiText.h"
 #include "core/Utf8.h"
 
-#include <gumbo.h>
+#include <libxml/HTMLparser.h>
+#include <libxml/parser.h>
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <string_view>
 #include <vector>
 
 namespace tarn {
@@ -14,7 +17,8 @@ namespace tarn {
 namespace {
 
 // Deeper than any real message nests; beyond it tags are dropped before parsing, since the
-// parser's own tree walks recurse.
+// parser searches its open elements for each end tag and each attribute among the tag's
+// others: hostile depth or attribute counts would cost quadratic time.
 constexpr int kMaxDepth = 1000;
 constexpr long kMaxAttributes = 1000;
 
@@ -25,15 +29,34 @@ bool isNameChar(char c) {
 // Elements that never or only optionally enclose a following sibling: they cannot build a
 // deep tree, so they do not count towards the depth.
 bool opensNoLevel(std::string_view name) {
-    static constexpr std::string_view kNames[] = {
-        "area",  "base",     "br",       "col",    "embed", "hr",  "img",   "input",
-        "link",  "meta",     "param",    "source", "track", "wbr", "p",     "li",
-        "td",    "th",       "tr",       "option", "dt",    "dd",  "thead", "tbody",
-        "tfoot", "colgroup", "optgroup", "rb",     "rt",    "rp"};
-    for (std::string_view n : kNames)
-        if (equalsNoCase(name, n))
-            return true;
-    return false;
+    // Called for every tag of the input: the name is lowered once and compared only with the
+    // names of its length.
+    char low[9];
+    if (name.empty() || name.size() > 8)
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        low[i] = lowerAscii(name[i]);
+    const std::string_view n(low, name.size());
+    switch (n.size()) {
+    case 1:
+        return n == "p";
+    case 2:
+        return n == "br" || n == "hr" || n == "li" || n == "td" || n == "th" || n == "tr" ||
+               n == "dt" || n == "dd" || n == "rb" || n == "rt" || n == "rp";
+    case 3:
+        return n == "col" || n == "img" || n == "wbr";
+    case 4:
+        return n == "area" || n == "base" || n == "link" || n == "meta";
+    case 5:
+        return n == "embed" || n == "input" || n == "param" || n == "track" || n == "thead" ||
+               n == "tbody" || n == "tfoot";
+    case 6:
+        return n == "source" || n == "option";
+    case 8:
+        return n == "colgroup" || n == "optgroup";
+    default:
+        return false;
+    }
 }
 
 // The HTML with every tag that would open a level beyond kMaxDepth left out (text stays).
@@ -207,64 +230,118 @@ private:
     bool m_space = false;
 };
 
-bool isParagraphBlock(GumboTag t) {
+// The elements the conversion treats in a way of their own.
+enum class Tag {
+    Other,
+    P,
+    H,
+    Blockquote,
+    Pre,
+    Table,
+    Ul,
+    Ol,
+    Dl,
+    Line,
+    Li,
+    Tr,
+    Td,
+    Br,
+    Img,
+    A,
+    Dropped
+};
+
+Tag tagOf(std::string_view name) {
+    struct Entry {
+        std::string_view name;
+        Tag tag;
+    };
+    static constexpr Entry kTags[] = {
+        {"p", Tag::P},
+        {"h1", Tag::H},
+        {"h2", Tag::H},
+        {"h3", Tag::H},
+        {"h4", Tag::H},
+        {"h5", Tag::H},
+        {"h6", Tag::H},
+        {"blockquote", Tag::Blockquote},
+        {"pre", Tag::Pre},
+        {"listing", Tag::Pre},
+        {"xmp", Tag::Pre},
+        {"table", Tag::Table},
+        {"ul", Tag::Ul},
+        {"ol", Tag::Ol},
+        {"dl", Tag::Dl},
+        {"li", Tag::Li},
+        {"tr", Tag::Tr},
+        {"td", Tag::Td},
+        {"th", Tag::Td},
+        {"br", Tag::Br},
+        {"img", Tag::Img},
+        {"a", Tag::A},
+        {"script", Tag::Dropped},
+        {"style", Tag::Dropped},
+        {"head", Tag::Dropped},
+        {"template", Tag::Dropped},
+        {"noscript", Tag::Dropped},
+        {"title", Tag::Dropped},
+        {"div", Tag::Line},
+        {"section", Tag::Line},
+        {"article", Tag::Line},
+        {"header", Tag::Line},
+        {"footer", Tag::Line},
+        {"nav", Tag::Line},
+        {"aside", Tag::Line},
+        {"main", Tag::Line},
+        {"address", Tag::Line},
+        {"center", Tag::Line},
+        {"figure", Tag::Line},
+        {"figcaption", Tag::Line},
+        {"form", Tag::Line},
+        {"fieldset", Tag::Line},
+        {"dt", Tag::Line},
+        {"dd", Tag::Line},
+        {"caption", Tag::Line},
+        {"hr", Tag::Line},
+        {"body", Tag::Line},
+    };
+    // The parser gives names in lower case; most tags of a message are among the first
+    // letters checked here, and a name is compared only with those of its first letter.
+    if (name.empty())
+        return Tag::Other;
+    for (const Entry& e : kTags)
+        if (e.name[0] == name[0] && e.name == name)
+            return e.tag;
+    return Tag::Other;
+}
+
+bool isParagraphBlock(Tag t) {
     switch (t) {
-    case GUMBO_TAG_P:
-    case GUMBO_TAG_H1:
-    case GUMBO_TAG_H2:
-    case GUMBO_TAG_H3:
-    case GUMBO_TAG_H4:
-    case GUMBO_TAG_H5:
-    case GUMBO_TAG_H6:
-    case GUMBO_TAG_BLOCKQUOTE:
-    case GUMBO_TAG_PRE:
-    case GUMBO_TAG_TABLE:
-    case GUMBO_TAG_UL:
-    case GUMBO_TAG_OL:
-    case GUMBO_TAG_DL:
+    case Tag::P:
+    case Tag::H:
+    case Tag::Blockquote:
+    case Tag::Pre:
+    case Tag::Table:
+    case Tag::Ul:
+    case Tag::Ol:
+    case Tag::Dl:
         return true;
     default:
         return false;
     }
 }
 
-bool isLineBlock(GumboTag t) {
-    switch (t) {
-    case GUMBO_TAG_DIV:
-    case GUMBO_TAG_SECTION:
-    case GUMBO_TAG_ARTICLE:
-    case GUMBO_TAG_HEADER:
-    case GUMBO_TAG_FOOTER:
-    case GUMBO_TAG_NAV:
-    case GUMBO_TAG_ASIDE:
-    case GUMBO_TAG_MAIN:
-    case GUMBO_TAG_ADDRESS:
-    case GUMBO_TAG_CENTER:
-    case GUMBO_TAG_FIGURE:
-    case GUMBO_TAG_FIGCAPTION:
-    case GUMBO_TAG_FORM:
-    case GUMBO_TAG_FIELDSET:
-    case GUMBO_TAG_DT:
-    case GUMBO_TAG_DD:
-    case GUMBO_TAG_TR:
-    case GUMBO_TAG_CAPTION:
-    case GUMBO_TAG_HR:
-    case GUMBO_TAG_BODY:
-    case GUMBO_TAG_LI:
-        return true;
-    default:
-        return false;
-    }
+bool isLineBlock(Tag t) {
+    return t == Tag::Line || t == Tag::Tr || t == Tag::Li;
 }
 
-bool isDropped(GumboTag t) {
-    return t == GUMBO_TAG_SCRIPT || t == GUMBO_TAG_STYLE || t == GUMBO_TAG_HEAD ||
-           t == GUMBO_TAG_TEMPLATE || t == GUMBO_TAG_NOSCRIPT || t == GUMBO_TAG_TITLE;
-}
-
-const char* attribute(const GumboElement& e, const char* name) {
-    const GumboAttribute* a = gumbo_get_attribute(&e.attributes, name);
-    return a ? a->value : nullptr;
+const char* attribute(const xmlChar** attrs, const char* name) {
+    if (!attrs)
+        return nullptr;
+    for (const xmlChar** a = attrs; a[0]; a += 2)
+        if (std::strcmp(reinterpret_cast<const char*>(a[0]), name) == 0)
+            return a[1] ? reinterpret_cast<const char*>(a[1]) : "";
+    return nullptr;
 }
 
 std::string trimmed(std::string_view s) {
@@ -294,130 +371,115 @@ std::string collapsed(std::string_view s) {
     return out;
 }
 
-class Walker {
+// Turns the parser's stream of events into text; no tree is built, so memory stays with the
+// text and the open elements.
+class Converter {
 public:
-    std::string run(const GumboNode* root) {
-        struct Frame {
-            const GumboNode* node;
-            unsigned next;
-        };
-        std::vector<Frame> stack;
-        if (enter(root))
-            stack.push_back({root, 0});
-        while (!stack.empty()) {
-            Frame& f = stack.back();
-            const GumboVector* children = childrenOf(f.node);
-            if (!children || f.next >= children->length) {
-                const GumboNode* done = f.node;
-                stack.pop_back();
-                leave(done);
-                continue;
-            }
-            const auto* child = static_cast<const GumboNode*>(children->data[f.next++]);
-            if (enter(child))
-                stack.push_back({child, 0});
-        }
-        return m_out.take();
+    static void onStart(void* self, const xmlChar* name, const xmlChar** attrs) {
+        static_cast<Converter*>(self)->start(reinterpret_cast<const char*>(name), attrs);
     }
+    static void onEnd(void* self, const xmlChar* name) {
+        static_cast<Converter*>(self)->end(reinterpret_cast<const char*>(name));
+    }
+    static void onText(void* self, const xmlChar* text, int len) {
+        static_cast<Converter*>(self)->text(
+            std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(len)));
+    }
+
+    std::string take() { return m_out.take(); }
 
 private:
-    static const GumboVector* childrenOf(const GumboNode* n) {
-        if (n->type == GUMBO_NODE_DOCUMENT)
-            return &n->v.document.children;
-        if (n->type == GUMBO_NODE_ELEMENT || n->type == GUMBO_NODE_TEMPLATE)
-            return &n->v.element.children;
-        return nullptr;
+    void text(std::string_view t) {
+        if (m_dropped > 0)
+            return;
+        if (m_pre > 0)
+            m_out.preText(t);
+        else
+            m_out.text(t);
+        if (!m_links.empty())
+            addLinkText(t);
     }
 
-    // Handles the start of a node; true when its children are to be visited.
-    bool enter(const GumboNode* n) {
-        switch (n->type) {
-        case GUMBO_NODE_DOCUMENT:
-            return true;
-        case GUMBO_NODE_TEXT:
-        case GUMBO_NODE_CDATA:
-        case GUMBO_NODE_WHITESPACE:
-            if (m_pre > 0)
-                m_out.preText(n->v.text.text);
-            else
-                m_out.text(n->v.text.text);
-            if (!m_links.empty())
-                addLinkText(n->v.text.text);
-            return false;
-        case GUMBO_NODE_COMMENT:
-            return false;
-        case GUMBO_NODE_ELEMENT:
-        case GUMBO_NODE_TEMPLATE:
-            break;
-        }
-        const GumboElement& e = n->v.element;
-        const GumboTag t = e.tag;
-        if (isDropped(t))
-            return false;
+    void start(const char* name, const xmlChar** attrs) {
+        const Tag t = tagOf(name);
+        m_open.push_back(t);
+        if (t == Tag::Dropped)
+            ++m_dropped;
+        if (m_dropped > 0)
+            return;
         if (isParagraphBlock(t) && !isNestedList(t))
             m_out.breakLines(2);
         else if (isLineBlock(t) || isParagraphBlock(t))
             m_out.breakLines(1);
         switch (t) {
-        case GUMBO_TAG_BR:
+        case Tag::Br:
             m_out.hardBreak();
-            return false;
-        case GUMBO_TAG_IMG:
-            if (const char* alt = attribute(e, "alt")) {
+            break;
+        case Tag::Img:
+            if (const char* alt = attribute(attrs, "alt")) {
                 m_out.text(" ");
                 m_out.text(alt);
                 m_out.text(" ");
                 if (!m_links.empty())
                     addLinkText(alt);
             }
-            return false;
-        case GUMBO_TAG_PRE:
+            break;
+        case Tag::Pre:
             ++m_pre;
             break;
-        case GUMBO_TAG_UL:
-        case GUMBO_TAG_OL:
-            m_lists.push_back(t == GUMBO_TAG_OL ? 1 : 0);
+        case Tag::Ul:
+        case Tag::Ol:
+            m_lists.push_back(t == Tag::Ol ? 1 : 0);
             if (m_lists.size() > 1)
                 m_out.indent(2);
             break;
-        case GUMBO_TAG_LI: {
+        case Tag::Li: {
             std::string lead = "\xE2\x80\xA2 ";
             if (!m_lists.empty() && m_lists.back() > 0)
                 lead = std::to_string(m_lists.back()++) + ". ";
             m_out.lineLead(lead);
             break;
         }
-        case GUMBO_TAG_TD:
-        case GUMBO_TAG_TH:
+        case Tag::Td:
             m_out.separator("\t");
             break;
-        case GUMBO_TAG_A: {
-            const char* href = attribute(e, "href");
+        case Tag::A: {
+            const char* href = attribute(attrs, "href");
             m_links.push_back({href ? trimmed(href) : std::string(), {}});
             break;
         }
         default:
             break;
         }
-        return true;
     }
 
-    void leave(const GumboNode* n) {
-        if (n->type != GUMBO_NODE_ELEMENT && n->type != GUMBO_NODE_TEMPLATE)
+    void end(const char*) {
+        // The parser closes what it opened, innermost first, so the end belongs to the
+        // element opened last.
+        if (m_open.empty())
             return;
-        const GumboTag t = n->v.element.tag;
+        const Tag t = m_open.back();
+        m_open.pop_back();
+        if (t == Tag::Dropped) {
+            --m_dropped;
+            return;
+        }
+        if (m_dropped > 0)
+            return;
         switch (t) {
-        case GUMBO_TAG_PRE:
+        case Tag::Pre:
             --m_pre;
             break;
-        case GUMBO_TAG_UL:
-        case GUMBO_TAG_OL:
+        case Tag::Ul:
+        case Tag::Ol:
             if (m_lists.size() > 1)
                 m_out.unindent(2);
             if (!m_lists.empty())
                 m_lists.pop_back();
             break;
-        case GUMBO_TAG_A: {
+        case Tag::A: {
+            if (m_links.empty())
+                break;
             Link link = std::move(m_links.back());
             m_links.pop_back();
             if (!m_links.empty())
@@ -443,9 +505,9 @@ private:
     }
 
     // A list inside a list item continues the outer list without an empty line.
-    bool isNestedList(GumboTag t) const {
+    bool isNestedList(Tag t) const {
         // Checked before entering pushes and after leaving pops the list itself.
-        return (t == GUMBO_TAG_UL || t == GUMBO_TAG_OL) && !m_lists.empty();
+        return (t == Tag::Ul || t == Tag::Ol) && !m_lists.empty();
     }
 
     // Only compared with the target, so a little more than any address is enough; the cap
@@ -463,10 +525,23 @@ private:
     };
 
     TextOut m_out;
+    std::vector<Tag> m_open;
+    int m_dropped = 0;
     int m_pre = 0;
     std::vector<int> m_lists; // 0 bullets, else the next number
     std::vector<Link> m_links;
 };
+
+// The parser reads its input up to a NUL; one inside a message part is dropped.
+std::string_view withoutNul(std::string_view html, std::string& storage) {
+    if (html.find('\0') == std::string_view::npos)
+        return html;
+    storage.reserve(html.size());
+    for (char c : html)
+        if (c != '\0')
+            storage.push_back(c);
+    return storage;
+}
 
 } // namespace
 
@@ -476,16 +551,40 @@ std::string htmlToText(std::string_view html) {
         utf8 = bytesToUtf8(html);
         html = utf8;
     }
+    std::string noNul;
+    html = withoutNul(html, noNul);
     std::string limited;
     html = limitDepth(html, limited);
-    GumboOptions options = kGumboDefaultOptions;
-    options.max_errors = 0; // errors are not shown; recording them costs memory
-    GumboOutput* output = gumbo_parse_with_options(&options, html.data(), html.size());
-    if (!output)
+
+    static std::once_flag init;
+    std::call_once(init, [] { xmlInitParser(); });
+    Converter converter;
+    htmlSAXHandler sax{};
+    sax.startElement = Converter::onStart;
+    sax.endElement = Converter::onEnd;
+    sax.characters = Converter::onText;
+    sax.ignorableWhitespace = Converter::onText;
+    sax.cdataBlock = Converter::onText; // script and style, dropped by the converter
+    htmlParserCtxtPtr ctxt =
+        htmlCreatePushParserCtxt(&sax, &converter, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
+    if (!ctxt)
         return {};
-    std::string text = Walker().run(output->document);
-    gumbo_destroy_output(&options, output);
-    return text;
+    // No network, no error output; the input is UTF-8 whatever a <meta> claims.
+    htmlCtxtUseOptions(ctxt, HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                 HTML_PARSE_IGNORE_ENC);
+    // In pieces, so that input of any size fits the parser's int lengths.
+    constexpr std::size_t kPiece = 1 << 20;
+    const std::size_t size = !html.empty() && html.back() == '<' ? html.size() - 1 : html.size();
+    for (std::size_t at = 0; at < size; at += kPiece) {
+        const std::size_t n = std::min(kPiece, size - at);
+        htmlParseChunk(ctxt, html.data() + at, static_cast<int>(n), 0);
+    }
+    // A '<' that the input ends with opens no tag: it is text, as browsers show it.
+    if (!html.empty() && html.back() == '<')
+        htmlParseChunk(ctxt, "&lt;", 4, 0);
+    htmlParseChunk(ctxt, nullptr, 0, 1);
+    htmlFreeParserCtxt(ctxt);
+    return converter.take();
 }
 
 } // namespace tarn

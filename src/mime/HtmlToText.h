@@ -5,7 +5,7 @@
 
 namespace tarn {
 
-// Readable text of an HTML document, parsed as a browser would (gumbo, HTML5): entities
+// Readable text of an HTML document, streamed through libxml2's HTML parser (no tree): entities
 // decoded; script, style, head and comments dropped; block elements and <br> on lines of
 // their own, paragraphs and headings separated by an empty line; a table row per line with
 // its cells separated by a tab; list items after a bullet (or their number), indented by

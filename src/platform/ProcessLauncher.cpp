@@ -2,6 +2,7 @@
 
 #include "core/AsciiText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -183,6 +184,113 @@ bool runAndCapture(const std::vector<std::string>& argv, int timeoutMs, std::str
     if (!waitForChild(pid, status))
         return false;
     return !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace tarn
+
+namespace tarn {
+
+BoundedRun runBounded(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
+                      std::size_t maxOutput) {
+    BoundedRun run;
+    if (argv.empty())
+        return run;
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return run;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return run;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // Its own process group, so that a time-out ends what a shell started too.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    std::vector<char*> args = cArgv(argv);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    close(out[1]);
+    close(err[1]);
+    if (rc != 0) {
+        close(out[0]);
+        close(err[0]);
+        return run;
+    }
+    run.status = BoundedRun::Status::Exited;
+
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool outOpen = true;
+    bool errOpen = true;
+    bool exited = false;
+    int status = 0;
+    char buf[4096];
+    const auto drain = [&](int k, int fd) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (n <= 0) {
+            (k == 0 ? outOpen : errOpen) = false;
+            return;
+        }
+        std::string& into = k == 0 ? run.output : run.errors;
+        into.append(buf, static_cast<std::size_t>(n));
+        if (into.size() > maxOutput) {
+            into.resize(maxOutput);
+            run.status = BoundedRun::Status::TooMuchOutput;
+        }
+    };
+    while (run.status == BoundedRun::Status::Exited) {
+        if (!exited) {
+            const pid_t w = waitpid(pid, &status, WNOHANG);
+            exited = w == pid;
+        }
+        if (exited && !outOpen && !errOpen)
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            // A program that ended but left a child holding its outputs has said all it will.
+            if (!exited)
+                run.status = BoundedRun::Status::TimedOut;
+            break;
+        }
+        pollfd p[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
+        // Short rounds while it runs, so that its end is seen even when a child of it keeps
+        // the outputs open.
+        const int pr = poll(p, 2, static_cast<int>(std::min<long long>(left, 20)));
+        if (pr < 0 && errno != EINTR)
+            break;
+        if (pr <= 0) {
+            if (exited)
+                break; // ended, and nothing more is coming now
+            continue;
+        }
+        for (int k = 0; k < 2; ++k)
+            if (p[k].fd >= 0 && p[k].revents != 0)
+                drain(k, p[k].fd);
+    }
+    close(out[0]);
+    close(err[0]);
+    // Whatever it started and left behind in its group goes with it.
+    kill(-pid, SIGKILL);
+    if (!exited && !waitForChild(pid, status)) {
+        run.status = BoundedRun::Status::NotStarted;
+        return run;
+    }
+    if (run.status == BoundedRun::Status::Exited)
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 } // namespace tarn

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -28,5 +30,25 @@ std::vector<std::string> commandLineToArgv(const std::string& commandLine);
 // Runs argv to its end and returns its standard output, or false when it cannot be started,
 // does not end within timeoutMs (it is then killed) or exits with a non-zero status.
 bool runAndCapture(const std::vector<std::string>& argv, int timeoutMs, std::string& output);
+
+// How a program run by runBounded ended, and what it wrote.
+struct BoundedRun {
+    enum class Status {
+        NotStarted,    // it could not be started
+        Exited,        // it ended by itself (exitCode; -1 when a signal ended it)
+        TimedOut,      // it did not end within the limit and was killed
+        TooMuchOutput, // it wrote more than allowed and was killed
+    };
+    Status status = Status::NotStarted;
+    int exitCode = -1;
+    std::string output; // standard output, at most the cap
+    std::string errors; // standard error, at most the cap
+};
+
+// Runs argv (standard input from /dev/null) in a process group of its own to its end, within
+// limit, keeping at most maxOutput bytes of each of its outputs; a program that runs longer or
+// writes more is killed with everything it started. Blocking: not for the GUI thread.
+BoundedRun runBounded(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
+                      std::size_t maxOutput);
 
 } // namespace tarn

@@ -147,6 +147,8 @@ private:
         const ImapIdleSettings& set = m_s.settings;
         m_s.setState(State::Connecting);
         ++m_s.connects;
+        if (set.prepareLogin)
+            set.prepareLogin(*m_client);
         m_client->Connect();
         if (!m_client->HasCapability("IDLE", Imap4Client::Tags::Watch)) {
             farewell();

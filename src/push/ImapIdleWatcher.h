@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mailproto/ServerEndpoint.h"
+#include "mailproto/ServerLogin.h"
 #include "net/HostLookup.h"
 #include "net/LineConnection.h"
 
@@ -34,12 +35,18 @@ struct ImapIdleSettings : IdleTimings {
     // connection is dropped (and retried after the back-off).
     std::size_t floodBudget = 1024 * 1024;
     HostLookup hostLookup; // empty: the system's resolver
+    // Gives the secret right before each log-in, on the watcher's thread (the password
+    // command's output, an OAuth 2.0 access token), or throws TarnError with why there is
+    // none; empty: the password above. signInKind tells such accounts apart.
+    std::function<void(ServerLogin&)> prepareLogin;
+    std::string signInKind;
 
     // Same server, same account, same mailbox, same security: the connection can stay.
     bool sameConnection(const ImapIdleSettings& o) const {
         return endpoint.host == o.endpoint.host && endpoint.port == o.endpoint.port &&
                endpoint.security == o.endpoint.security && endpoint.pin == o.endpoint.pin &&
-               user == o.user && password == o.password && mailbox == o.mailbox;
+               user == o.user && password == o.password && mailbox == o.mailbox &&
+               signInKind == o.signInKind;
     }
 };
 

@@ -1,5 +1,7 @@
 #include "push/PushAccounts.h"
 
+#include "check/OAuthSignIn.h"
+#include "check/PasswordCommand.h"
 #include "check/Session.h"
 #include "check/TIdCheckThread.h"
 #include "core/AccountSettings.h"
@@ -31,7 +33,8 @@ std::optional<ImapIdleSettings> PushAccounts::idleSettingsFor(Session& session, 
     const AccountServer server = accountServer(acc, options.imapPort);
     if (server.endpoint.host.empty())
         return std::nullopt;
-    if (acc.Password.empty() && !acc.SavePwd)
+    const bool secretGiven = !acc.PasswordCommand.empty() || acc.usesOAuth();
+    if (!secretGiven && acc.Password.empty() && !acc.SavePwd)
         return std::nullopt; // asked for at the first check
     if (!server.portValid || acc.Security < 0 ||
         acc.Security > static_cast<int>(ConnectionSecurity::StartTls))
@@ -41,6 +44,34 @@ std::optional<ImapIdleSettings> PushAccounts::idleSettingsFor(Session& session, 
     s.user = acc.UserID;
     s.password = acc.Password;
     s.mailbox = acc.mailbox();
+    if (secretGiven) {
+        // Fetched for each connection on the watcher's own thread, as a check does.
+        s.signInKind = acc.PasswordCommand.empty() ? "oauth" : "command:" + acc.PasswordCommand;
+        SettingsStore& store = session.settingsStore();
+        s.prepareLogin = [&store, account, acc](ServerLogin& login) {
+            if (!acc.PasswordCommand.empty()) {
+                const CommandSecret r = runPasswordCommand(
+                    acc.PasswordCommand, acc.usesOAuth() ? "access token" : "password");
+                if (!r.secret)
+                    throw TarnError(ErrorKind::LocalError, r.error);
+                if (acc.usesOAuth())
+                    login.setAccessToken(*r.secret);
+                else
+                    login.setPassword(*r.secret);
+                return;
+            }
+            const AccessToken t = accessTokenFor(store, account, acc, false);
+            if (t.token.empty())
+                throw TarnError(ErrorKind::LoginRejected, t.error);
+            login.setAccessToken(t.token);
+            login.setTokenRenewal([&store, account, acc] {
+                const AccessToken fresh = accessTokenFor(store, account, acc, true);
+                if (fresh.token.empty())
+                    throw TarnError(ErrorKind::LoginRejected, fresh.error);
+                return fresh.token;
+            });
+        };
+    }
     static_cast<IdleTimings&>(s) = options;
     s.hostLookup = options.hostLookup;
     return s;

@@ -154,8 +154,8 @@ TEST_F(BatchedImap4, EnvelopesAndSizesComeInBatchesOfAtMostFiveHundred) {
     EXPECT_EQ(batched, sequential);
     ASSERT_TRUE(srv.waitForLine(srv.received().back()));
     EXPECT_EQ(commands(), (std::vector<std::string>{
-                              "LOGIN bob secret", "SELECT \"INBOX\"", "FETCH 1:520 (RFC822.SIZE)",
-                              "FETCH 1:500 (RFC822.SIZE ENVELOPE)",
+                              "CAPABILITY", "LOGIN bob secret", "SELECT \"INBOX\"",
+                              "FETCH 1:520 (RFC822.SIZE)", "FETCH 1:500 (RFC822.SIZE ENVELOPE)",
                               "FETCH 501:520 (RFC822.SIZE ENVELOPE)", "EXPUNGE", "LOGOUT"}));
 }
 
@@ -220,6 +220,68 @@ TEST_F(BatchedImap4, ARefusedBatchFallsBackAndALostConnectionFailsTheCheck) {
     EXPECT_TRUE(lost.failed);
     EXPECT_EQ(lost.kind, ErrorKind::ConnectionClosed) << lastFailure;
     EXPECT_TRUE(lost.records.empty()) << lost;
+}
+
+} // namespace
+
+namespace {
+
+class BatchesInFlight : public BatchedImap4 {};
+
+// The server withholds its answers until it has seen a later command: a client that waited for
+// each batch's answer before sending the next would wait for ever (here: its read time-out).
+TEST_F(BatchesInFlight, EnvelopeBatchesGoOutBeforeTheEarlierOnesAreAnswered) {
+    constexpr int n = 1200;
+    std::string first, second, third;
+    for (int i = 1; i <= n; ++i)
+        (i <= 500 ? first : i <= 1000 ? second : third) += batchLine(i);
+    std::string sizes;
+    for (int i = 1; i <= n; ++i)
+        sizes +=
+            "* " + std::to_string(i) + " FETCH (RFC822.SIZE " + std::to_string(100 + i) + ")\r\n";
+    srv.clearRules();
+    srv.setGreeting("* OK ready\r\n");
+    srv.onRegex(R"(^C1 LOGIN bob secret$)", "{TAG} OK\r\n");
+    srv.onRegex(R"(^C2 SELECT "INBOX"$)", "* 1200 EXISTS\r\n{TAG} OK [READ-WRITE]\r\n");
+    srv.onRegex(R"(^C3 FETCH 1:1200 \(RFC822\.SIZE\)$)", sizes + "{TAG} OK\r\n");
+    // C4..C6 ask for the batches; C4's and C5's answers come only once C6 is there.
+    srv.onRegex(R"(^C4 FETCH 1:500 \(RFC822\.SIZE ENVELOPE\)$)", "");
+    srv.onRegex(R"(^C5 FETCH 501:1000 \(RFC822\.SIZE ENVELOPE\)$)", "");
+    srv.onRegex(R"(^C6 FETCH 1001:1200 \(RFC822\.SIZE ENVELOPE\)$)",
+                first + "C4 OK\r\n" + second + "C5 OK\r\n" + third + "{TAG} OK\r\n");
+    srv.onRegex(R"(^C\d+ EXPUNGE$)", "{TAG} OK\r\n");
+    srv.onRegex(R"(^C\d+ LOGOUT$)", "* BYE\r\n{TAG} OK\r\n", After::Close);
+    const Outcome held = check(true);
+    EXPECT_FALSE(held.failed) << lastFailure;
+    EXPECT_EQ(held.records.size(), static_cast<std::size_t>(n));
+    // The same as from a server that answers each batch at once.
+    serve(srv, n, "");
+    EXPECT_EQ(held, check(true));
+}
+
+// Batches in flight are bounded: to a server that answers no batch at all, the client sends
+// what the window allows and then waits, and the check ends with its time-out instead of
+// piling up commands.
+TEST_F(BatchesInFlight, NoMoreThanTheWindowGoesOutUnanswered) {
+    constexpr int n = 15000;
+    srv.clearRules();
+    srv.setGreeting("* OK ready\r\n");
+    srv.onRegex(R"(^C\d+ LOGIN bob secret$)", "{TAG} OK\r\n");
+    srv.onRegex(R"(^C\d+ SELECT "INBOX"$)", "* 15000 EXISTS\r\n{TAG} OK [READ-WRITE]\r\n");
+    std::string sizes;
+    for (int i = 1; i <= n; ++i)
+        sizes += "* " + std::to_string(i) + " FETCH (RFC822.SIZE 100)\r\n";
+    srv.onRegex(R"(^C3 FETCH 1:15000 \(RFC822\.SIZE\)$)", sizes + "{TAG} OK\r\n");
+    srv.onRegex(R"(^C\d+ LOGOUT$)", "* BYE\r\n{TAG} OK\r\n", After::Close);
+    const Outcome o = check(true);
+    EXPECT_TRUE(o.failed);
+    std::size_t batches = 0;
+    for (const std::string& c : commands())
+        batches += c.find("ENVELOPE") != std::string::npos;
+    EXPECT_GE(batches, 2u);
+    EXPECT_LE(batches * Imap4MailboxClient::kBatchSize *
+                  Imap4MailboxClient::kFirstGuessBytesPerMessage,
+              Imap4MailboxClient::kMaxAnswerBytesInFlight);
 }
 
 } // namespace

@@ -182,9 +182,9 @@ TEST_F(PipelinedPop3, WithoutPipeliningEveryCommandWaitsForItsAnswerAndSizesCome
         const Outcome o = check(script);
         EXPECT_FALSE(o.failed) << lastFailure;
         ASSERT_TRUE(srv.waitForLine("QUIT"));
-        EXPECT_EQ(srv.received(),
-                  (std::vector<std::string>{"USER bob", "PASS secret", "STAT", "LIST", "UIDL",
-                                            "CAPA", "TOP 1 0", "TOP 2 0", "TOP 3 0", "QUIT"}));
+        EXPECT_EQ(srv.received(), (std::vector<std::string>{
+                                      "CAPA", "USER bob", "PASS secret", "STAT", "LIST", "UIDL",
+                                      "CAPA", "TOP 1 0", "TOP 2 0", "TOP 3 0", "QUIT"}));
         EXPECT_EQ(client->pipelining(), false);
         EXPECT_EQ(o.records.at("uid-2"), "2 " + std::to_string(sizeOf(2)) +
                                              " Message 2 | Sender 2 <s2@example.org> | (no body)");
@@ -197,8 +197,8 @@ TEST_F(PipelinedPop3, WithPipeliningEachHeaderIsFollowedByItsSizeAndTheResultIsT
     EXPECT_EQ(pipelined, sequential);
     ASSERT_TRUE(srv.waitForLine("QUIT"));
     EXPECT_EQ(srv.received(),
-              (std::vector<std::string>{"USER bob", "PASS secret", "STAT", "LIST", "UIDL", "CAPA",
-                                        "TOP 1 0", "LIST 1", "TOP 2 0", "LIST 2", "TOP 3 0",
+              (std::vector<std::string>{"CAPA", "USER bob", "PASS secret", "STAT", "LIST", "UIDL",
+                                        "CAPA", "TOP 1 0", "LIST 1", "TOP 2 0", "LIST 2", "TOP 3 0",
                                         "LIST 3", "QUIT"}));
     EXPECT_EQ(client->pipelining(), true);
 }

@@ -206,7 +206,7 @@ TEST_F(CheckWorker, EmptyMailboxRemovesEveryRecordOfTheAccountWithoutListing) {
     EXPECT_FALSE(r.failed);
     ASSERT_TRUE(srv.waitForLine("QUIT")); // sent without waiting for the answer
     EXPECT_EQ(srv.received(),
-              (std::vector<std::string>{"USER bob", "PASS secret", "STAT", "QUIT"}));
+              (std::vector<std::string>{"CAPA", "USER bob", "PASS secret", "STAT", "QUIT"}));
     EXPECT_EQ(session.db().CountShownMessages(1), 0);
     EXPECT_TRUE(session.db().FindMessage("gone-1", 2)); // another account's record stays
     EXPECT_EQ(rt().ShownCount, 0);
@@ -225,8 +225,8 @@ TEST_F(CheckWorker, UnchangedTotalSkipsThePassButStillDeletesAndTrims) {
     EXPECT_FALSE(r.failed);
     EXPECT_TRUE(r.unchanged);
     EXPECT_EQ(r.deletedCount, 1);
-    const std::vector<std::string> expected = {"USER bob", "PASS secret", "STAT",
-                                               "LIST",     "DELE 2",      "QUIT"};
+    const std::vector<std::string> expected = {"CAPA", "USER bob", "PASS secret", "STAT",
+                                               "LIST", "DELE 2",   "QUIT"};
     ASSERT_TRUE(srv.waitForLine("QUIT"));
     EXPECT_EQ(srv.received(), expected);
     EXPECT_FALSE(session.db().FindMessage("u2", 1));
@@ -754,8 +754,8 @@ TEST_F(ImapCheck, EnvelopeGivesTheIdentityAndTheHeaderFields) {
         reports.end());
     EXPECT_EQ(std::find(reports.begin(), reports.end(), StatusReport{1, 1, "Getting UID List"}),
               reports.end());
-    EXPECT_TRUE(sent("C1 LOGIN"));
-    EXPECT_TRUE(srv.waitForLine("C2 SELECT \"INBOX\""));
+    EXPECT_TRUE(sent("C2 LOGIN"));
+    EXPECT_TRUE(srv.waitForLine("C3 SELECT \"INBOX\""));
 }
 
 TEST_F(ImapCheck, DeletionSetsSeenThenDeletedAndExpungesOnce) {

@@ -1,5 +1,7 @@
 #include "fakes/ScriptedServer.h"
 
+#include <strings.h>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -167,6 +169,15 @@ bool ScriptedServer::waitForClosed(int n, std::chrono::milliseconds timeout) con
 }
 
 // Takes the first complete line (without its CR LF or LF) off the front of buf.
+// "<tag> CAPABILITY" in any case.
+static bool isCapabilityCommand(const std::string& line) {
+    const std::size_t sp = line.find(' ');
+    if (sp == std::string::npos || sp == 0)
+        return false;
+    const std::string word = line.substr(sp + 1);
+    return word.size() == 10 && strncasecmp(word.c_str(), "CAPABILITY", 10) == 0;
+}
+
 static bool takeLine(std::string& buf, std::string& line) {
     const std::size_t lf = buf.find('\n');
     if (lf == std::string::npos)
@@ -419,6 +430,10 @@ void ScriptedServer::serve(Link& link) {
                     // What a POP3 server from before capabilities says; a script that wants
                     // otherwise has a rule for it.
                     reply = "-ERR unknown command\r\n";
+                    answer = true;
+                } else if (isCapabilityCommand(line)) {
+                    // An IMAP4 server that offers nothing beyond LOGIN.
+                    reply = "* CAPABILITY IMAP4rev1\r\n{TAG} OK done\r\n";
                     answer = true;
                 }
             }

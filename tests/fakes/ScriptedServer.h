@@ -80,7 +80,8 @@ public:
     ScriptedServer& onRegex(std::string regex, std::string reply, After after = After::Continue,
                             int times = -1);
     // Reply to lines no rule matches (default: nothing is sent, except "-ERR" to a POP3
-    // "CAPA", as a server without capabilities answers it).
+    // "CAPA", as a server without capabilities answers it, and an IMAP4 "CAPABILITY" listing
+    // only IMAP4rev1).
     void setUnmatchedReply(std::string raw);
     // Sends every reply in pieces of `bytes` with a pause between them, so the client has to
     // assemble lines from several reads.

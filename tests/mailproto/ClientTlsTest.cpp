@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                        pop3Session(srv);
                    },
                    "",
-                   {"USER bob", "PASS secret", "STAT"}},
+                   {"CAPA", "USER bob", "PASS secret", "STAT"}},
         // "-ERR injected" arrives in the same packet as the go-ahead; read as the answer to
         // USER it would fail the log-in.
         ClientCase{"Pop3StartTlsDropsInjectedLines",
@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                        pop3Session(srv);
                    },
                    "",
-                   {"STLS", "USER bob", "PASS secret", "STAT"}},
+                   {"STLS", "CAPA", "USER bob", "PASS secret", "STAT"}},
         ClientCase{"Pop3StlsRefused",
                    Proto::Pop3,
                    ConnectionSecurity::StartTls,

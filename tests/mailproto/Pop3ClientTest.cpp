@@ -54,10 +54,11 @@ TEST_F(Pop3Fake, LogsInWithUserAndPassAndQuitsWithoutWaiting) {
     c->Disconnect();
     EXPECT_FALSE(c->Connected());
     EXPECT_TRUE(srv.waitForLine("QUIT"));
-    EXPECT_EQ(srv.received(), (std::vector<std::string>{"USER bob", "PASS secret", "QUIT"}));
+    EXPECT_EQ(srv.received(),
+              (std::vector<std::string>{"CAPA", "USER bob", "PASS secret", "QUIT"}));
     c->Disconnect(); // closed already: nothing more is sent
     EXPECT_TRUE(srv.waitForClosed(1));
-    EXPECT_EQ(srv.received().size(), 3u);
+    EXPECT_EQ(srv.received().size(), 4u);
 }
 
 struct LoginFailure {
@@ -94,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "",
                                    "nope",
                                    "[AUTH] Authentication failed.",
-                                   {"USER bob", "PASS nope", "QUIT"}},
+                                   {"CAPA", "USER bob", "PASS nope", "QUIT"}},
                       LoginFailure{
                           "GreetingErr", "-ERR go away\r\n", "", "secret", "go away", {"QUIT"}},
                       LoginFailure{"UserErr",
@@ -102,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "-ERR no such user\r\n",
                                    "secret",
                                    "no such user",
-                                   {"USER bob", "QUIT"}},
+                                   {"CAPA", "USER bob", "QUIT"}},
                       LoginFailure{"GarbageGreeting",
                                    "HELLO there\r\n",
                                    "",
@@ -331,7 +332,7 @@ TEST_F(Pop3Fake, DeleteSendsTheNumber) {
     c->Disconnect();
     ASSERT_TRUE(srv.waitForLine("QUIT"));
     auto r = srv.received();
-    EXPECT_EQ(std::vector<std::string>(r.begin() + 2, r.end()),
+    EXPECT_EQ(std::vector<std::string>(r.begin() + 3, r.end()),
               (std::vector<std::string>{"DELE 12", "QUIT"}));
 }
 

@@ -47,6 +47,36 @@ TEST(HtmlToText, HostileInputConvertsAndKeepsItsText) {
     }
 }
 
+// What the parser might take from the input besides its markup: a declared charset, a NUL,
+// entities of every kind.
+TEST(HtmlToText, TextComesOutAsWrittenWhateverTheDocumentClaims) {
+    struct Case {
+        const char* name;
+        std::string html;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"meta charset of another encoding",
+         "<html><head><meta charset=\"iso-8859-1\"></head><body>Gr\xC3\xBC\xC3\x9F"
+         "e</body></html>",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e"},
+        {"meta http-equiv charset",
+         "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=koi8-r\">"
+         "<p>\xE2\x82\xAC 5</p>",
+         "\xE2\x82\xAC 5"},
+        {"NUL in the text", std::string("<p>a\0b</p>", 11), "ab"},
+        {"named, decimal and hex entities",
+         "<p>&hellip; &apos;q&apos; &quot;x&quot; &#8364;&#x20ac; &copy;</p>",
+         "\xE2\x80\xA6 'q' \"x\" \xE2\x82\xAC\xE2\x82\xAC \xC2\xA9"},
+        {"unknown entity kept", "<p>&bogus; a & b</p>", "&bogus; a & b"},
+        {"comment and processing instruction dropped", "<p>a<!-- b -->c<?php d ?>e</p>", "ace"},
+        {"trailing angle", "<p>x</p>a<", "x\r\n\r\na<"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(htmlToText(c.html), c.text) << c.name;
+}
+
 TEST(HtmlToText, NestedListsIndentAndNumber) {
     EXPECT_EQ(htmlToText("<ol><li>a<ul><li>x<li>y</ul><li>b</ol>"),
               "1. a\r\n  \xE2\x80\xA2 x\r\n  \xE2\x80\xA2 y\r\n2. b");

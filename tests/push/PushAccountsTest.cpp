@@ -172,7 +172,7 @@ TEST_F(PushAccountsTest, ConnectionsFollowOnlineStateAndSettings) {
     session.settings().account(1).Password = "changed";
     push->sync();
     EXPECT_TRUE(srv.waitForClosed(2));
-    EXPECT_TRUE(srv.waitForLine(std::string("C1 LOGIN bob changed")));
+    EXPECT_TRUE(srv.waitForLine(std::string("C2 LOGIN bob changed")));
 
     // Switched off, then deleted: no connection.
     session.settings().account(1).Active = false;

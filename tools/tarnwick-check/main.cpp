@@ -8,6 +8,13 @@
 // the reason ("kind: text"), separated by tabs. --json gives the same as an array of objects;
 // a failed check's object has "failure": {"kind": ..., "text": ...}.
 //
+//   tarnwick-check [-d FOLDER] --sign-in N [--no-browser]
+//
+// --sign-in signs account N in with OAuth 2.0: prints the authorization URL on one line, opens
+// it in the desktop's browser (unless --no-browser), waits for the browser to come back, keeps
+// the tokens with the account's secrets and exits 0; a failure prints the reason and exits 1.
+// A check never opens a browser.
+//
 // Exit status: 0 every check succeeded, 1 any failed, 2 usage error. SIGINT or SIGTERM while
 // the checks run stops waiting for them: the checks still running are told to stop, their
 // lines say so, and the tool ends without waiting on a server that does not answer.
@@ -19,12 +26,14 @@
 // exit status 0.
 
 #include "check/CheckHost.h"
+#include "check/OAuthSignIn.h"
 #include "check/QuietSchedulerHost.h"
 #include "check/Session.h"
 #include "check/SessionStartup.h"
 #include "check/TIdCheckThread.h"
 #include "core/Scheduler.h"
 #include "core/Settings.h"
+#include "platform/BrowserLauncher.h"
 #include "platform/keyring/SecretServiceStore.h"
 #include "push/HeadlessWatch.h"
 #include "store/MailStoreFiles.h"
@@ -34,6 +43,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -52,7 +62,34 @@ namespace {
 
 using namespace tarn;
 
-const char* const kUsage = "usage: tarnwick-check [-d FOLDER] [--account N] [--json] [--watch]\n";
+const char* const kUsage = "usage: tarnwick-check [-d FOLDER] [--account N] [--json] [--watch]\n"
+                           "       tarnwick-check [-d FOLDER] --sign-in N [--no-browser]\n";
+
+// The headless sign-in of account number (see the top of the file).
+int signIn(Session& session, int number, bool browser) {
+    AccountSettings& account = session.settings().account(number);
+    if (account.SecretId.empty())
+        account.SecretId = newSecretId();
+    const SignInOutcome outcome = runOAuthSignIn(account, [browser](const std::string& url) {
+        std::cout << url << std::endl;
+        if (browser) {
+            BrowserLauncher().LaunchHomePage(url, [](const std::string& message) {
+                std::cerr << "tarnwick-check: " << message << '\n';
+            });
+        }
+    });
+    if (!outcome.ok) {
+        std::cerr << "tarnwick-check: the sign-in failed: " << outcome.error << '\n';
+        return 1;
+    }
+    const std::string error = keepSignIn(session.settingsStore(), number, account, outcome.tokens);
+    if (!error.empty()) {
+        std::cerr << "tarnwick-check: the sign-in was not kept: " << error << '\n';
+        return 1;
+    }
+    std::cerr << "tarnwick-check: account " << number << " is signed in.\n";
+    return 0;
+}
 
 // Reads a line from the terminal with echo off; nullopt without a terminal or at end of input.
 std::optional<std::string> readHidden(const std::string& prompt) {
@@ -269,6 +306,8 @@ int main(int argc, char** argv) {
     int only = 0;
     bool json = false;
     bool watch = false;
+    int signInAccount = 0;
+    bool browser = true;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "-d" && i + 1 < argc) {
@@ -278,6 +317,13 @@ int main(int argc, char** argv) {
                 std::cerr << "tarnwick-check: not an account number: " << argv[i] << '\n' << kUsage;
                 return 2;
             }
+        } else if (a == "--sign-in" && i + 1 < argc) {
+            if (!parseAccountNumber(argv[++i], signInAccount)) {
+                std::cerr << "tarnwick-check: not an account number: " << argv[i] << '\n' << kUsage;
+                return 2;
+            }
+        } else if (a == "--no-browser") {
+            browser = false;
         } else if (a == "--json") {
             json = true;
         } else if (a == "--watch") {
@@ -311,11 +357,13 @@ int main(int argc, char** argv) {
     session.settingsStore().setSecretStore(&keyring);
     startup.readSettings(SettingsReadInputs{});
     const int count = session.settings().accountCount();
-    if (only > count) {
-        std::cerr << "tarnwick-check: there is no account " << only << " (accounts: " << count
-                  << ")\n";
+    if (only > count || signInAccount > count) {
+        std::cerr << "tarnwick-check: there is no account " << std::max(only, signInAccount)
+                  << " (accounts: " << count << ")\n";
         return 2;
     }
+    if (signInAccount != 0)
+        return signIn(session, signInAccount, browser);
 
     startup.loadMailList(
         [](const std::string& text) { std::cerr << "tarnwick-check: " << text << '\n'; });
@@ -356,7 +404,8 @@ int main(int argc, char** argv) {
                         timers, schedulerHost, [&](int a) {
                             auto w = TIdCheckThread::forAccount(session, host, a);
                             const AccountSettings& acc = session.settings().account(a);
-                            if (!acc.SavePwd && w->password().empty())
+                            if (!acc.SavePwd && acc.PasswordCommand.empty() && !acc.usesOAuth() &&
+                                w->password().empty())
                                 w->markFailed(ErrorKind::LocalError,
                                               "No password was given."); // nobody to ask
                             TIdCheckThread::start(std::move(w));
