@@ -5,7 +5,15 @@ namespace tarn {
 bool connectionChanged(const AccountSettings& before, const AccountSettings& after) {
     return before.Host != after.Host || before.MailServerType != after.MailServerType ||
            before.Security != after.Security || before.TLSFingerprint != after.TLSFingerprint ||
-           before.UserID != after.UserID || before.Password != after.Password;
+           before.UserID != after.UserID || before.Password != after.Password ||
+           before.AuthMethod != after.AuthMethod || before.OAuthProvider != after.OAuthProvider ||
+           before.OAuthAuthorizeURL != after.OAuthAuthorizeURL ||
+           before.OAuthTokenURL != after.OAuthTokenURL ||
+           before.OAuthClientID != after.OAuthClientID ||
+           before.OAuthClientSecret != after.OAuthClientSecret ||
+           before.OAuthScope != after.OAuthScope ||
+           before.PasswordCommand != after.PasswordCommand ||
+           before.OAuthRefreshToken != after.OAuthRefreshToken;
 }
 
 std::vector<int> accountsToCheckAfterEdit(const std::vector<AccountSettings>& before,

@@ -7,7 +7,8 @@
 namespace tarn {
 
 // Whether a check would reach another server or log in otherwise: server (with its port),
-// type, security, certificate pin, user or password differ.
+// type, security, certificate pin, user, password or sign-in (method, OAuth 2.0 client and
+// token, password command) differ.
 bool connectionChanged(const AccountSettings& before, const AccountSettings& after);
 
 // The accounts (numbered from 1) to check as soon as edited settings are confirmed: those
