@@ -74,6 +74,8 @@ AccountSettings newAccountDefaults(int n, const CheckerColors& colors) {
     AccountSettings a = defaultAccount(n, colors);
     // A new account asks for its password until the user chooses to keep it.
     a.SavePwd = false;
+    // No public provider takes passwords in clear text any more.
+    a.Security = static_cast<int>(ConnectionSecurity::Tls);
     return a;
 }
 

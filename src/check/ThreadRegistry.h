@@ -13,8 +13,9 @@ namespace tarn {
 // may still do after the owner has stopped waiting for it.
 class ThreadRegistry {
 public:
-    enum class Kind { Check, IdleConnection, MailboxListing, UpdateCheck };
-    static constexpr int KindCount = 4;
+    // AccountSetup: the account page's connection test and its search for settings.
+    enum class Kind { Check, IdleConnection, MailboxListing, UpdateCheck, AccountSetup };
+    static constexpr int KindCount = 5;
 
     ThreadRegistry() = default;
     ThreadRegistry(const ThreadRegistry&) = delete;

@@ -111,6 +111,9 @@ SettingsReadResult readSettings(const IniFile& ini, const SettingsReadInputs& in
     out.Accounts.reserve(static_cast<std::size_t>(count));
     for (int n = 1; n <= count; ++n)
         out.Accounts.push_back(readAccount(ini, n, m.Colors));
+    // The account of a first start is a new one: encrypted unless the file says otherwise.
+    if (result.FirstStart && !ini.valueExists("1", "Security"))
+        out.Accounts.front().Security = static_cast<int>(ConnectionSecurity::Tls);
     m.ECount = count;
 
     const int filters = std::clamp(m.FilterCount, 0, kMaxFilters);

@@ -1,5 +1,6 @@
 #include "prefs/AccountConfigPage.h"
 
+#include "check/ConnectionTest.h"
 #include "check/DeleteAccount.h"
 #include "check/Session.h"
 #include "check/TIdCheckThread.h"
@@ -8,9 +9,11 @@
 #include "checker/UiText.h"
 #include "core/CheckFrequency.h"
 #include "core/Credentials.h"
+#include "core/NumberRanges.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "mailproto/ServerEndpoint.h"
+#include "prefs/BackgroundTask.h"
 #include "prefs/MailboxLister.h"
 #include "prefs/TF_Prefs.h"
 #include "store/MailStoreFiles.h"
@@ -63,11 +66,20 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     connect(m_ui->Deletebutton, &QPushButton::clicked, this,
             command(&AccountConfigPage::DeletebuttonClick));
     m_ui->Edit29->installEventFilter(this);
+    addNumberField(m_ui->Edit29, kCheckFrequencyRange);
 
     // An answer for other server data than the fields now hold is of no use.
     for (QLineEdit* e : {m_ui->Edit26, m_ui->Edit27, m_ui->Edit30, m_ui->EditTLSFingerprint})
-        connect(e, &QLineEdit::textEdited, this, [this] { stopListing(); });
-    connect(m_ui->cbSecurity, &QComboBox::activated, this, [this] { stopListing(); });
+        connect(e, &QLineEdit::textEdited, this, [this] {
+            stopListing();
+            stopTest();
+        });
+    connect(m_ui->cbSecurity, &QComboBox::activated, this, [this] {
+        stopListing();
+        stopTest();
+    });
+    connect(m_ui->rgServerTypeIMAP4, &QRadioButton::clicked, this, [this] { stopTest(); });
+    connect(m_ui->rgServerTypePOP3, &QRadioButton::clicked, this, [this] { stopTest(); });
     connect(m_lister, &MailboxLister::listed, this, [this](const QStringList& names) {
         const QString text = m_ui->cbMailBox->currentText();
         m_ui->cbMailBox->addItems(names);
@@ -75,11 +87,37 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
         m_ui->cbMailBox->refreshPopup();
     });
 
+    m_tester = new BackgroundTask(ThreadRegistry::Kind::AccountSetup, this);
+    m_tester->setThreadRegistry(&session().threads());
+    connect(m_ui->TestConnectionButton, &QPushButton::clicked, this,
+            command(&AccountConfigPage::TestConnectionClick));
+    connect(m_tester, &BackgroundTask::finished, this,
+            [this] { m_ui->TestConnectionButton->setEnabled(true); });
+
+    // The port and the warning follow whatever decides them.
+    connect(m_ui->Edit26, &QLineEdit::textChanged, this, [this] { showConnectionChoice(); });
+    connect(m_ui->cbSecurity, &QComboBox::currentIndexChanged, this,
+            [this] { showConnectionChoice(); });
+    connect(m_ui->rgServerTypeIMAP4, &QRadioButton::toggled, this,
+            [this] { showConnectionChoice(); });
+
     rgServerTypeClick();
     CheckBox14Click();
+    showConnectionChoice();
 }
 
 AccountConfigPage::~AccountConfigPage() = default;
+
+void AccountConfigPage::showConnectionChoice() {
+    const int security = securityShown();
+    const int type = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
+    const std::optional<int> port =
+        checkPort(type, security, splitHostSetting(uiLineBytes(m_ui->Edit26->text())),
+                  prefs().options().imapPort);
+    m_ui->ServerPort->setText(port ? QStringLiteral("Port %1").arg(*port)
+                                   : QStringLiteral("Port: not a number"));
+    m_ui->SecurityWarning->setVisible(security == static_cast<int>(ConnectionSecurity::None));
+}
 
 bool AccountConfigPage::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_ui->Edit29 && event->type() == QEvent::FocusOut)
@@ -97,9 +135,17 @@ void AccountConfigPage::focusName() {
 }
 
 void AccountConfigPage::showFrequency(int timerMs) {
-    const FrequencyShown f = frequencyShown(timerMs);
-    m_ui->Edit29->setText(QString::number(f.number));
-    m_ui->ComboBox7->setCurrentIndex(f.unit == FrequencyUnit::Seconds ? 0 : 1);
+    // Whole minutes within the field's range; a stored value outside it is shown corrected
+    // (the dialog tells the user once) and stored so by the next store.
+    m_ui->Edit29->setText(QString::number(frequencyMinutesShown(timerMs)));
+    m_ui->ComboBox7->setCurrentIndex(static_cast<int>(FrequencyUnit::Minutes));
+}
+
+std::optional<RangeProblem> AccountConfigPage::rangeProblem() {
+    const int a = prefs().currentAccountIndex() + 1;
+    if (a < 1 || a > settings().accountCount())
+        return std::nullopt;
+    return PrefsPage::rangeProblem();
 }
 
 void AccountConfigPage::setSwatch(bool active, std::uint32_t color) {
@@ -115,6 +161,8 @@ void AccountConfigPage::ComboBox6_update_sheet() {
     if (index < 0 || a > settings().accountCount())
         return;
     stopListing();
+    stopTest();
+    m_ui->SetupStatus->clear();
     const AccountSettings& acc = settings().account(a);
     m_ui->LabeledEdit1->setText(qs(acc.Name));
     m_ui->Edit26->setText(qs(acc.Host));
@@ -169,6 +217,13 @@ void AccountConfigPage::set_ComboBox6_settings() {
         prefs().dialogs().error(qs(*problem));
         throw TarnError(*problem);
     }
+    const std::optional<int> minutes =
+        numberInRange(m_ui->Edit29->text().toStdString(), kCheckFrequencyRange);
+    if (!minutes) {
+        const std::string problem = rangeMessage(kCheckFrequencyRange);
+        prefs().dialogs().error(qs(problem));
+        throw TarnError(problem);
+    }
     const std::string name = uiLineBytes(m_ui->LabeledEdit1->text());
     const bool renamed = name != acc.Name;
     acc.Name = name;
@@ -182,13 +237,7 @@ void AccountConfigPage::set_ComboBox6_settings() {
     // A malformed pin is kept as typed: the account's checks then fail with the reason.
     acc.TLSFingerprint = uiLineBytes(m_ui->EditTLSFingerprint->text().trimmed());
 
-    const FrequencyUnit unit =
-        m_ui->ComboBox7->currentIndex() == 0 ? FrequencyUnit::Seconds : FrequencyUnit::Minutes;
-    const std::optional<int> timer = timerFromField(m_ui->Edit29->text().toStdString(), unit);
-    if (!timer)
-        throw TarnError("'" + m_ui->Edit29->text().toStdString() +
-                        "' is not a valid integer value");
-    acc.Timer = *timer;
+    acc.Timer = *minutes * 60000;
     Scheduler& scheduler = checker().scheduler();
     if (a <= scheduler.timerCount())
         scheduler.checkTimer(a).setInterval(acc.Timer + 10 * a);
@@ -312,14 +361,14 @@ void AccountConfigPage::DeletebuttonClick() {
         AccountConfigPage& m_page;
     } view(*this);
     deleteAccount(session(), checker().scheduler(), d, view);
+    prefs().accountDeleted(d);
     if (prefs().mailList().BuildAccountMenu)
         prefs().mailList().BuildAccountMenu();
 }
 
 void AccountConfigPage::Edit29Exit() {
-    const FrequencyUnit unit =
-        m_ui->ComboBox7->currentIndex() == 0 ? FrequencyUnit::Seconds : FrequencyUnit::Minutes;
-    if (timerFromField(m_ui->Edit29->text().toStdString(), unit))
+    // A number out of range stays for OK to name; only text that is no number is reset.
+    if (parseFieldInteger(m_ui->Edit29->text().toStdString()))
         return;
     const int a = selectorAccount();
     if (a >= 1 && a <= settings().accountCount())
@@ -353,6 +402,66 @@ int AccountConfigPage::securityShown() {
 
 void AccountConfigPage::stopListing() {
     m_lister->cancel();
+}
+
+void AccountConfigPage::stopTest() {
+    if (!m_tester->pending())
+        return;
+    m_tester->cancel();
+    m_ui->TestConnectionButton->setEnabled(true);
+    m_ui->SetupStatus->clear();
+}
+
+AccountSettings AccountConfigPage::accountAsTyped() {
+    const int a = prefs().currentAccountIndex() + 1;
+    AccountSettings acc =
+        a >= 1 && a <= settings().accountCount() ? settings().account(a) : AccountSettings{};
+    acc.Host = uiLineBytes(m_ui->Edit26->text());
+    acc.UserID = uiLineBytes(m_ui->Edit27->text());
+    acc.Password = uiBytes(m_ui->Edit30->text());
+    acc.MailServerType = m_ui->rgServerTypeIMAP4->isChecked() ? 1 : 0;
+    acc.Security = securityShown();
+    acc.TLSFingerprint = uiLineBytes(m_ui->EditTLSFingerprint->text().trimmed());
+    acc.IMAPMailBoxName = uiLineBytes(m_ui->cbMailBox->currentText());
+    return acc;
+}
+
+void AccountConfigPage::TestConnectionClick() {
+    const AccountSettings acc = accountAsTyped();
+    CheckOptions options;
+    options.imapPort = prefs().options().imapPort;
+    // A password only the keyring holds is read there, on the test's thread.
+    std::optional<SecretKey> keyringKey;
+    SecretStore* keyring = session().settingsStore().secretStore();
+    if (acc.Password.empty() && acc.passwordInKeyring())
+        keyringKey = session().settingsStore().secretKey(acc, SecretKind::Password);
+    m_ui->SetupStatus->setText(QStringLiteral("Testing the connection..."));
+    m_ui->TestConnectionButton->setEnabled(false);
+    const bool started = m_tester->start(
+        [this, acc, options, keyringKey, keyring](const std::atomic<bool>&) {
+            AccountSettings account = acc;
+            ConnectionTestResult r;
+            bool ready = true;
+            if (keyringKey) {
+                const SecretAnswer answer =
+                    keyring ? keyring->read(*keyringKey, options.keyringTimeout) : SecretAnswer{};
+                if (answer.status == SecretAnswer::Status::Found) {
+                    account.Password = answer.secret;
+                } else {
+                    ready = false;
+                    r.kind = ErrorKind::LocalError;
+                    r.text = "The password could not be read from the desktop keyring.";
+                }
+            }
+            if (ready)
+                r = testConnection(account, options);
+            const QString outcome = qs(r.outcome());
+            return [this, outcome] { m_ui->SetupStatus->setText(outcome); };
+        });
+    if (!started) {
+        m_ui->TestConnectionButton->setEnabled(true);
+        m_ui->SetupStatus->setText(QStringLiteral("No thread could be started for the test."));
+    }
 }
 
 void AccountConfigPage::cbMailBoxEnter() {

@@ -12,6 +12,7 @@ class AccountConfigPage;
 
 namespace tarn {
 
+class BackgroundTask;
 class MailboxLister;
 
 // The "Account Configuration" page: one account's settings at a time, and the creation and
@@ -52,6 +53,12 @@ public:
     void CAccIdleClick();
     void ResetAccColorsClick();
     void focusName();
+    // "Test Connection": logs in with the fields as typed and counts the messages, on a
+    // thread of its own; the outcome stands in the line under the address.
+    void TestConnectionClick();
+    BackgroundTask& connectionTester() { return *m_tester; }
+
+    std::optional<RangeProblem> rangeProblem() override;
 
     MailboxLister& mailboxLister() { return *m_lister; }
     std::uint32_t activeSwatch() const { return m_activeColor; }
@@ -70,12 +77,20 @@ private:
     void chooseSwatchColor(bool active);
     void repaintFields();
     void stopListing();
+    // Drops the answer of a connection test under way (the fields it tested changed).
+    void stopTest();
+    // The held account with the connection fields as the page shows them.
+    AccountSettings accountAsTyped();
+    // The port beside the server and the warning of a connection without security, for the
+    // type, security and server the page shows.
+    void showConnectionChoice();
     // The security chosen on the page; the held account's own value while the page shows
     // none of its choices.
     int securityShown();
 
     std::unique_ptr<Ui::AccountConfigPage> m_ui;
     MailboxLister* m_lister = nullptr;
+    BackgroundTask* m_tester = nullptr;
     std::uint32_t m_activeColor = 0;
     std::uint32_t m_idleColor = 0;
 };

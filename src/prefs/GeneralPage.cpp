@@ -3,6 +3,7 @@
 #include "core/CheckFrequency.h"
 #include "core/GlobalOptions.h"
 #include "core/MainSettings.h"
+#include "core/NumberRanges.h"
 #include "core/TarnError.h"
 #include "prefs/TF_Prefs.h"
 
@@ -25,14 +26,19 @@ GeneralPage::GeneralPage(TF_Prefs& prefs, QWidget* parent)
     bindCheckBox(m_ui->CheckAllBox, &MainSettings::CheckAllWhenGoingOnline);
     bindCheckBox(m_ui->CheckBox9, &MainSettings::AlwaysOffline);
     bindCheckBox(m_ui->disconnectonoffline, &MainSettings::CutWhenOffline);
-    bind([this] { m_ui->MaxDlEdit->setText(QString::number(mainSettings().MaxDownloadSize)); },
-         [this] {
-             const std::optional<int> n = parseFieldInteger(m_ui->MaxDlEdit->text().toStdString());
-             if (!n)
-                 throw TarnError("'" + m_ui->MaxDlEdit->text().toStdString() +
-                                 "' is not a valid integer value");
-             mainSettings().MaxDownloadSize = *n;
-         });
+    addNumberField(m_ui->MaxDlEdit, kDownloadLimitRange);
+    bind(
+        [this] {
+            m_ui->MaxDlEdit->setText(
+                QString::number(clampToRange(mainSettings().MaxDownloadSize, kDownloadLimitRange)));
+        },
+        [this] {
+            const std::optional<int> n =
+                numberInRange(m_ui->MaxDlEdit->text().toStdString(), kDownloadLimitRange);
+            if (!n)
+                throw TarnError(rangeMessage(kDownloadLimitRange));
+            mainSettings().MaxDownloadSize = *n;
+        });
     m_ui->MaxDlEdit->installEventFilter(this);
     bindCheckBox(m_ui->DesktopNotify, &MainSettings::DesktopNotify);
 }

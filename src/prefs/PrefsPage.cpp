@@ -2,10 +2,13 @@
 
 #include "check/Session.h"
 #include "checker/TF_CheckerWindow.h"
+#include "core/NumberRanges.h"
 #include "prefs/TF_Prefs.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>
+#include <QIntValidator>
+#include <QLineEdit>
 
 namespace tarn {
 
@@ -53,6 +56,18 @@ void PrefsPage::bindCheckBox(QAbstractButton* box, bool MainSettings::*field, Ok
 
 void PrefsPage::bind(std::function<void()> fill, std::function<void()> commit, OkStep step) {
     m_bindings.push_back({std::move(fill), std::move(commit), step});
+}
+
+void PrefsPage::addNumberField(QLineEdit* field, const NumberRange& range) {
+    field->setValidator(new QIntValidator(range.min, range.max, field));
+    m_numberFields.push_back({field, &range});
+}
+
+std::optional<RangeProblem> PrefsPage::rangeProblem() {
+    for (const NumberField& f : m_numberFields)
+        if (!numberInRange(f.field->text().toStdString(), *f.range))
+            return RangeProblem{QString::fromStdString(rangeMessage(*f.range)), f.field};
+    return std::nullopt;
 }
 
 } // namespace tarn

@@ -3,10 +3,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QAbstractButton;
 class QGroupBox;
+class QLineEdit;
 
 namespace tarn {
 
@@ -14,7 +16,14 @@ class Session;
 class TF_CheckerWindow;
 struct MainSettings;
 struct Settings;
+struct NumberRange;
 class TF_Prefs;
+
+// A number field that does not hold a number of its range, found before OK changes anything.
+struct RangeProblem {
+    QString message; // names the field and the range
+    QWidget* field = nullptr;
+};
 
 // The steps of "OK" that copy controls into the settings, in the order the frame runs them
 // over all pages. Step 7 (the account page) and the writing of the file follow.
@@ -65,6 +74,9 @@ public:
     // Runs the bound controls' commits of that step; a page that overrides it calls it too.
     virtual void commit(OkStep step);
     virtual void becameCurrent() {}
+    // The first number field that holds no number of its range (hidden fields included, as
+    // OK stores them too); OK is refused with its message and the page shown.
+    virtual std::optional<RangeProblem> rangeProblem();
 
     // The page's caption (the title of its group box).
     QString caption() const;
@@ -81,6 +93,8 @@ protected:
     // A control with its own fill and commit.
     void bind(std::function<void()> fill, std::function<void()> commit,
               OkStep step = OkStep::Options);
+    // A number field: takes only digits of its range as typed, and is checked by OK.
+    void addNumberField(QLineEdit* field, const NumberRange& range);
 
 private:
     struct Binding {
@@ -88,8 +102,13 @@ private:
         std::function<void()> commit;
         OkStep step;
     };
+    struct NumberField {
+        QLineEdit* field;
+        const NumberRange* range;
+    };
     TF_Prefs& m_prefs;
     std::vector<Binding> m_bindings;
+    std::vector<NumberField> m_numberFields;
 };
 
 } // namespace tarn

@@ -5,6 +5,7 @@
 #include "core/CheckFrequency.h"
 #include "core/GlobalOptions.h"
 #include "core/NewMailSounds.h"
+#include "core/NumberRanges.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "prefs/TF_Prefs.h"
@@ -47,15 +48,19 @@ SoundPage::SoundPage(TF_Prefs& prefs, QWidget* parent)
             if (items[i]->isChecked())
                 mainSettings().SoundItemIndex = i;
     });
-    bind([this] { m_ui->lMaxMailCount->setText(QString::number(mainSettings().MAXMailCount)); },
-         [this] {
-             const std::optional<int> n =
-                 parseFieldInteger(m_ui->lMaxMailCount->text().toStdString());
-             if (!n)
-                 throw TarnError("'" + m_ui->lMaxMailCount->text().toStdString() +
-                                 "' is not a valid integer value");
-             mainSettings().MAXMailCount = *n;
-         });
+    addNumberField(m_ui->lMaxMailCount, kRepeatCountRange);
+    bind(
+        [this] {
+            m_ui->lMaxMailCount->setText(
+                QString::number(clampToRange(mainSettings().MAXMailCount, kRepeatCountRange)));
+        },
+        [this] {
+            const std::optional<int> n =
+                numberInRange(m_ui->lMaxMailCount->text().toStdString(), kRepeatCountRange);
+            if (!n)
+                throw TarnError(rangeMessage(kRepeatCountRange));
+            mainSettings().MAXMailCount = *n;
+        });
 }
 
 SoundPage::~SoundPage() = default;

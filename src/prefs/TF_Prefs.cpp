@@ -4,6 +4,8 @@
 #include "checker/CheckerField.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
+#include "core/AccountChanges.h"
+#include "core/NumberRanges.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "prefs/AccountConfigPage.h"
@@ -152,6 +154,7 @@ void TF_Prefs::createPages() {
 
 void TF_Prefs::FormCreate() {
     m_currentAccountIndex = -1;
+    m_confirmedAccounts = m_session.settings().Accounts;
     for (PrefsPage* page : m_pages)
         page->formCreate();
     if (m_session.settings().Main.Hidden && m_checker.isVisible())
@@ -205,6 +208,48 @@ void TF_Prefs::TabControl1Change() {
 void TF_Prefs::FillPrefsDialog() {
     for (PrefsPage* page : m_pages)
         page->fill();
+    tellOutOfRange();
+}
+
+void TF_Prefs::tellOutOfRange() {
+    std::vector<OutOfRange> untold;
+    for (const OutOfRange& v : storedOutOfRange(m_session.settings())) {
+        const std::string key = v.where + '\n' + v.field + '\n' + std::to_string(v.stored);
+        if (m_toldOutOfRange.insert(key).second)
+            untold.push_back(v);
+    }
+    if (!untold.empty() && m_dialogs.warning)
+        m_dialogs.warning(uiText(outOfRangeNotice(untold)));
+}
+
+bool TF_Prefs::refuseOutOfRange() {
+    for (PrefsPage* page : m_pages) {
+        const std::optional<RangeProblem> problem = page->rangeProblem();
+        if (!problem)
+            continue;
+        if (page == m_accountPage) {
+            // The page still holds the account the field belongs to.
+            selectNode(m_currentAccountIndex + 1, false);
+            m_selected = m_ui->PrefsTree->currentItem();
+            makeCurrent(m_accountPage);
+        } else {
+            for (const Node& n : m_nodes) {
+                if (n.page != page)
+                    continue;
+                const auto found = m_ui->PrefsTree->findItems(
+                    QString::fromLatin1(n.text), Qt::MatchExactly | Qt::MatchRecursive, 0);
+                for (QTreeWidgetItem* item : found)
+                    if (absoluteIndexOf(item) > m_session.settings().accountCount())
+                        selectNode(absoluteIndexOf(item));
+                break;
+            }
+        }
+        m_dialogs.error(problem->message);
+        if (problem->field)
+            problem->field->setFocus(Qt::OtherFocusReason);
+        return true;
+    }
+    return false;
 }
 
 void TF_Prefs::openPreferences() {
@@ -331,6 +376,9 @@ void TF_Prefs::RebuildAccountNodes() {
 }
 
 void TF_Prefs::SaveButtonClick() {
+    // Checked before anything is copied, so a refused OK leaves the settings as they were.
+    if (refuseOutOfRange())
+        throw TarnError("A number is outside its range.");
     for (int step = static_cast<int>(OkStep::ColorSet);
          step <= static_cast<int>(OkStep::Transparency); ++step) {
         for (PrefsPage* page : m_pages)
@@ -340,10 +388,22 @@ void TF_Prefs::SaveButtonClick() {
     }
     m_accountPage->set_ComboBox6_settings();
     Save();
+    const std::vector<int> changed =
+        accountsToCheckAfterEdit(m_confirmedAccounts, m_session.settings().Accounts);
+    m_confirmedAccounts = m_session.settings().Accounts;
     close();
     m_checker.EShowTest();
     if (m_mailList.BuildAccountMenu)
         m_mailList.BuildAccountMenu();
+    // A new or corrected account shows its count now, not when its timer next runs; checkmail
+    // refuses while offline. Closing has gone online first after a first start.
+    for (int a : changed)
+        m_checker.scheduler().checkmail(a);
+}
+
+void TF_Prefs::accountDeleted(int d) {
+    if (d >= 1 && d <= static_cast<int>(m_confirmedAccounts.size()))
+        m_confirmedAccounts.erase(m_confirmedAccounts.begin() + (d - 1));
 }
 
 void TF_Prefs::Button11Click() {

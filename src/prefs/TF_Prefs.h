@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AccountSettings.h"
 #include "core/CommandLine.h"
 #include "core/PrefsLevel.h"
 #include "prefs/PrefsPage.h"
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,6 +109,8 @@ public:
     void Button11Click();
     // The hide handler.
     void Button2Click();
+    // Account d was deleted: the accounts behind it keep what they were last confirmed as.
+    void accountDeleted(int d);
 
     // --- state ---
     PrefsLevel level() const;
@@ -154,6 +158,10 @@ private:
     void FormCreate();
     void makeCurrent(PrefsPage* page);
     void applyLevelTo(QWidget* root, PrefsLevel level);
+    // Warns once about stored values that the pages show corrected.
+    void tellOutOfRange();
+    // Shows the page of the first number field out of range, with the reason; true if any.
+    bool refuseOutOfRange();
 
     Session& m_session;
     TF_CheckerWindow& m_checker;
@@ -172,6 +180,9 @@ private:
     bool m_firstStart = false;
     bool m_shownOnce = false;
     std::string m_lastDiscarded;
+    std::set<std::string> m_toldOutOfRange;
+    // The accounts as the last OK (or the start) left them: OK checks those that differ.
+    std::vector<AccountSettings> m_confirmedAccounts;
 };
 
 } // namespace tarn

@@ -56,6 +56,7 @@ TEST(SettingsReaderTest, EmptyFileGivesAFirstStartWithDefaults) {
     account.Name = "Account 1";
     account.ActiveColor = CheckerColors::blueDefaults().Active;
     account.IdleColor = CheckerColors::blueDefaults().Idle;
+    account.Security = static_cast<int>(ConnectionSecurity::Tls); // a new account
     EXPECT_EQ(s.account(1), account);
     EXPECT_TRUE(s.Filters.empty());
 }
@@ -95,6 +96,8 @@ TEST(SettingsReaderTest, AccountCountDecidesTheFirstStartAndIsBounded) {
         EXPECT_EQ(r.FirstStart, c.firstStart) << c.ecount;
         EXPECT_EQ(s.Accounts.size(), c.accounts) << c.ecount;
         EXPECT_EQ(s.Main.ECount, static_cast<int>(c.accounts)) << c.ecount;
+        // Only the account a first start makes is new, and new accounts are encrypted.
+        EXPECT_EQ(s.account(1).Security, c.firstStart ? 1 : 0) << c.ecount;
     }
     const Settings s = readText("[Main]\nFilterCount=-4\n");
     EXPECT_TRUE(s.Filters.empty());

@@ -96,7 +96,7 @@ TEST_F(AccountEditorTest, EveryFieldIsFoundThroughItsLabel) {
     }
 }
 
-TEST_F(AccountEditorTest, FrequencyUnitRule) {
+TEST_F(AccountEditorTest, FrequencyIsShownAndStoredInWholeMinutesOfItsRange) {
     struct Case {
         int stored;
         const char* shown;
@@ -104,8 +104,11 @@ TEST_F(AccountEditorTest, FrequencyUnitRule) {
         int storedBack;
     };
     const Case cases[] = {
-        {30000, "30", nullptr, 30000}, {90000, "1", nullptr, 60000}, {300000, "5", nullptr, 300000},
-        {300000, "5", "0", 0},         {300000, "5", " 7 ", 420000}, {59999, "59", nullptr, 59000},
+        {30000, "1", nullptr, 60000},           {90000, "1", nullptr, 60000},
+        {300000, "5", nullptr, 300000},         {300000, "5", " 7 ", 420000},
+        {59999, "1", nullptr, 60000},           {0, "1", nullptr, 60000},
+        {-60000, "1", nullptr, 60000},          {86400000, "1440", nullptr, 86400000},
+        {200000000, "1440", nullptr, 86400000},
     };
     make(2);
     for (const Case& c : cases) {
@@ -123,17 +126,16 @@ TEST_F(AccountEditorTest, FrequencyUnitRule) {
 
 TEST_F(AccountEditorTest, LeavingAFrequencyThatIsNoNumberResetsIt) {
     make(1);
-    session.settings().account(1).Timer = 30000;
+    session.settings().account(1).Timer = 300000;
     openAccount(1);
-    for (const char* typed : {"abc", "", "99999999999", "-5", "1.5"}) {
+    for (const char* typed : {"abc", "", "99999999999", "1.5"}) {
         setText("Edit29", typed);
         prefs->runCommand([&] { prefs->accountPage().Edit29Exit(); });
-        EXPECT_EQ(text("Edit29"), "30") << typed;
+        EXPECT_EQ(text("Edit29"), "5") << typed;
         EXPECT_EQ(prefs->lastDiscardedError(), AccountConfigPage::NotANumberText) << typed;
     }
-    // Stored back with the seconds unit it was shown in.
     prefs->selectNode(0);
-    EXPECT_EQ(session.settings().account(1).Timer, 30000);
+    EXPECT_EQ(session.settings().account(1).Timer, 300000);
 }
 
 TEST_F(AccountEditorTest, SwitchingAccountsRefusesAFrequencyThatIsNoNumber) {
@@ -195,6 +197,7 @@ TEST_F(AccountEditorTest, CreateNamesTheAccountAfterTheNewCount) {
     const AccountSettings& n = s.account(3);
     EXPECT_EQ(n.Name, "Account 3");
     EXPECT_EQ(n.MailServerType, 0);
+    EXPECT_EQ(n.Security, static_cast<int>(ConnectionSecurity::Tls));
     EXPECT_EQ(n.IMAPMailBoxName, "INBOX");
     EXPECT_EQ(n.Host, "");
     EXPECT_FALSE(n.SavePwd);

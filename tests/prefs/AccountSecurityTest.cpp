@@ -92,7 +92,7 @@ TEST_F(AccountSecurityTest, ChoicesLabelsAndLevels) {
         bool pinShown;
     };
     for (const Case& c :
-         {Case{PrefsLevel::Basic, false, false}, Case{PrefsLevel::Advanced, true, false},
+         {Case{PrefsLevel::Basic, true, false}, Case{PrefsLevel::Advanced, true, false},
           Case{PrefsLevel::Expert, true, true}}) {
         prefs->setLevel(c.level);
         const int level = static_cast<int>(c.level);

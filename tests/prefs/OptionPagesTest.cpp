@@ -123,12 +123,12 @@ TEST_F(OptionPagesTest, NumberFieldsAreCorrectedWhenTheFocusLeavesThem) {
         EXPECT_TRUE(errors.empty()) << "the user sees only the corrected value";
     }
 
-    setText("lMaxMailCount", "-1");
+    setText("lMaxMailCount", "0");
     setText("MaxDlEdit", "");
     leave("MaxDlEdit");
     ok();
     EXPECT_FALSE(prefs->isVisible());
-    EXPECT_EQ(reread().Main.MAXMailCount, -1);
+    EXPECT_EQ(reread().Main.MAXMailCount, 0);
     EXPECT_EQ(reread().Main.MaxDownloadSize, 4096);
 }
 

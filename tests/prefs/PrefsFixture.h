@@ -77,6 +77,7 @@ protected:
             return confirmAnswer;
         };
         d.error = [this](const QString& text) { errors.push_back(text.toStdString()); };
+        d.warning = [this](const QString& text) { notices.push_back(text.toStdString()); };
         MailListHooks hooks;
         hooks.show = [this] { ++mailListShown; };
         hooks.BuildAccountMenu = [this] { ++accountMenuBuilt; };
@@ -123,6 +124,7 @@ protected:
     bool confirmAnswer = true;
     std::vector<std::string> questions;
     std::vector<std::string> errors;
+    std::vector<std::string> notices; // warnings
     int mailListShown = 0;
     int accountMenuBuilt = 0;
 };

@@ -1,5 +1,7 @@
 #include "PrefsFixture.h"
 
+#include "core/NumberRanges.h"
+
 #include "core/IniFile.h"
 #include "core/PrefsLevel.h"
 
@@ -170,14 +172,14 @@ TEST_F(FrameTest, LevelSwitchOverEveryControlOfEveryPage) {
             const bool shown = tag == -1   ? level == PrefsLevel::Basic
                                : tag == -2 ? level == PrefsLevel::Advanced
                                : tag == 1  ? level != PrefsLevel::Basic
-                                           : level == PrefsLevel::Expert; // 2 and 3
+                                           : level == PrefsLevel::Expert; // 2
             EXPECT_EQ(!c->isHidden(), shown) << name << " at level " << static_cast<int>(level);
         }
     }
-    EXPECT_EQ(tagsSeen, (std::set<int>{-2, -1, 0, 1, 2, 3}));
+    EXPECT_EQ(tagsSeen, (std::set<int>{-2, -1, 0, 1, 2}));
     EXPECT_FALSE(mailbox->isHidden());
-    EXPECT_TRUE(w<QWidget>("rgServerType")->isHidden()); // Advanced: an Expert control
-    EXPECT_TRUE(w<QWidget>("ComboBox7")->isHidden());    // never visible
+    EXPECT_FALSE(w<QWidget>("rgServerType")->isHidden()); // every level
+    EXPECT_TRUE(w<QWidget>("ComboBox7")->isHidden());     // never visible
     EXPECT_TRUE(w<QWidget>("ComboBox6")->isHidden());
 }
 
@@ -281,9 +283,10 @@ TEST_F(FrameTest, OkWithAFrequencyThatIsNoNumberWritesNothingAndStaysOpen) {
     EXPECT_TRUE(prefs->isVisible());
     EXPECT_FALSE(iniExists());
     EXPECT_FALSE(prefs->lastDiscardedError().empty());
-    // The fields before the frequency are stored, the rest not.
-    EXPECT_EQ(session.settings().account(2).Name, "Renamed");
+    // Refused before anything of the account is stored, and said.
+    EXPECT_EQ(session.settings().account(2).Name, "A2");
     EXPECT_EQ(session.settings().account(2).Timer, 300000);
+    EXPECT_EQ(errors, std::vector<std::string>{rangeMessage(kCheckFrequencyRange)});
 
     // Leaving the page through the tree stops at its first step: the page stays.
     prefs->selectNode(0);
