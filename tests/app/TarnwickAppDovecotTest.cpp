@@ -14,6 +14,7 @@
 #include "platform/PowerOff.h"
 #include "prefs/TF_Prefs.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -184,6 +185,11 @@ TEST(TarnwickAppDovecot, FirstStartSetUpThroughThePreferencesChecksTheNewAccount
                                                    QString::number(dovecot.pop3Port()));
     prefs.findChild<QLineEdit*>("Edit27")->setText("erin");
     prefs.findChild<QLineEdit*>("Edit30")->setText("pw erin");
+    // A new account starts with SSL/TLS; this server's POP3 port speaks clear text.
+    auto* security = prefs.findChild<QComboBox*>("cbSecurity");
+    ASSERT_TRUE(security);
+    EXPECT_EQ(security->currentIndex(), 1);
+    security->setCurrentIndex(0);
     prefs.findChild<QPushButton*>("SaveButton")->click();
     EXPECT_FALSE(prefs.isVisible());
     EXPECT_TRUE(a->session().Online);
