@@ -2,6 +2,8 @@
 
 #include "platform/keyring/SecretServiceStore.h"
 
+#include <gio/gio.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -105,6 +107,13 @@ KeyringEnvironment::KeyringEnvironment(Service service) {
     if (m_address.empty())
         throw std::runtime_error("dbus-daemon did not start");
     ::setenv("DBUS_SESSION_BUS_ADDRESS", m_address.c_str(), 1);
+    // libsecret talks over GLib's shared session connection, which by default raises SIGTERM
+    // in this process when the bus goes away under it, as the bus does at the end of each
+    // test. Holding the connection keeps libsecret on this one, which does not.
+    if (GDBusConnection* c = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+        g_dbus_connection_set_exit_on_close(c, FALSE);
+        m_connection = c;
+    }
 
     if (service == Service::GnomeKeyring) {
         // A non-empty unlock password makes and unlocks the login keyring.
@@ -128,6 +137,8 @@ KeyringEnvironment::KeyringEnvironment(Service service) {
 KeyringEnvironment::~KeyringEnvironment() {
     stop(m_service);
     stop(m_bus);
+    if (m_connection)
+        g_object_unref(static_cast<GDBusConnection*>(m_connection));
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);

@@ -34,6 +34,9 @@ private:
     std::string m_address;
     pid_t m_bus = -1;
     pid_t m_service = -1;
+    // This process's shared connection to the private bus (a GDBusConnection), held so that
+    // it outlives the bus without ending the process.
+    void* m_connection = nullptr;
 };
 
 } // namespace tarn::test
