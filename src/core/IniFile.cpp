@@ -377,41 +377,9 @@ void IniFile::save() const {
         mode = privateModeOf(oldMode);
     }
 
-    std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0)
-        throw fail(errnoText(errno));
-
-    const std::string data = text();
-    const auto abandon = [&](int err) {
-        ::close(fd);
-        ::unlink(tmpl.c_str());
-        return fail(errnoText(err));
-    };
-    if (::fchmod(fd, mode) != 0)
-        throw abandon(errno);
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw abandon(errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0)
-        throw abandon(errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tmpl.c_str());
+    const std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    if (const int err = replaceFile(tmpl, target.string(), text(), mode, true))
         throw fail(errnoText(err));
-    }
-    if (::rename(tmpl.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmpl.c_str());
-        throw fail(errnoText(err));
-    }
     if (oldMode != mode)
         reportPrivacyNotice(narrowedNotice(target.string(), oldMode, mode));
     // Make the rename itself durable; the new content is already in place either way.

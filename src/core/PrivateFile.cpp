@@ -1,7 +1,10 @@
 #include "core/PrivateFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 
@@ -66,6 +69,43 @@ bool narrowFile(const std::string& path) {
         st.st_mode, path,
         [](const void* t, mode_t m) { return ::chmod(static_cast<const char*>(t), m); },
         path.c_str());
+}
+
+int replaceFile(std::string tmpl, const std::string& target, const std::string& data, mode_t mode,
+                bool sync) {
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0)
+        return errno;
+    const auto abandon = [&](int err) {
+        ::close(fd);
+        ::unlink(tmpl.c_str());
+        return err;
+    };
+    if (::fchmod(fd, mode) != 0)
+        return abandon(errno);
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return abandon(errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (sync && ::fsync(fd) != 0)
+        return abandon(errno);
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmpl.c_str());
+        return err;
+    }
+    if (::rename(tmpl.c_str(), target.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmpl.c_str());
+        return err;
+    }
+    return 0;
 }
 
 } // namespace tarn

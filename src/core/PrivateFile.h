@@ -33,4 +33,12 @@ bool narrowOpenFile(int fd, const std::string& path);
 // The same by name; a missing file is left alone.
 bool narrowFile(const std::string& path);
 
+// Replaces target with data through a temporary file made from tmpl (a path ending in
+// "XXXXXX", in target's folder) and given mode before anything is written, then renamed over
+// target, so a reader sees the old file or the new one, never a part. sync: the data reaches
+// the disk before the rename. Returns 0, or the errno of the step that failed; the temporary
+// file is gone then.
+int replaceFile(std::string tmpl, const std::string& target, const std::string& data, mode_t mode,
+                bool sync);
+
 } // namespace tarn

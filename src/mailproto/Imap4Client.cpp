@@ -857,14 +857,7 @@ void Imap4Client::authenticate(SaslExchange exchange, bool initialResponse) {
                     m_conn->WriteLn("*");
                     continue;
                 }
-                std::string answer;
-                if (first) {
-                    answer = std::move(*first);
-                    first.reset();
-                } else {
-                    answer = exchange.respond(*challenge);
-                }
-                m_conn->WriteLn(saslBase64Encode(answer));
+                m_conn->WriteLn(saslAnswerLine(exchange, first, *challenge));
                 continue;
             }
             if (line.size() > tag.size() && line[tag.size()] == ' ' &&

@@ -275,45 +275,11 @@ std::optional<ImapSyncState> ImapSyncState::load(const std::string& path, std::s
 }
 
 void ImapSyncState::save(const std::string& path) const {
-    const std::string data = serialize();
-    std::string tmpl = path + ".XXXXXX";
-    const int fd = ::mkstemp(tmpl.data());
-    auto fail = [&path](int err) {
-        return TarnError(ErrorKind::LocalError,
-                         "The state of the mailbox could not be written to " + path + ": " +
-                             std::strerror(err));
-    };
-    if (fd < 0)
-        throw fail(errno);
-    const auto abandon = [&](int err) {
-        ::close(fd);
-        ::unlink(tmpl.c_str());
-        return fail(err);
-    };
-    if (::fchmod(fd, kPrivateFileMode) != 0)
-        throw abandon(errno);
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw abandon(errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
     // No fsync: a file cut short by a crash fails its checksum, and the next check then
     // makes a full pass.
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tmpl.c_str());
-        throw fail(err);
-    }
-    if (::rename(tmpl.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmpl.c_str());
-        throw fail(err);
-    }
+    if (const int err = replaceFile(path + ".XXXXXX", path, serialize(), kPrivateFileMode, false))
+        throw TarnError(ErrorKind::LocalError, "The state of the mailbox could not be written to " +
+                                                   path + ": " + std::strerror(err));
 }
 
 std::string imapSyncStateFileName(const std::string& host, int port, const std::string& user,

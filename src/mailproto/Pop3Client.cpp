@@ -243,14 +243,7 @@ void Pop3Client::authenticate(SaslExchange exchange) {
                 m_connection->WriteLn("*");
                 continue;
             }
-            std::string answer;
-            if (first) {
-                answer = std::move(*first);
-                first.reset();
-            } else {
-                answer = exchange.respond(*challenge);
-            }
-            m_connection->WriteLn(saslBase64Encode(answer));
+            m_connection->WriteLn(saslAnswerLine(exchange, first, *challenge));
             continue;
         }
         m_reply = Pop3Reply{};

@@ -196,4 +196,14 @@ std::string oauthChallengeReason(std::string_view json, bool* tokenRefused) {
     return "The server refused the access token (status " + clean + ").";
 }
 
+std::string saslAnswerLine(SaslExchange& exchange, std::optional<std::string>& pendingInitial,
+                           std::string_view challenge) {
+    if (pendingInitial) {
+        std::string line = saslBase64Encode(*pendingInitial);
+        pendingInitial.reset();
+        return line;
+    }
+    return saslBase64Encode(exchange.respond(challenge));
+}
+
 } // namespace tarn

@@ -56,6 +56,11 @@ private:
     bool m_tokenRefused = false;
 };
 
+// The base64 line that answers a decoded challenge: the initial response when it did not go
+// with the command (it is used up then), else the exchange's answer.
+std::string saslAnswerLine(SaslExchange& exchange, std::optional<std::string>& pendingInitial,
+                           std::string_view challenge);
+
 // The reason an OAuth error challenge gives ({"status":"401","schemes":...,"scope":...}),
 // in words for the user; tokenRefused tells whether the status says the token was not
 // accepted (400, 401, invalid_token), so that a fresh one may help.
