@@ -150,7 +150,7 @@ std::string SettingsStore::passwordPlace(const AccountSettings& account) {
     if (m_live.Main.PasswordsInFile)
         return "Stored scrambled in tarn.ini, as chosen";
     if (m_secrets && m_keyringProbed == std::chrono::steady_clock::time_point{})
-        return "Stored scrambled in tarn.ini until the desktop keyring answers";
+        return "Stored scrambled in tarn.ini until the keyring answers";
     return "Stored scrambled in tarn.ini; no keyring found";
 }
 
