@@ -236,7 +236,10 @@ SettingsStore::KeyringBatch SettingsStore::planPasswords(Settings& toFile) {
     // Deleted accounts (and passwords moved back to the file) leave the keyring, after the
     // file that no longer needs them is written.
     if (reachable) {
-        for (const auto& [id, item] : m_keyringItems) {
+        for (const auto& entry : m_keyringItems) {
+            // A plain reference: clang 14, which builds the fuzz targets, cannot capture a
+            // structured binding in a lambda.
+            const std::string& id = entry.first;
             if (present.count(id))
                 continue;
             AccountSettings gone;
