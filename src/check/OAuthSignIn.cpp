@@ -133,6 +133,9 @@ AccessToken accessTokenFor(SettingsStore& store, int number, const AccountSettin
         store.forgetAccessToken(account.SecretId);
         out.error = answer.error;
         out.signInAgain = answer.invalidGrant;
+        // The account page tells the user until a new sign-in is kept.
+        if (answer.invalidGrant)
+            store.noteSignInRefused(account.SecretId, answer.error);
         return out;
     }
     store.rememberAccessToken(account.SecretId, answer.accessToken, now + answer.expiresIn);

@@ -156,10 +156,36 @@ std::string SettingsStore::passwordPlace(const AccountSettings& account) {
 
 void SettingsStore::rememberKeyringItems() {
     m_keyringItems.clear();
-    for (const AccountSettings& a : m_live.Accounts)
-        if (a.passwordInKeyring() && !a.SecretId.empty())
+    m_tokenItems.clear();
+    for (const AccountSettings& a : m_live.Accounts) {
+        if (a.SecretId.empty())
+            continue;
+        if (a.passwordInKeyring())
             m_keyringItems[a.SecretId] = {secretLabel(a), {}};
+        if (a.refreshTokenInKeyring())
+            m_tokenItems[a.SecretId] = {secretLabel(a), {}};
+    }
 }
+
+namespace {
+
+// Where an account keeps one kind of secret: the secret itself and its keyring mark.
+struct SecretFields {
+    std::string AccountSettings::*secret;
+    std::string AccountSettings::*store;
+};
+
+SecretFields fieldsOf(SecretKind kind) {
+    if (kind == SecretKind::Password)
+        return {&AccountSettings::Password, &AccountSettings::PasswordStore};
+    return {&AccountSettings::OAuthRefreshToken, &AccountSettings::OAuthTokenStore};
+}
+
+const char* secretWord(SecretKind kind) {
+    return kind == SecretKind::Password ? "password" : "sign-in";
+}
+
+} // namespace
 
 SettingsStore::KeyringBatch SettingsStore::planPasswords(Settings& toFile) {
     using Op = KeyringJob::Op;
@@ -180,13 +206,61 @@ SettingsStore::KeyringBatch SettingsStore::planPasswords(Settings& toFile) {
         j.label = secretLabel(a);
         j.accountName = a.Name;
         if (op == Op::Write)
-            j.secret = a.Password;
+            j.secret = a.*fieldsOf(kind).secret;
         batch.jobs.push_back(std::move(j));
     };
-    std::set<std::string> present;
+    std::set<std::string> present[2]; // by SecretKind: the items the file still needs
+    // One kind of one account's secret: the password and the refresh token follow the same
+    // rules, so that the user's choice of place holds for both.
+    const auto plan = [&](AccountSettings& live, AccountSettings& out, SecretKind kind) {
+        const SecretFields f = fieldsOf(kind);
+        std::string& secret = live.*f.secret;
+        std::string& mark = live.*f.store;
+        std::set<std::string>& held = present[static_cast<int>(kind)];
+        KeyringItems& items = keyringItems(kind);
+        if (keyring) {
+            if (live.SecretId.empty())
+                live.SecretId = newSecretId();
+            const std::string label = secretLabel(live);
+            const auto known = items.find(live.SecretId);
+            if (!secret.empty()) {
+                if (known == items.end() || known->second.secret != secret ||
+                    known->second.label != label)
+                    job(Op::Write, live, kind);
+            } else if (mark == kKeyringStore && known != items.end() &&
+                       known->second.label != label) {
+                // Renamed (or another user or server): the item gets the new label.
+                job(Op::Relabel, live, kind);
+            }
+            const bool inKeyring =
+                known != items.end() &&
+                (secret.empty() ? mark == kKeyringStore : known->second.secret == secret);
+            if (inKeyring) {
+                mark = kKeyringStore;
+                out.*f.store = kKeyringStore;
+                out.SecretId = live.SecretId;
+                (out.*f.secret).clear();
+                held.insert(live.SecretId);
+                return;
+            }
+        } else if (reachable && mark == kKeyringStore && secret.empty() && !live.SecretId.empty()) {
+            // The user chose the file: the secret comes back from the keyring first.
+            job(Op::Fetch, live, kind);
+        }
+        // The file keeps a secret it knows; one that only the keyring knows keeps its mark.
+        if (!secret.empty())
+            mark.clear();
+        out.*f.store = mark;
+        out.SecretId = live.SecretId;
+        if (mark == kKeyringStore)
+            held.insert(live.SecretId);
+    };
     for (std::size_t i = 0; i < m_live.Accounts.size(); ++i) {
         AccountSettings& live = m_live.Accounts[i];
         AccountSettings& out = toFile.Accounts[i];
+        // A sign-in is kept whether or not the password is.
+        if (!live.OAuthRefreshToken.empty() || live.refreshTokenInKeyring())
+            plan(live, out, SecretKind::OAuthRefreshToken);
         if (!live.SavePwd) {
             // Not saved anywhere: an item it had goes once the keyring answers.
             if (live.passwordInKeyring() && reachable)
@@ -195,62 +269,19 @@ SettingsStore::KeyringBatch SettingsStore::planPasswords(Settings& toFile) {
             out.SecretId = live.SecretId;
             continue;
         }
-        if (keyring) {
-            if (live.SecretId.empty())
-                live.SecretId = newSecretId();
-            const std::string label = secretLabel(live);
-            const auto known = m_keyringItems.find(live.SecretId);
-            if (!live.Password.empty()) {
-                if (known == m_keyringItems.end() || known->second.secret != live.Password ||
-                    known->second.label != label)
-                    job(Op::Write, live, SecretKind::Password);
-            } else if (live.passwordInKeyring() && known != m_keyringItems.end() &&
-                       known->second.label != label) {
-                // Renamed (or another user or server): the item gets the new label.
-                job(Op::Relabel, live, SecretKind::Password);
-            }
-            const bool held = known != m_keyringItems.end() &&
-                              (live.Password.empty() ? live.passwordInKeyring()
-                                                     : known->second.secret == live.Password);
-            if (held) {
-                live.PasswordStore = kKeyringStore;
-                out.PasswordStore = kKeyringStore;
-                out.SecretId = live.SecretId;
-                out.Password.clear();
-                present.insert(live.SecretId);
-                continue;
-            }
-        } else if (reachable && live.passwordInKeyring() && live.Password.empty() &&
-                   !live.SecretId.empty()) {
-            // The user chose the file: the password comes back from the keyring first.
-            job(Op::Fetch, live, SecretKind::Password);
-        }
-        // The file keeps a password it knows; one that only the keyring knows keeps its mark.
-        if (!live.Password.empty())
-            live.PasswordStore.clear();
-        out.PasswordStore = live.PasswordStore;
-        out.SecretId = live.SecretId;
-        if (live.passwordInKeyring())
-            present.insert(live.SecretId);
+        plan(live, out, SecretKind::Password);
     }
-    // Deleted accounts (and passwords moved back to the file) leave the keyring, after the
+    // Deleted accounts (and secrets moved back to the file) leave the keyring, after the
     // file that no longer needs them is written.
     if (reachable) {
-        for (const auto& entry : m_keyringItems) {
-            // A plain reference: clang 14, which builds the fuzz targets, cannot capture a
-            // structured binding in a lambda.
-            const std::string& id = entry.first;
-            if (present.count(id))
-                continue;
-            AccountSettings gone;
-            gone.SecretId = id;
-            job(Op::Remove, gone, SecretKind::Password);
-            // A sign-in stays with an account that only moved its password to the file.
-            const bool deleted =
-                std::none_of(m_live.Accounts.begin(), m_live.Accounts.end(),
-                             [&id](const AccountSettings& a) { return a.SecretId == id; });
-            if (deleted)
-                job(Op::Remove, gone, SecretKind::OAuthRefreshToken);
+        for (const SecretKind kind : {SecretKind::Password, SecretKind::OAuthRefreshToken}) {
+            for (const auto& entry : keyringItems(kind)) {
+                if (present[static_cast<int>(kind)].count(entry.first))
+                    continue;
+                AccountSettings gone;
+                gone.SecretId = entry.first;
+                job(Op::Remove, gone, kind);
+            }
         }
     }
     if (!batch.probe && batch.jobs.empty())
@@ -281,7 +312,7 @@ void SettingsStore::runKeyringJobs(SecretStore* store, KeyringBatch& batch) {
                 if (j.op == Op::Relabel)
                     j.error = store->write(j.key, j.label, a.secret, kKeyringSaveLimit);
             } else if (a.status == SecretAnswer::Status::NotFound) {
-                j.error = "the keyring holds no password for it";
+                j.error = std::string("the keyring holds no ") + secretWord(j.key.kind) + " for it";
             } else {
                 j.error = a.error;
             }
@@ -316,11 +347,14 @@ bool SettingsStore::applyKeyringBatch(const KeyringBatch& batch) {
         return nullptr;
     };
     for (const KeyringJob& j : batch.jobs) {
+        const SecretKind kind = j.key.kind;
+        const SecretFields f = fieldsOf(kind);
+        const std::string word = secretWord(kind);
         if (!j.ok) {
             if (j.error.empty())
                 break; // not tried after an earlier failure
             if (j.op == Op::Fetch) {
-                reportPrivacyNotice("the password of \"" + j.accountName +
+                reportPrivacyNotice("the " + word + " of \"" + j.accountName +
                                     "\" could not be taken from the keyring (" + j.error +
                                     "); it stays there.");
                 continue;
@@ -330,32 +364,32 @@ bool SettingsStore::applyKeyringBatch(const KeyringBatch& batch) {
             m_keyringAnswered = false;
             m_keyringProbed = std::chrono::steady_clock::now();
             if (j.op == Op::Write)
-                reportPrivacyNotice("the keyring did not take the password of \"" + j.accountName +
-                                    "\" (" + j.error + "); it stays in " + path() + ".");
+                reportPrivacyNotice("the keyring did not take the " + word + " of \"" +
+                                    j.accountName + "\" (" + j.error + "); it stays in " + path() +
+                                    ".");
             else
                 reportPrivacyNotice("the keyring did not answer (" + j.error + ").");
             break;
         }
         switch (j.op) {
         case Op::Write:
-            m_keyringItems[j.secretId] = {j.label, j.secret};
-            if (AccountSettings* a = liveAccount(j.secretId); a && a->Password == j.secret)
-                a->PasswordStore = kKeyringStore;
+            keyringItems(kind)[j.secretId] = {j.label, j.secret};
+            if (AccountSettings* a = liveAccount(j.secretId); a && a->*f.secret == j.secret)
+                a->*f.store = kKeyringStore;
             again = true;
             break;
         case Op::Relabel:
-            m_keyringItems[j.secretId] = {j.label, j.secret};
+            keyringItems(kind)[j.secretId] = {j.label, j.secret};
             break;
         case Op::Fetch:
-            m_keyringItems[j.secretId].secret = j.secret;
-            if (AccountSettings* a = liveAccount(j.secretId); a && a->Password.empty()) {
-                a->Password = j.secret;
+            keyringItems(kind)[j.secretId].secret = j.secret;
+            if (AccountSettings* a = liveAccount(j.secretId); a && (a->*f.secret).empty()) {
+                a->*f.secret = j.secret;
                 again = true;
             }
             break;
         case Op::Remove:
-            if (j.key.kind == SecretKind::Password)
-                m_keyringItems.erase(j.secretId);
+            keyringItems(kind).erase(j.secretId);
             break;
         }
     }
@@ -510,7 +544,27 @@ std::string SettingsStore::storeRefreshToken(int number, const AccountSettings& 
     state.refreshToken = token;
     state.refreshTokenStored = true;
     state.inKeyring = inKeyring;
+    state.refused.clear();
     return {};
+}
+
+void SettingsStore::noteSignInRefused(const std::string& secretId, const std::string& reason) {
+    std::lock_guard<std::mutex> lock(m_tokenMutex);
+    m_tokens[secretId].refused = reason;
+}
+
+void SettingsStore::adoptSignIn(const std::string& secretId, const std::string& refreshToken,
+                                const std::string& accessToken,
+                                std::chrono::system_clock::time_point expires) {
+    std::lock_guard<std::mutex> lock(m_tokenMutex);
+    OAuthTokenState& state = m_tokens[secretId];
+    state.refreshToken = refreshToken;
+    // The live settings hold it now; an earlier token stored behind them must not replace it.
+    state.refreshTokenStored = false;
+    state.inKeyring = false;
+    state.accessToken = accessToken;
+    state.expires = expires;
+    state.refused.clear();
 }
 
 void SettingsStore::applyStoredTokens() {
@@ -523,6 +577,9 @@ void SettingsStore::applyStoredTokens() {
                 continue;
             a.OAuthRefreshToken = state.inKeyring ? std::string() : state.refreshToken;
             a.OAuthTokenStore = state.inKeyring ? kKeyringStore : "";
+            // What the keyring holds now, so that a later save neither writes nor removes it.
+            if (state.inKeyring)
+                m_tokenItems[id] = {secretLabel(a), state.refreshToken};
         }
         state.refreshTokenStored = false;
     }

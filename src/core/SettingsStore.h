@@ -113,8 +113,16 @@ public:
         bool inKeyring = false;
         std::string accessToken;
         std::chrono::system_clock::time_point expires{};
+        // Why the provider last refused the refresh token (only a new sign-in helps); empty
+        // once a new one is kept.
+        std::string refused;
     };
     OAuthTokenState oauthTokens(const std::string& secretId) const;
+    void noteSignInRefused(const std::string& secretId, const std::string& reason);
+    // A sign-in the windows put into the live settings themselves (their next save keeps the
+    // refresh token as it keeps passwords): this run uses it from now on.
+    void adoptSignIn(const std::string& secretId, const std::string& refreshToken,
+                     const std::string& accessToken, std::chrono::system_clock::time_point expires);
     void rememberAccessToken(const std::string& secretId, const std::string& token,
                              std::chrono::system_clock::time_point expires);
     void forgetAccessToken(const std::string& secretId);
@@ -151,9 +159,9 @@ private:
         bool fromSave = false; // a save asked for it (a probe alone writes nothing)
         std::vector<KeyringJob> jobs;
     };
-    // Decides where each saved password goes in toFile (a copy of the live settings that is
-    // about to be written) from what is known of the keyring, without calling it; the calls
-    // that would bring the keyring up to date go into the batch.
+    // Decides where each saved password and each refresh token goes in toFile (a copy of the
+    // live settings that is about to be written) from what is known of the keyring, without
+    // calling it; the calls that would bring the keyring up to date go into the batch.
     KeyringBatch planPasswords(Settings& toFile);
     // Makes the calls; any thread. A failure ends the batch: a silent keyring costs one bound.
     static void runKeyringJobs(SecretStore* store, KeyringBatch& batch);
@@ -167,13 +175,18 @@ private:
     void applyStoredTokens();
 
     // What this run knows an account's keyring item to hold (by SecretId); an empty secret
-    // means "some password, not read yet".
+    // means "some secret, not read yet".
     struct KeyringItem {
         std::string label;
         std::string secret;
     };
+    using KeyringItems = std::map<std::string, KeyringItem>;
+    KeyringItems& keyringItems(SecretKind kind) {
+        return kind == SecretKind::Password ? m_keyringItems : m_tokenItems;
+    }
     SecretStore* m_secrets = nullptr;
-    std::map<std::string, KeyringItem> m_keyringItems;
+    KeyringItems m_keyringItems;
+    KeyringItems m_tokenItems; // the accounts' refresh tokens
     std::chrono::steady_clock::time_point m_keyringProbed{};
     bool m_keyringAnswered = false;
     Poster m_post;

@@ -2,17 +2,22 @@
 
 #include "check/ConnectionTest.h"
 #include "check/DeleteAccount.h"
+#include "check/OAuthSignIn.h"
 #include "check/Session.h"
 #include "check/TIdCheckThread.h"
 #include "checker/CheckerField.h"
+#include "checker/CrossThreadQueue.h"
 #include "checker/TF_CheckerWindow.h"
 #include "checker/UiText.h"
 #include "core/CheckFrequency.h"
 #include "core/Credentials.h"
 #include "core/NumberRanges.h"
+#include "core/OAuthProviders.h"
+#include "core/SecretStore.h"
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "mailproto/ServerEndpoint.h"
+#include "platform/BrowserLauncher.h"
 #include "prefs/BackgroundTask.h"
 #include "prefs/MailboxLister.h"
 #include "prefs/TF_Prefs.h"
@@ -23,8 +28,12 @@
 #include <QAction>
 #include <QEvent>
 #include <QMenu>
+#include <QProxyStyle>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace tarn {
@@ -35,11 +44,52 @@ QString qs(const std::string& s) {
     return uiText(s);
 }
 
+class NarrowScrollBarStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_ScrollBarExtent)
+            return 10;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
 } // namespace
 
 AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     : PrefsPage(prefs, parent), m_ui(std::make_unique<Ui::AccountConfigPage>()) {
     m_ui->setupUi(this);
+    // The rows go into a scroll area under the group's title: at the higher levels the
+    // sign-in group runs past the dialog's fixed height.
+    {
+        QGroupBox* box = m_ui->AccountConfigPageBox;
+        const int top = 16;
+        auto* scroll = new QScrollArea(box);
+        scroll->setObjectName(QStringLiteral("AccountConfigScroll"));
+        scroll->setProperty("level", 0);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->setGeometry(0, top, box->width(), box->height() - top - 1);
+        // A narrow bar leaves the right-hand rows their room.
+        auto* barStyle = new NarrowScrollBarStyle;
+        barStyle->setParent(scroll);
+        scroll->verticalScrollBar()->setStyle(barStyle);
+        m_content = new QWidget;
+        m_content->setObjectName(QStringLiteral("AccountConfigContent"));
+        m_content->setProperty("level", 0);
+        const auto rows = box->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        for (QWidget* row : rows) {
+            if (row == scroll)
+                continue;
+            const bool hidden = row->isHidden();
+            row->setParent(m_content);
+            row->move(row->x(), row->y() - top);
+            row->setVisible(!hidden);
+        }
+        scroll->setWidget(m_content);
+        scroll->viewport()->setAutoFillBackground(false);
+        m_content->setAutoFillBackground(false);
+    }
     m_lister = new MailboxLister(this);
     m_lister->setObjectName(QStringLiteral("MailboxLister"));
     m_lister->setPort(prefs.options().imapPort);
@@ -94,6 +144,27 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     connect(m_tester, &BackgroundTask::finished, this,
             [this] { m_ui->TestConnectionButton->setEnabled(true); });
 
+    m_ui->OAuthProvider->addItem(QStringLiteral("Microsoft"), QStringLiteral("microsoft"));
+    m_ui->OAuthProvider->addItem(QStringLiteral("Google"), QStringLiteral("google"));
+    m_ui->OAuthProvider->addItem(QStringLiteral("Custom"), QStringLiteral("custom"));
+    connect(m_ui->AuthMethod, &QComboBox::currentIndexChanged, this, [this] { showAuthMethod(); });
+    connect(m_ui->OAuthProvider, &QComboBox::activated, this,
+            command(&AccountConfigPage::OAuthProviderActivated));
+    connect(m_ui->OAuthProvider, &QComboBox::currentIndexChanged, this,
+            [this] { showProviderDefaults(); });
+    m_signIn = new BackgroundTask(ThreadRegistry::Kind::AccountSetup, this);
+    m_signIn->setThreadRegistry(&session().threads());
+    m_signInQueue = new CrossThreadQueue(this);
+    connect(m_ui->SignInButton, &QPushButton::clicked, this,
+            command(&AccountConfigPage::SignInClick));
+    connect(m_signIn, &BackgroundTask::finished, this,
+            [this] { m_ui->SignInButton->setText(QStringLiteral("Sign in...")); });
+    // The sign-in's fields name the client it signs in with: an answer for others is dropped.
+    for (QLineEdit* e : {m_ui->OAuthClientID, m_ui->OAuthClientSecret, m_ui->OAuthAuthorizeURL,
+                         m_ui->OAuthTokenURL, m_ui->OAuthScope, m_ui->Edit27})
+        connect(e, &QLineEdit::textEdited, this, [this] { stopSignIn(); });
+    connect(m_ui->OAuthProvider, &QComboBox::activated, this, [this] { stopSignIn(); });
+
     // The port and the warning follow whatever decides them.
     connect(m_ui->Edit26, &QLineEdit::textChanged, this, [this] { showConnectionChoice(); });
     connect(m_ui->cbSecurity, &QComboBox::currentIndexChanged, this,
@@ -104,9 +175,97 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     rgServerTypeClick();
     CheckBox14Click();
     showConnectionChoice();
+    showAuthMethod();
+    layoutSignIn();
 }
 
 AccountConfigPage::~AccountConfigPage() = default;
+
+void AccountConfigPage::setBrowserLauncher(std::shared_ptr<BrowserLauncher> browser) {
+    m_browser = std::move(browser);
+}
+
+void AccountConfigPage::levelApplied() {
+    layoutSignIn();
+}
+
+void AccountConfigPage::layoutSignIn() {
+    QGroupBox* group = m_ui->SignInBox;
+    QWidget* notices[] = {m_ui->AccountConfigAdvancedNotice, m_ui->AccountConfigExpertNotice};
+    const auto rows = m_content->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    // Each row starts from the form's geometry: the fitting below is undone when the page no
+    // longer scrolls.
+    for (QWidget* row : rows) {
+        const QVariant design = row->property("designGeometry");
+        if (!design.isValid())
+            row->setProperty("designGeometry", row->geometry());
+        else
+            row->setGeometry(design.toRect());
+        for (QWidget* inner : row->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (const QVariant d = inner->property("designGeometry"); d.isValid())
+                inner->setGeometry(d.toRect());
+    }
+    const auto bottomOf = [](QWidget* parent, std::initializer_list<QWidget*> skip) {
+        int bottom = 0;
+        for (QWidget* w : parent->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (!w->isHidden() && std::find(skip.begin(), skip.end(), w) == skip.end())
+                bottom = std::max(bottom, w->geometry().bottom() + 1);
+        return bottom;
+    };
+    const int rowsEnd = bottomOf(m_content, {group, m_ui->AccountConfigAdvancedNotice,
+                                             m_ui->AccountConfigExpertNotice, m_ui->PushBox});
+    // The push box stands empty at Basic: the group takes its place then.
+    const int pushEnd = m_ui->PushCheckBox->isHidden() || m_ui->PushBox->isHidden()
+                            ? 0
+                            : m_ui->PushBox->geometry().bottom() + 1;
+    const int groupTop = std::max(rowsEnd, pushEnd) + 4;
+    group->setGeometry(group->x(), groupTop, group->width(), bottomOf(group, {}) + 6);
+    int end = group->geometry().bottom() + 1;
+    for (QWidget* notice : notices) {
+        notice->move(notice->x(), end + 2);
+        if (!notice->isHidden())
+            end = std::max(end, notice->geometry().bottom() + 1);
+    }
+    auto* scroll = qobject_cast<QScrollArea*>(m_content->parentWidget()->parentWidget());
+    const int height = end + 4;
+    const bool scrolls = scroll && height > scroll->height();
+    const int width = (scroll ? scroll->width() : m_content->width()) -
+                      (scrolls ? scroll->verticalScrollBar()->sizeHint().width() : 0);
+    m_content->resize(width, height);
+    if (!scrolls)
+        return;
+    // The scroll bar takes the right margin and a little more: a row that reaches under it
+    // moves left into the space beside it, and what is still too wide narrows.
+    const int limit = width - 1;
+    int margin = width; // the rows' left margin stays
+    for (QWidget* row : rows)
+        if (!row->isHidden())
+            margin = std::min(margin, row->x());
+    for (QWidget* row : rows) {
+        QRect r = row->geometry();
+        const int over = r.right() - limit;
+        if (row->isHidden() || over <= 0)
+            continue;
+        int free = r.left() - margin;
+        for (QWidget* other : rows) {
+            const QRect o = other->geometry();
+            if (other != row && !other->isHidden() && o.right() < r.left() &&
+                o.top() <= r.bottom() && o.bottom() >= r.top())
+                free = std::min(free, r.left() - o.right() - 3);
+        }
+        const int shift = std::clamp(free, 0, over);
+        r.translate(-shift, 0);
+        r.setRight(std::min(r.right(), limit));
+        row->setGeometry(r);
+        // A container's own rows narrow with it.
+        for (QWidget* inner : row->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (inner->geometry().right() >= r.width()) {
+                if (!inner->property("designGeometry").isValid())
+                    inner->setProperty("designGeometry", inner->geometry());
+                inner->resize(r.width() - inner->x(), inner->height());
+            }
+    }
+}
 
 void AccountConfigPage::showConnectionChoice() {
     const int security = securityShown();
@@ -189,7 +348,192 @@ void AccountConfigPage::ComboBox6_update_sheet() {
     setSwatch(true, acc.ActiveColor);
     setSwatch(false, acc.IdleColor);
     m_ui->MailClientComboBox1->setCurrentIndex(acc.DefaultMailClient == 1 ? 1 : 0);
+    stopSignIn();
+    // A value the page does not offer reads as automatic, as a check reads it.
+    m_ui->AuthMethod->setCurrentIndex(acc.AuthMethod >= 0 && acc.AuthMethod <= 2 ? acc.AuthMethod
+                                                                                 : 0);
+    // No provider stays blank (and stored as it was) until the user picks one.
+    const OAuthPreset* preset = oauthPreset(acc.OAuthProvider);
+    m_ui->OAuthProvider->setCurrentIndex(
+        preset                      ? m_ui->OAuthProvider->findData(QString::fromLatin1(preset->id))
+        : acc.OAuthProvider.empty() ? -1
+                                    : m_ui->OAuthProvider->findData(QStringLiteral("custom")));
+    m_ui->OAuthClientID->setText(qs(acc.OAuthClientID));
+    m_ui->OAuthClientSecret->setText(qs(acc.OAuthClientSecret));
+    m_ui->OAuthAuthorizeURL->setText(qs(acc.OAuthAuthorizeURL));
+    m_ui->OAuthTokenURL->setText(qs(acc.OAuthTokenURL));
+    m_ui->OAuthScope->setText(qs(acc.OAuthScope));
+    m_ui->PasswordCommand->setText(qs(acc.PasswordCommand));
+    showAuthMethod();
+    showSignInState(acc);
     prefs().setCurrentAccountIndex(index);
+}
+
+void AccountConfigPage::showAuthMethod() {
+    const int method = m_ui->AuthMethod->currentIndex();
+    const bool oauth = method == static_cast<int>(AuthMethod::OAuth2);
+    // With OAuth 2.0 no password goes to the server; the field keeps what it holds.
+    m_ui->Edit30->setEnabled(!oauth);
+    m_ui->Edit30->setToolTip(oauth ? QStringLiteral("Not used: the account signs in with "
+                                                    "OAuth 2.0 (see Sign-in below)")
+                                   : QStringLiteral("Password on your email server"));
+    if (oauth)
+        m_ui->Edit30->setPlaceholderText(QStringLiteral("(not used with OAuth 2.0)"));
+    else {
+        const int a = prefs().currentAccountIndex() + 1;
+        const bool inKeyring = a >= 1 && a <= settings().accountCount() &&
+                               settings().account(a).passwordInKeyring() &&
+                               settings().account(a).Password.empty();
+        m_ui->Edit30->setPlaceholderText(inKeyring ? QStringLiteral("(in the keyring)")
+                                                   : QString());
+    }
+    const bool signIn = method != static_cast<int>(AuthMethod::Password);
+    m_ui->SignInButton->setEnabled(signIn || m_signIn->pending());
+}
+
+void AccountConfigPage::showProviderDefaults() {
+    // Empty endpoint fields take the provider's own: the page shows which.
+    const QVariant id = m_ui->OAuthProvider->currentData();
+    const OAuthPreset* preset = id.isValid() ? oauthPreset(id.toString().toStdString()) : nullptr;
+    m_ui->OAuthAuthorizeURL->setPlaceholderText(preset ? QString::fromLatin1(preset->authorizeUrl)
+                                                       : QString());
+    m_ui->OAuthTokenURL->setPlaceholderText(preset ? QString::fromLatin1(preset->tokenUrl)
+                                                   : QString());
+    m_ui->OAuthScope->setPlaceholderText(preset ? QString::fromLatin1(preset->scope) : QString());
+    const bool builtIn = preset && *preset->builtInClientId != '\0';
+    m_ui->OAuthClientID->setPlaceholderText(builtIn ? QStringLiteral("(built into this program)")
+                                                    : QString());
+}
+
+void AccountConfigPage::OAuthProviderActivated() {
+    const QVariant id = m_ui->OAuthProvider->currentData();
+    const OAuthPreset* preset = id.isValid() ? oauthPreset(id.toString().toStdString()) : nullptr;
+    if (!preset)
+        return;
+    // The provider's mail server for the type shown, over SSL/TLS; its port only where the
+    // type and security would not choose it anyway.
+    const bool imap = m_ui->rgServerTypeIMAP4->isChecked();
+    const std::string host = imap ? preset->imapHost : preset->pop3Host;
+    const int port = imap ? preset->imapPort : preset->pop3Port;
+    const int security = static_cast<int>(ConnectionSecurity::Tls);
+    const std::optional<int> chosen =
+        checkPort(imap ? 1 : 0, security, splitHostSetting(host), prefs().options().imapPort);
+    m_ui->cbSecurity->setCurrentIndex(security);
+    m_ui->Edit26->setText(qs(chosen == port ? host : host + ":" + std::to_string(port)));
+    stopListing();
+    stopTest();
+}
+
+void AccountConfigPage::showSignInState(const AccountSettings& acc) {
+    QString state;
+    const SettingsStore::OAuthTokenState tokens =
+        acc.SecretId.empty() ? SettingsStore::OAuthTokenState{}
+                             : session().settingsStore().oauthTokens(acc.SecretId);
+    if (!acc.SecretId.empty() && m_pendingSignIns.count(acc.SecretId))
+        state = QStringLiteral("Signed in; kept when you press OK");
+    else if (!tokens.refused.empty())
+        state = QStringLiteral("Sign in again: ") + qs(tokens.refused);
+    else if (acc.hasOAuthSignIn() || !tokens.refreshToken.empty())
+        state = QStringLiteral("Signed in");
+    else
+        state = QStringLiteral("Not signed in");
+    m_ui->SignInStatus->setText(state);
+    m_ui->SignInStatus->setToolTip(state);
+}
+
+void AccountConfigPage::stopSignIn() {
+    if (!m_signIn->pending())
+        return;
+    m_signIn->cancel();
+    m_ui->SignInButton->setText(QStringLiteral("Sign in..."));
+    m_ui->SignInStatus->setText(QStringLiteral("Sign-in cancelled"));
+    showAuthMethod();
+}
+
+void AccountConfigPage::SignInClick() {
+    if (m_signIn->pending()) {
+        stopSignIn();
+        return;
+    }
+    const int a = prefs().currentAccountIndex() + 1;
+    if (a < 1 || a > settings().accountCount())
+        return;
+    // The sign-in is held under the account's keyring id, which follows it when accounts
+    // before it are deleted; the settings file learns the id with the account's next save.
+    AccountSettings& held = settings().account(a);
+    if (held.SecretId.empty())
+        held.SecretId = newSecretId();
+    const AccountSettings acc = accountAsTyped();
+    const std::string secretId = acc.SecretId;
+    if (!m_browser)
+        m_browser = std::make_shared<BrowserLauncher>();
+    const CrossThreadQueue::Link main = m_signInQueue->link();
+    // Opened from the main thread, as every other browser of the program; a browser that
+    // does not start leaves the address with the user, and the wait goes on.
+    auto open = [this, main](const std::string& url) {
+        main.post([this, url] {
+            if (!m_signIn->pending())
+                return;
+            m_browser->LaunchHomePage(url, [this](const std::string& message) {
+                std::string text = message;
+                for (char& c : text)
+                    if (c == '\r')
+                        c = ' ';
+                prefs().dialogs().error(qs(text));
+            });
+        });
+    };
+    m_ui->SignInStatus->setText(QStringLiteral("Waiting for the sign-in in your browser..."));
+    m_ui->SignInButton->setText(QStringLiteral("Cancel sign-in"));
+    const bool started =
+        m_signIn->start([this, acc, open, secretId](const std::atomic<bool>& cancelled) {
+            SignInOptions options;
+            options.cancel = &cancelled;
+            const SignInOutcome out = runOAuthSignIn(acc, open, options);
+            PendingSignIn kept;
+            if (out.ok)
+                kept = {out.tokens.refreshToken, out.tokens.accessToken,
+                        std::chrono::system_clock::now() + out.tokens.expiresIn};
+            const QString error = qs(out.error);
+            return [this, ok = out.ok, kept, error, secretId] {
+                if (!ok) {
+                    m_ui->SignInStatus->setText(QStringLiteral("Not signed in: ") + error);
+                    m_ui->SignInStatus->setToolTip(m_ui->SignInStatus->text());
+                    return;
+                }
+                m_pendingSignIns[secretId] = kept;
+                const int now = prefs().currentAccountIndex() + 1;
+                if (now >= 1 && now <= settings().accountCount())
+                    showSignInState(settings().account(now));
+            };
+        });
+    if (!started) {
+        m_ui->SignInButton->setText(QStringLiteral("Sign in..."));
+        m_ui->SignInStatus->setText(QStringLiteral("No thread could be started for the sign-in."));
+    }
+    showAuthMethod();
+}
+
+void AccountConfigPage::keepSignIns() {
+    SettingsStore& store = session().settingsStore();
+    for (AccountSettings& acc : settings().Accounts) {
+        const auto it =
+            acc.SecretId.empty() ? m_pendingSignIns.end() : m_pendingSignIns.find(acc.SecretId);
+        if (it == m_pendingSignIns.end())
+            continue;
+        // The save that follows puts it where the account's secrets go (keyring or file).
+        acc.OAuthRefreshToken = it->second.refreshToken;
+        acc.OAuthTokenStore.clear();
+        store.adoptSignIn(acc.SecretId, it->second.refreshToken, it->second.accessToken,
+                          it->second.expires);
+    }
+    // Those of deleted accounts go with them.
+    m_pendingSignIns.clear();
+}
+
+void AccountConfigPage::dropSignIns() {
+    stopSignIn();
+    m_pendingSignIns.clear();
 }
 
 void AccountConfigPage::showPasswordPlace(const AccountSettings& acc) {
@@ -201,6 +545,8 @@ void AccountConfigPage::showPasswordPlace(const AccountSettings& acc) {
     m_ui->Edit30->setPlaceholderText(acc.passwordInKeyring() && acc.Password.empty()
                                          ? QStringLiteral("(in the keyring)")
                                          : QString());
+    if (m_ui->AuthMethod->currentIndex() == static_cast<int>(AuthMethod::OAuth2))
+        m_ui->Edit30->setPlaceholderText(QStringLiteral("(not used with OAuth 2.0)"));
 }
 
 void AccountConfigPage::set_ComboBox6_settings() {
@@ -258,6 +604,7 @@ void AccountConfigPage::set_ComboBox6_settings() {
     acc.IdleColor = m_idleColor;
     checker().SetFieldHint(a, acc.Name);
     acc.DefaultMailClient = m_ui->MailClientComboBox1->currentIndex() == 1 ? 1 : 0;
+    storeSignInFields(acc);
 
     int selected = prefs().selectedNode();
     if (selected < 0) {
@@ -390,6 +737,7 @@ void AccountConfigPage::rgServerTypeClick() {
     m_ui->PushBox->setVisible(imap);
     if (!imap)
         stopListing();
+    layoutSignIn();
 }
 
 int AccountConfigPage::securityShown() {
@@ -423,7 +771,22 @@ AccountSettings AccountConfigPage::accountAsTyped() {
     acc.Security = securityShown();
     acc.TLSFingerprint = uiLineBytes(m_ui->EditTLSFingerprint->text().trimmed());
     acc.IMAPMailBoxName = uiLineBytes(m_ui->cbMailBox->currentText());
+    storeSignInFields(acc);
     return acc;
+}
+
+void AccountConfigPage::storeSignInFields(AccountSettings& acc) {
+    // A blank choice keeps the stored value (one the page does not offer).
+    if (const int method = m_ui->AuthMethod->currentIndex(); method >= 0)
+        acc.AuthMethod = method;
+    if (const QVariant id = m_ui->OAuthProvider->currentData(); id.isValid())
+        acc.OAuthProvider = id.toString().toStdString();
+    acc.OAuthClientID = uiLineBytes(m_ui->OAuthClientID->text().trimmed());
+    acc.OAuthClientSecret = uiLineBytes(m_ui->OAuthClientSecret->text().trimmed());
+    acc.OAuthAuthorizeURL = uiLineBytes(m_ui->OAuthAuthorizeURL->text().trimmed());
+    acc.OAuthTokenURL = uiLineBytes(m_ui->OAuthTokenURL->text().trimmed());
+    acc.OAuthScope = uiLineBytes(m_ui->OAuthScope->text().trimmed());
+    acc.PasswordCommand = uiLineBytes(m_ui->PasswordCommand->text());
 }
 
 void AccountConfigPage::TestConnectionClick() {
@@ -437,8 +800,8 @@ void AccountConfigPage::TestConnectionClick() {
         keyringKey = session().settingsStore().secretKey(acc, SecretKind::Password);
     m_ui->SetupStatus->setText(QStringLiteral("Testing the connection..."));
     m_ui->TestConnectionButton->setEnabled(false);
-    const bool started = m_tester->start(
-        [this, acc, options, keyringKey, keyring](const std::atomic<bool>&) {
+    const bool started =
+        m_tester->start([this, acc, options, keyringKey, keyring](const std::atomic<bool>&) {
             AccountSettings account = acc;
             ConnectionTestResult r;
             bool ready = true;

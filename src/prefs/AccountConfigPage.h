@@ -3,8 +3,11 @@
 #include "core/AccountSettings.h"
 #include "prefs/PrefsPage.h"
 
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
 
 namespace Ui {
 class AccountConfigPage;
@@ -13,6 +16,8 @@ class AccountConfigPage;
 namespace tarn {
 
 class BackgroundTask;
+class BrowserLauncher;
+class CrossThreadQueue;
 class MailboxLister;
 
 // The "Account Configuration" page: one account's settings at a time, and the creation and
@@ -57,6 +62,19 @@ public:
     // thread of its own; the outcome stands in the line under the address.
     void TestConnectionClick();
     BackgroundTask& connectionTester() { return *m_tester; }
+    // "Sign in...": the OAuth 2.0 sign-in in the browser for the account as typed, on a
+    // thread of its own; pressed again while it waits ("Cancel sign-in") it ends the wait.
+    // A sign-in is held with the account until OK keeps it (keepSignIns).
+    void SignInClick();
+    BackgroundTask& signInTask() { return *m_signIn; }
+    void setBrowserLauncher(std::shared_ptr<BrowserLauncher> browser);
+    // OK: the sign-ins of this showing go into the live accounts and the store, for the save
+    // that follows to keep them where the account's secrets go.
+    void keepSignIns();
+    // The dialog closes: a sign-in under way ends, one not kept by OK is forgotten.
+    void dropSignIns();
+    // The sign-in group follows the rows the level shows.
+    void levelApplied() override;
 
     std::optional<RangeProblem> rangeProblem() override;
 
@@ -88,9 +106,32 @@ private:
     // none of its choices.
     int securityShown();
 
+    // The sign-in group: the method's consequences for the password field and the button,
+    // and the account's sign-in state in the status line.
+    void showAuthMethod();
+    // The sign-in group's fields into acc.
+    void storeSignInFields(AccountSettings& acc);
+    void showSignInState(const AccountSettings& acc);
+    void OAuthProviderActivated();
+    void showProviderDefaults();
+    void stopSignIn();
+    // Puts the sign-in group under the last row shown and sizes the scrolled page.
+    void layoutSignIn();
+
+    struct PendingSignIn {
+        std::string refreshToken;
+        std::string accessToken;
+        std::chrono::system_clock::time_point expires{};
+    };
+
     std::unique_ptr<Ui::AccountConfigPage> m_ui;
     MailboxLister* m_lister = nullptr;
     BackgroundTask* m_tester = nullptr;
+    BackgroundTask* m_signIn = nullptr;
+    CrossThreadQueue* m_signInQueue = nullptr; // the browser is opened from the main thread
+    std::shared_ptr<BrowserLauncher> m_browser;
+    std::map<std::string, PendingSignIn> m_pendingSignIns; // by SecretId
+    QWidget* m_content = nullptr;                          // the page's rows, inside a scroll area
     std::uint32_t m_activeColor = 0;
     std::uint32_t m_idleColor = 0;
 };

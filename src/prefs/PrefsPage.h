@@ -74,6 +74,8 @@ public:
     // Runs the bound controls' commits of that step; a page that overrides it calls it too.
     virtual void commit(OkStep step);
     virtual void becameCurrent() {}
+    // After a level switch has shown and hidden the page's tagged controls.
+    virtual void levelApplied() {}
     // The first number field that holds no number of its range (hidden fields included, as
     // OK stores them too); OK is refused with its message and the page shown.
     virtual std::optional<RangeProblem> rangeProblem();

@@ -201,8 +201,10 @@ void TF_Prefs::applyLevelTo(QWidget* root, PrefsLevel level) {
 
 void TF_Prefs::TabControl1Change() {
     const PrefsLevel l = level();
-    for (PrefsPage* page : m_pages)
+    for (PrefsPage* page : m_pages) {
         applyLevelTo(page, l);
+        page->levelApplied();
+    }
 }
 
 void TF_Prefs::FillPrefsDialog() {
@@ -387,6 +389,7 @@ void TF_Prefs::SaveButtonClick() {
             m_session.settings().Main.PrefsLevel = static_cast<int>(level());
     }
     m_accountPage->set_ComboBox6_settings();
+    m_accountPage->keepSignIns();
     Save();
     const std::vector<int> changed =
         accountsToCheckAfterEdit(m_confirmedAccounts, m_session.settings().Accounts);
@@ -434,8 +437,10 @@ void TF_Prefs::showEvent(QShowEvent* event) {
 
 void TF_Prefs::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
+        m_accountPage->dropSignIns();
         runCommand([this] { Button2Click(); });
+    }
 }
 
 void TF_Prefs::Button2Click() {

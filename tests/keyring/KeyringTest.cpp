@@ -2,6 +2,7 @@
 
 #include "check/TIdCheckThread.h"
 #include "core/IniFile.h"
+#include "core/PasswordScrambling.h"
 #include "core/PrivateFile.h"
 #include "fakes/CheckSessionSupport.h"
 #include "fakes/ScriptedServer.h"
@@ -262,6 +263,72 @@ TEST_F(GnomeKeyringTest, ChoosingTheFileLaterBringsThePasswordBackAndRemovesTheI
         EXPECT_EQ(file().value("1", "PasswordStore"), "");
         EXPECT_EQ(item().status, SecretAnswer::Status::NotFound);
         EXPECT_FALSE(checkFromFile().failed);
+    }
+}
+
+TEST_F(GnomeKeyringTest, ASignInMovesBetweenKeyringAndFileAsThePasswordDoes) {
+    const std::string scrambled = storedPasswordText("refresh-1");
+    for (const bool thread : {false, true}) {
+        SCOPED_TRACE(thread ? "keyring thread" : "waiting save");
+        if (thread)
+            useKeyringThread();
+        // A sign-in the account page put into the account: it goes where the password goes.
+        session.settings().Main.PasswordsInFile = false;
+        session.settings().account(1).OAuthRefreshToken = "refresh-1";
+        save();
+        ASSERT_TRUE(settleKeyring());
+        EXPECT_EQ(item(SecretKind::OAuthRefreshToken).secret, "refresh-1");
+        EXPECT_EQ(file().value("1", "OAuthTokenStore"), "keyring");
+        EXPECT_EQ(file().value("1", "OAuthToken"), "");
+        EXPECT_EQ(fileText().find(scrambled), std::string::npos);
+
+        // A later run: the token is only in the keyring, and the user chooses the file.
+        session.settingsStore().load(SettingsReadInputs{});
+        ASSERT_TRUE(settleKeyring());
+        ASSERT_EQ(session.settings().account(1).OAuthRefreshToken, "");
+        ASSERT_TRUE(session.settings().account(1).hasOAuthSignIn());
+        session.settings().Main.PasswordsInFile = true;
+        save();
+        if (thread) {
+            // Until the file holds it, the keyring keeps it.
+            EXPECT_EQ(item(SecretKind::OAuthRefreshToken).secret, "refresh-1");
+            EXPECT_EQ(file().value("1", "OAuthTokenStore"), "keyring");
+        }
+        ASSERT_TRUE(settleKeyring());
+        EXPECT_EQ(file().value("1", "OAuthToken"), scrambled);
+        EXPECT_EQ(file().value("1", "OAuthTokenStore"), "");
+        EXPECT_EQ(item(SecretKind::OAuthRefreshToken).status, SecretAnswer::Status::NotFound);
+        EXPECT_EQ(item().status, SecretAnswer::Status::NotFound);
+
+        // And back: the keyring again, and the file forgets it.
+        session.settingsStore().load(SettingsReadInputs{});
+        ASSERT_TRUE(settleKeyring());
+        ASSERT_EQ(session.settings().account(1).OAuthRefreshToken, "refresh-1");
+        session.settings().Main.PasswordsInFile = false;
+        save();
+        ASSERT_TRUE(settleKeyring());
+        EXPECT_EQ(item(SecretKind::OAuthRefreshToken).secret, "refresh-1");
+        EXPECT_EQ(fileText().find(scrambled), std::string::npos);
+
+        // A deleted account's sign-in leaves the keyring with it.
+        const SecretKey key = session.settingsStore().secretKey(session.settings().account(1),
+                                                                SecretKind::OAuthRefreshToken);
+        const AccountSettings kept = session.settings().account(1);
+        AccountSettings other;
+        other.Name = "Other";
+        session.settings().Accounts = {other};
+        session.syncWithSettings();
+        save();
+        ASSERT_TRUE(settleKeyring());
+        EXPECT_EQ(keyring.read(key, 5s).status, SecretAnswer::Status::NotFound);
+        // The next round starts from the account as it was.
+        AccountSettings fresh = kept;
+        fresh.SecretId.clear();
+        fresh.OAuthTokenStore.clear();
+        fresh.PasswordStore.clear();
+        fresh.Password = "secret";
+        session.settings().Accounts = {fresh};
+        session.syncWithSettings();
     }
 }
 
