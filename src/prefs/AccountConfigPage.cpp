@@ -157,11 +157,13 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     m_signInQueue = new CrossThreadQueue(this);
     connect(m_ui->SignInButton, &QPushButton::clicked, this,
             command(&AccountConfigPage::SignInClick));
-    connect(m_signIn, &BackgroundTask::finished, this,
-            [this] { m_ui->SignInButton->setText(QStringLiteral("Sign in...")); });
+    connect(m_signIn, &BackgroundTask::finished, this, [this] {
+        m_ui->SignInButton->setText(QStringLiteral("Sign in..."));
+        showAuthMethod();
+    });
     // The sign-in's fields name the client it signs in with: an answer for others is dropped.
     for (QLineEdit* e : {m_ui->OAuthClientID, m_ui->OAuthClientSecret, m_ui->OAuthAuthorizeURL,
-                         m_ui->OAuthTokenURL, m_ui->OAuthScope, m_ui->Edit27})
+                         m_ui->OAuthTokenURL, m_ui->OAuthScope})
         connect(e, &QLineEdit::textEdited, this, [this] { stopSignIn(); });
     connect(m_ui->OAuthProvider, &QComboBox::activated, this, [this] { stopSignIn(); });
 
@@ -484,6 +486,7 @@ void AccountConfigPage::SignInClick() {
         });
     };
     m_ui->SignInStatus->setText(QStringLiteral("Waiting for the sign-in in your browser..."));
+    m_ui->SignInStatus->setToolTip(QString());
     m_ui->SignInButton->setText(QStringLiteral("Cancel sign-in"));
     const bool started =
         m_signIn->start([this, acc, open, secretId](const std::atomic<bool>& cancelled) {
