@@ -467,8 +467,7 @@ void AccountConfigPage::FindSettingsClick() {
     const std::string domain = emailDomain(address);
     m_ui->SetupStatus->setToolTip(QString());
     if (domain.empty()) {
-        m_ui->SetupStatus->setText(
-            QStringLiteral("Please type an e-mail address such as name@example.com first."));
+        m_ui->SetupStatus->setText(QStringLiteral("Please type your e-mail address first."));
         return;
     }
     // What the search finds replaces the fields a test would use.
