@@ -300,7 +300,7 @@ SettingsSearchResult searchSettings(const std::string& emailAddress,
     auto shared = std::make_shared<Shared>(options);
     const auto start = Clock::now();
     const auto sourceDeadline = start + options.perSource;
-    const auto totalDeadline = start + std::min(options.total, options.perSource * 2);
+    const auto totalDeadline = start + options.total;
     for (int i = 0; i < kSettingsSourceCount; ++i) {
         const auto source = static_cast<SettingsSource>(i);
         if (source == SettingsSource::OverrideUrl && options.overrideUrl.empty()) {

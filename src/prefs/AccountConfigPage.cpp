@@ -467,7 +467,10 @@ void AccountConfigPage::FindSettingsClick() {
     const std::string domain = emailDomain(address);
     m_ui->SetupStatus->setToolTip(QString());
     if (domain.empty()) {
-        m_ui->SetupStatus->setText(QStringLiteral("Please type your e-mail address first."));
+        m_ui->SetupStatus->setText(
+            address.empty() ? QStringLiteral("Please type your e-mail address first.")
+                            : QStringLiteral("That is no address to look up; it reads like "
+                                             "name@example.com."));
         return;
     }
     // What the search finds replaces the fields a test would use.
