@@ -71,6 +71,8 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
 
     // A search for an address no longer typed is of no use.
     connect(m_ui->EmailAddress, &QLineEdit::textEdited, this, [this] { stopFinding(); });
+    // The sign-in found goes with the server found, not with one typed over it.
+    connect(m_ui->Edit26, &QLineEdit::textEdited, this, [this] { m_foundOAuthProvider.reset(); });
     // An answer for other server data than the fields now hold is of no use.
     for (QLineEdit* e : {m_ui->Edit26, m_ui->Edit27, m_ui->Edit30, m_ui->EditTLSFingerprint})
         connect(e, &QLineEdit::textEdited, this, [this] {
@@ -259,6 +261,8 @@ void AccountConfigPage::set_ComboBox6_settings() {
         // A token for the old server is no sign-in for the new one.
         acc.AuthMethod = static_cast<int>(AuthMethod::Automatic);
     }
+    // Taken once: a later store (the dialog opened again) keeps what the account has then.
+    m_foundOAuthProvider.reset();
 
     acc.Timer = *minutes * 60000;
     Scheduler& scheduler = checker().scheduler();

@@ -256,6 +256,21 @@ TEST_F(BasicAccountSetupTest, FindSettingsFillsTheServerFieldsFromTheAddress) {
     EXPECT_EQ(acc.UserID, "dora@gmail.com");
     EXPECT_EQ(acc.AuthMethod, static_cast<int>(AuthMethod::OAuth2));
     EXPECT_EQ(acc.OAuthProvider, "google");
+
+    // The sign-in found goes with the server found: a server typed over it keeps the
+    // account's own sign-in.
+    session.settings().account(1).AuthMethod = static_cast<int>(AuthMethod::Password);
+    session.settings().account(1).OAuthProvider.clear();
+    prefs->openPreferences();
+    prefs->selectNode(1);
+    find("erin@gmail.com");
+    EXPECT_EQ(text("Edit26"), "imap.gmail.com");
+    QTest::keyClicks(w<QLineEdit>("Edit26"), "x");
+    press(QAccessible::Button, "OK");
+    ASSERT_FALSE(prefs->isVisible()) << prefs->lastDiscardedError();
+    EXPECT_EQ(acc.Host, "imap.gmail.comx");
+    EXPECT_EQ(acc.AuthMethod, static_cast<int>(AuthMethod::Password));
+    EXPECT_EQ(acc.OAuthProvider, "");
 }
 
 } // namespace
