@@ -5,9 +5,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace Ui {
 class AccountConfigPage;
@@ -19,6 +22,8 @@ class BackgroundTask;
 class BrowserLauncher;
 class CrossThreadQueue;
 class MailboxLister;
+struct SettingsSearchOptions;
+struct SettingsSearchResult;
 
 // The "Account Configuration" page: one account's settings at a time, and the creation and
 // deletion of accounts. The hidden selector ComboBox6 names the account the next load brings
@@ -75,6 +80,14 @@ public:
     void dropSignIns();
     // The sign-in group follows the rows the level shows.
     void levelApplied() override;
+    // "Find Settings": looks up the settings for the address typed above the server, on a
+    // thread of its own; while it runs the button reads "Stop" and stops it.
+    void FindSettingsClick();
+    BackgroundTask& settingsFinder() { return *m_finder; }
+    // Changes what the search uses (its fetcher and resolver) before each run.
+    void setSettingsSearchSeams(std::function<void(SettingsSearchOptions&)> seams) {
+        m_searchSeams = std::move(seams);
+    }
 
     std::optional<RangeProblem> rangeProblem() override;
 
@@ -97,6 +110,10 @@ private:
     void stopListing();
     // Drops the answer of a connection test under way (the fields it tested changed).
     void stopTest();
+    // Drops the answer of a settings search under way.
+    void stopFinding();
+    // Fills the server fields from what the search found, or says that it found nothing.
+    void showFoundSettings(const SettingsSearchResult& found, const std::string& domain);
     // The held account with the connection fields as the page shows them.
     AccountSettings accountAsTyped();
     // The port beside the server and the warning of a connection without security, for the
@@ -109,6 +126,9 @@ private:
     // The sign-in group: the method's consequences for the password field and the button,
     // and the account's sign-in state in the status line.
     void showAuthMethod();
+    // A search found a server that signs in with this provider ("" : with a password).
+    void showFoundSignIn(const std::string& oauthProvider);
+    void restoreSignInBeforeSearch();
     // The sign-in group's fields into acc.
     void storeSignInFields(AccountSettings& acc);
     void showSignInState(const AccountSettings& acc);
@@ -132,6 +152,11 @@ private:
     std::shared_ptr<BrowserLauncher> m_browser;
     std::map<std::string, PendingSignIn> m_pendingSignIns; // by SecretId
     QWidget* m_content = nullptr;                          // the page's rows, inside a scroll area
+    BackgroundTask* m_finder = nullptr;
+    std::function<void(SettingsSearchOptions&)> m_searchSeams;
+    // The method and provider shown before a search filled in the sign-in of the server it
+    // found (combo box indexes), until the next store or a server typed over the found one.
+    std::optional<std::pair<int, int>> m_signInBeforeSearch;
     std::uint32_t m_activeColor = 0;
     std::uint32_t m_idleColor = 0;
 };
