@@ -84,6 +84,7 @@ void TarnwickApp::start() {
     startOptions.currentFolder = m_options.currentFolder;
     startOptions.args = m_options.args;
     startOptions.lockSuffix = m_options.lockSuffix;
+    startOptions.imapPort = m_options.checkOptions.imapPort;
     SessionStartup startup(std::move(startOptions));
     m_session = startup.release();
     m_session->settingsStore().setSecretStore(m_options.secretStore);

@@ -360,7 +360,7 @@ void AccountConfigPage::DeletebuttonClick() {
     private:
         AccountConfigPage& m_page;
     } view(*this);
-    deleteAccount(session(), checker().scheduler(), d, view);
+    deleteAccount(session(), checker().scheduler(), d, view, prefs().options().imapPort);
     prefs().accountDeleted(d);
     if (prefs().mailList().BuildAccountMenu)
         prefs().mailList().BuildAccountMenu();
