@@ -43,7 +43,7 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     m_lister = new MailboxLister(this);
     m_lister->setObjectName(QStringLiteral("MailboxLister"));
     m_lister->setPort(prefs.options().imapPort);
-    m_lister->setThreadRegistry(&session().threads());
+    m_lister->setThreadRegistry(session().sharedThreads());
 
     auto command = [this](void (AccountConfigPage::*handler)()) {
         return
@@ -88,7 +88,7 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     });
 
     m_tester = new BackgroundTask(ThreadRegistry::Kind::AccountSetup, this);
-    m_tester->setThreadRegistry(&session().threads());
+    m_tester->setThreadRegistry(session().sharedThreads());
     connect(m_ui->TestConnectionButton, &QPushButton::clicked, this,
             command(&AccountConfigPage::TestConnectionClick));
     connect(m_tester, &BackgroundTask::finished, this,
