@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace tarn {
 namespace {
 
@@ -31,6 +33,30 @@ TEST(Utf8, StepsTakeWholeCharactersOrSingleBytes) {
         EXPECT_EQ(s.valid, c.valid) << c.name;
         EXPECT_EQ(s.codePoint, c.codePoint) << c.name;
     }
+}
+
+// ASCII is skipped in whole words, so a faulty byte is placed at every offset around a word's
+// edges, and a character is split across one.
+TEST(Utf8, ValidityDoesNotDependOnWherePlainTextEnds) {
+    const struct {
+        const char* name;
+        std::string_view piece;
+        bool valid;
+    } pieces[] = {
+        {"two bytes", "\xC3\xA9", true},      {"four bytes", "\xF0\x9F\x98\x80", true},
+        {"lone continuation", "\x80", false}, {"cut short", "\xE4\xB8", false},
+        {"overlong", "\xC0\x80", false},
+    };
+    for (const auto& p : pieces)
+        for (std::size_t before = 0; before <= 17; ++before)
+            for (std::size_t after : {0, 1, 7, 8, 9}) {
+                const std::string text =
+                    std::string(before, 'a') + std::string(p.piece) + std::string(after, 'b');
+                EXPECT_EQ(isValidUtf8(text), p.valid)
+                    << p.name << " after " << before << " and before " << after;
+            }
+    EXPECT_TRUE(isValidUtf8(std::string(64, 'x')));
+    EXPECT_TRUE(isValidUtf8(""));
 }
 
 TEST(Utf8, BytesBecomeUtf8WithoutLosingAny) {
