@@ -13,6 +13,7 @@
 #include "core/Settings.h"
 #include "core/TarnError.h"
 #include "mailproto/ServerEndpoint.h"
+#include "mailproto/SettingsSearch.h"
 #include "prefs/BackgroundTask.h"
 #include "prefs/MailboxLister.h"
 #include "prefs/TF_Prefs.h"
@@ -68,6 +69,10 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     m_ui->Edit29->installEventFilter(this);
     addNumberField(m_ui->Edit29, kCheckFrequencyRange);
 
+    // A search for an address no longer typed is of no use.
+    connect(m_ui->EmailAddress, &QLineEdit::textEdited, this, [this] { stopFinding(); });
+    // The sign-in found goes with the server found, not with one typed over it.
+    connect(m_ui->Edit26, &QLineEdit::textEdited, this, [this] { m_foundOAuthProvider.reset(); });
     // An answer for other server data than the fields now hold is of no use.
     for (QLineEdit* e : {m_ui->Edit26, m_ui->Edit27, m_ui->Edit30, m_ui->EditTLSFingerprint})
         connect(e, &QLineEdit::textEdited, this, [this] {
@@ -93,6 +98,15 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
             command(&AccountConfigPage::TestConnectionClick));
     connect(m_tester, &BackgroundTask::finished, this,
             [this] { m_ui->TestConnectionButton->setEnabled(true); });
+
+    m_finder = new BackgroundTask(ThreadRegistry::Kind::AccountSetup, this);
+    m_finder->setThreadRegistry(&session().threads());
+    connect(m_ui->FindSettingsButton, &QPushButton::clicked, this,
+            command(&AccountConfigPage::FindSettingsClick));
+    connect(m_ui->EmailAddress, &QLineEdit::returnPressed, this,
+            command(&AccountConfigPage::FindSettingsClick));
+    connect(m_finder, &BackgroundTask::finished, this,
+            [this] { m_ui->FindSettingsButton->setText(QStringLiteral("Find Settings")); });
 
     // The port and the warning follow whatever decides them.
     connect(m_ui->Edit26, &QLineEdit::textChanged, this, [this] { showConnectionChoice(); });
@@ -162,7 +176,11 @@ void AccountConfigPage::ComboBox6_update_sheet() {
         return;
     stopListing();
     stopTest();
+    stopFinding();
     m_ui->SetupStatus->clear();
+    m_ui->SetupStatus->setToolTip(QString());
+    m_ui->EmailAddress->clear();
+    m_foundOAuthProvider.reset();
     const AccountSettings& acc = settings().account(a);
     m_ui->LabeledEdit1->setText(qs(acc.Name));
     m_ui->Edit26->setText(qs(acc.Host));
@@ -236,6 +254,15 @@ void AccountConfigPage::set_ComboBox6_settings() {
     acc.Security = securityShown();
     // A malformed pin is kept as typed: the account's checks then fail with the reason.
     acc.TLSFingerprint = uiLineBytes(m_ui->EditTLSFingerprint->text().trimmed());
+    if (m_foundOAuthProvider && !m_foundOAuthProvider->empty()) {
+        acc.AuthMethod = static_cast<int>(AuthMethod::OAuth2);
+        acc.OAuthProvider = *m_foundOAuthProvider;
+    } else if (m_foundOAuthProvider && acc.AuthMethod == static_cast<int>(AuthMethod::OAuth2)) {
+        // A token for the old server is no sign-in for the new one.
+        acc.AuthMethod = static_cast<int>(AuthMethod::Automatic);
+    }
+    // Taken once: a later store (the dialog opened again) keeps what the account has then.
+    m_foundOAuthProvider.reset();
 
     acc.Timer = *minutes * 60000;
     Scheduler& scheduler = checker().scheduler();
@@ -426,7 +453,82 @@ AccountSettings AccountConfigPage::accountAsTyped() {
     return acc;
 }
 
+void AccountConfigPage::stopFinding() {
+    if (!m_finder->pending())
+        return;
+    m_finder->cancel();
+    m_ui->FindSettingsButton->setText(QStringLiteral("Find Settings"));
+    m_ui->SetupStatus->clear();
+}
+
+void AccountConfigPage::FindSettingsClick() {
+    if (m_finder->pending()) {
+        stopFinding();
+        m_ui->SetupStatus->setText(QStringLiteral("Search stopped."));
+        return;
+    }
+    const std::string address = uiLineBytes(m_ui->EmailAddress->text().trimmed());
+    const std::string domain = emailDomain(address);
+    m_ui->SetupStatus->setToolTip(QString());
+    if (domain.empty()) {
+        m_ui->SetupStatus->setText(
+            address.empty() ? QStringLiteral("Please type your e-mail address first.")
+                            : QStringLiteral("That is no address to look up; it reads like "
+                                             "name@example.com."));
+        return;
+    }
+    // What the search finds replaces the fields a test would use.
+    stopTest();
+    SettingsSearchOptions options = defaultSettingsSearchOptions();
+    if (m_searchSeams)
+        m_searchSeams(options);
+    m_ui->SetupStatus->setText(qs("Looking for the settings of " + domain + "..."));
+    m_ui->FindSettingsButton->setText(QStringLiteral("Stop"));
+    const bool started =
+        m_finder->start([this, address, domain, options](const std::atomic<bool>& cancelled) {
+            const SettingsSearchResult found = searchSettings(address, options, &cancelled);
+            return [this, found, domain] { showFoundSettings(found, domain); };
+        });
+    if (!started) {
+        m_ui->FindSettingsButton->setText(QStringLiteral("Find Settings"));
+        m_ui->SetupStatus->setText(QStringLiteral("No thread could be started for the search."));
+    }
+}
+
+void AccountConfigPage::showFoundSettings(const SettingsSearchResult& found,
+                                          const std::string& domain) {
+    QString reasons;
+    for (const std::string& r : found.reasons)
+        reasons += (reasons.isEmpty() ? QString() : QStringLiteral("\n")) + qs(r);
+    m_ui->SetupStatus->setToolTip(reasons);
+    if (!found.found) {
+        m_ui->SetupStatus->setText(
+            qs("No settings found for " + domain + "; please enter them below."));
+        return;
+    }
+    stopListing();
+    const FoundServer& server = found.server;
+    const bool imap = server.kind == MailServerKind::Imap4;
+    const int security = static_cast<int>(server.security);
+    (imap ? m_ui->rgServerTypeIMAP4 : m_ui->rgServerTypePOP3)->setChecked(true);
+    rgServerTypeClick();
+    m_ui->cbSecurity->setCurrentIndex(security);
+    // The port goes into the server field only where the type and security would not
+    // choose it anyway.
+    const std::optional<int> usual = checkPort(
+        imap ? 1 : 0, security, splitHostSetting(server.host), prefs().options().imapPort);
+    m_ui->Edit26->setText(
+        qs(usual == server.port ? server.host : server.host + ":" + std::to_string(server.port)));
+    if (!server.username.empty())
+        m_ui->Edit27->setText(qs(server.username));
+    m_foundOAuthProvider = found.oauthProvider;
+    showConnectionChoice();
+    m_ui->SetupStatus->setText(qs("Settings found at " + found.origin));
+}
+
 void AccountConfigPage::TestConnectionClick() {
+    // The fields a search under way would fill are not the ones tested.
+    stopFinding();
     const AccountSettings acc = accountAsTyped();
     CheckOptions options;
     options.imapPort = prefs().options().imapPort;
@@ -437,8 +539,8 @@ void AccountConfigPage::TestConnectionClick() {
         keyringKey = session().settingsStore().secretKey(acc, SecretKind::Password);
     m_ui->SetupStatus->setText(QStringLiteral("Testing the connection..."));
     m_ui->TestConnectionButton->setEnabled(false);
-    const bool started = m_tester->start(
-        [this, acc, options, keyringKey, keyring](const std::atomic<bool>&) {
+    const bool started =
+        m_tester->start([this, acc, options, keyringKey, keyring](const std::atomic<bool>&) {
             AccountSettings account = acc;
             ConnectionTestResult r;
             bool ready = true;

@@ -4,7 +4,10 @@
 #include "prefs/PrefsPage.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace Ui {
 class AccountConfigPage;
@@ -14,6 +17,8 @@ namespace tarn {
 
 class BackgroundTask;
 class MailboxLister;
+struct SettingsSearchOptions;
+struct SettingsSearchResult;
 
 // The "Account Configuration" page: one account's settings at a time, and the creation and
 // deletion of accounts. The hidden selector ComboBox6 names the account the next load brings
@@ -57,6 +62,14 @@ public:
     // thread of its own; the outcome stands in the line under the address.
     void TestConnectionClick();
     BackgroundTask& connectionTester() { return *m_tester; }
+    // "Find Settings": looks up the settings for the address typed above the server, on a
+    // thread of its own; while it runs the button reads "Stop" and stops it.
+    void FindSettingsClick();
+    BackgroundTask& settingsFinder() { return *m_finder; }
+    // Changes what the search uses (its fetcher and resolver) before each run.
+    void setSettingsSearchSeams(std::function<void(SettingsSearchOptions&)> seams) {
+        m_searchSeams = std::move(seams);
+    }
 
     std::optional<RangeProblem> rangeProblem() override;
 
@@ -79,6 +92,10 @@ private:
     void stopListing();
     // Drops the answer of a connection test under way (the fields it tested changed).
     void stopTest();
+    // Drops the answer of a settings search under way.
+    void stopFinding();
+    // Fills the server fields from what the search found, or says that it found nothing.
+    void showFoundSettings(const SettingsSearchResult& found, const std::string& domain);
     // The held account with the connection fields as the page shows them.
     AccountSettings accountAsTyped();
     // The port beside the server and the warning of a connection without security, for the
@@ -91,6 +108,11 @@ private:
     std::unique_ptr<Ui::AccountConfigPage> m_ui;
     MailboxLister* m_lister = nullptr;
     BackgroundTask* m_tester = nullptr;
+    BackgroundTask* m_finder = nullptr;
+    std::function<void(SettingsSearchOptions&)> m_searchSeams;
+    // The sign-in of the server a search found, for the next store (no control shows it
+    // here): the OAuth 2.0 provider's id, or empty for a server that takes a password.
+    std::optional<std::string> m_foundOAuthProvider;
     std::uint32_t m_activeColor = 0;
     std::uint32_t m_idleColor = 0;
 };

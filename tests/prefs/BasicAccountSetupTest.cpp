@@ -1,16 +1,24 @@
 #include "PrefsFixture.h"
 
 #include "core/PrefsLevel.h"
+#include "fakes/HttpTestServer.h"
+#include "mailproto/SettingsSearch.h"
+#include "prefs/BackgroundTask.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QRadioButton>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <functional>
 
 namespace tarn {
 namespace {
+
+using namespace std::chrono_literals;
 
 // The account page as a screen reader meets it: controls found by role and name only.
 class BasicAccountSetupTest : public test::PrefsFixture {
@@ -125,6 +133,144 @@ TEST_F(BasicAccountSetupTest, TypeAndSecurityAreOfferedAndUsedAtTheBasicLevel) {
     EXPECT_EQ(acc.Host, "imap.example.org");
     EXPECT_EQ(acc.MailServerType, 1);
     EXPECT_EQ(acc.Security, static_cast<int>(ConnectionSecurity::StartTls));
+}
+
+// What the administrator's configuration URL serves, switched by the test.
+std::string autoconfigDocument(const char* type, const char* host, int port, const char* socket) {
+    return std::string("<?xml version=\"1.0\"?>\n<clientConfig version=\"1.1\"><emailProvider "
+                       "id=\"example.test\"><incomingServer type=\"") +
+           type + "\"><hostname>" + host + "</hostname><port>" + std::to_string(port) +
+           "</port><socketType>" + socket +
+           "</socketType><username>%EMAILADDRESS%</username></incomingServer></emailProvider>"
+           "</clientConfig>";
+}
+
+TEST_F(BasicAccountSetupTest, FindSettingsFillsTheServerFieldsFromTheAddress) {
+    std::atomic<int> serving{0}; // 0 IMAP4 over TLS, 1 POP3 in clear text, 2 none, 3 silent
+    test::HttpTestServer admin([&serving](const std::string&) {
+        switch (serving.load()) {
+        case 0:
+            return test::HttpTestServer::answer(
+                "HTTP/1.1 200 OK", {}, autoconfigDocument("imap", "imap.example.test", 993, "SSL"));
+        case 1:
+            return test::HttpTestServer::answer(
+                "HTTP/1.1 200 OK", {},
+                autoconfigDocument("pop3", "pop.example.test", 1110, "plain"));
+        case 2:
+            return test::HttpTestServer::answer("HTTP/1.1 404 Not Found", {}, "");
+        }
+        test::HttpTestServer::Reply silent;
+        silent.silent = true;
+        return silent;
+    });
+    const std::string url = "http://127.0.0.1:" + std::to_string(admin.port()) + "/config";
+    ASSERT_EQ(setenv("TARNWICK_AUTOCONFIG_URL", url.c_str(), 1), 0);
+    struct Unset {
+        ~Unset() { unsetenv("TARNWICK_AUTOCONFIG_URL"); }
+    } unset;
+
+    make(1);
+    // Nothing but the test's own server is asked: the domain's https addresses and the DNS
+    // have no answer here.
+    prefs->accountPage().setSettingsSearchSeams([](SettingsSearchOptions& o) {
+        o.fetch = [](const HttpRequest& request) {
+            if (request.url.rfind("http://127.0.0.1:", 0) == 0)
+                return httpFetch(request);
+            HttpResponse refused;
+            refused.error = "not reachable in this test";
+            return refused;
+        };
+        auto none = [](const std::string& name) {
+            DnsAnswer a;
+            a.error = name + ": no such name";
+            return a;
+        };
+        o.dns = DnsResolver{none, none};
+    });
+    prefs->openPreferences();
+    prefs->setLevel(PrefsLevel::Basic);
+    prefs->selectNode(1);
+    BackgroundTask& finder = prefs->accountPage().settingsFinder();
+    auto find = [&](const QString& address) {
+        type("E-mail Address", address);
+        press(QAccessible::Button, "Find Settings");
+        EXPECT_TRUE(test::processUntil([&] { return !finder.pending(); }, 15s));
+        EXPECT_TRUE(named(QAccessible::Button, "Find Settings"));
+    };
+    auto security = [&] {
+        QAccessibleInterface* i = named(QAccessible::ComboBox, "Security:");
+        return i ? i->text(QAccessible::Value) : QString();
+    };
+
+    find("ann@example.test");
+    EXPECT_EQ(staticText("Settings found"), "Settings found at 127.0.0.1");
+    EXPECT_EQ(text("Edit26"), "imap.example.test");
+    EXPECT_TRUE(w<QRadioButton>("rgServerTypeIMAP4")->isChecked());
+    EXPECT_EQ(security(), "SSL/TLS");
+    EXPECT_EQ(staticText("Port"), "Port 993");
+    EXPECT_EQ(text("Edit27"), "ann@example.test");
+    EXPECT_EQ(test::HttpTestServer::requestLine(admin.requests().back()),
+              "GET /config?emailaddress=ann%40example.test HTTP/1.1");
+
+    // Clear text on an unusual port: the port goes with the server, the warning shows.
+    serving = 1;
+    find("ann@example.test");
+    EXPECT_EQ(text("Edit26"), "pop.example.test:1110");
+    EXPECT_TRUE(w<QRadioButton>("rgServerTypePOP3")->isChecked());
+    EXPECT_EQ(security(), "None");
+    EXPECT_NE(staticText(kWarning), "");
+
+    // Nothing found: said, and the fields stay as they are.
+    serving = 2;
+    find("bob@example.test");
+    EXPECT_EQ(staticText("No settings"),
+              "No settings found for example.test; please enter them below.");
+    EXPECT_EQ(text("Edit26"), "pop.example.test:1110");
+    EXPECT_EQ(text("Edit27"), "ann@example.test");
+
+    // A search that hangs: the button reads "Stop", the dialog keeps working, and Stop ends it.
+    serving = 3;
+    type("E-mail Address", "carl@example.test");
+    press(QAccessible::Button, "Find Settings");
+    EXPECT_TRUE(finder.pending());
+    ASSERT_TRUE(named(QAccessible::Button, "Stop"));
+    type("Account Name:", "Carl");
+    press(QAccessible::Button, "Stop");
+    EXPECT_FALSE(finder.pending());
+    EXPECT_EQ(staticText("Search stopped"), "Search stopped.");
+    EXPECT_TRUE(named(QAccessible::Button, "Find Settings"));
+    EXPECT_EQ(text("Edit26"), "pop.example.test:1110");
+
+    // A large provider found by its domain signs in with OAuth 2.0; OK stores it all.
+    serving = 2;
+    find("dora@gmail.com");
+    EXPECT_EQ(staticText("Settings found"), "Settings found at gmail.com");
+    EXPECT_EQ(text("Edit26"), "imap.gmail.com");
+    press(QAccessible::Button, "OK");
+    ASSERT_FALSE(prefs->isVisible()) << prefs->lastDiscardedError();
+    const AccountSettings& acc = session.settings().account(1);
+    EXPECT_EQ(acc.Name, "Carl");
+    EXPECT_EQ(acc.Host, "imap.gmail.com");
+    EXPECT_EQ(acc.MailServerType, 1);
+    EXPECT_EQ(acc.Security, static_cast<int>(ConnectionSecurity::Tls));
+    EXPECT_EQ(acc.UserID, "dora@gmail.com");
+    EXPECT_EQ(acc.AuthMethod, static_cast<int>(AuthMethod::OAuth2));
+    EXPECT_EQ(acc.OAuthProvider, "google");
+
+    // The sign-in found goes with the server found: a server typed over it keeps the
+    // account's own sign-in.
+    session.settings().account(1).AuthMethod = static_cast<int>(AuthMethod::Password);
+    session.settings().account(1).OAuthProvider.clear();
+    prefs->openPreferences();
+    prefs->selectNode(1);
+    find("erin@gmail.com");
+    EXPECT_EQ(text("Edit26"), "imap.gmail.com");
+    QTest::keyClicks(w<QLineEdit>("Edit26"), "x");
+    press(QAccessible::Button, "OK");
+    ASSERT_FALSE(prefs->isVisible()) << prefs->lastDiscardedError();
+    EXPECT_EQ(acc.Host, "imap.gmail.comx");
+    EXPECT_EQ(acc.AuthMethod, static_cast<int>(AuthMethod::Password));
+    EXPECT_EQ(acc.OAuthProvider, "");
 }
 
 } // namespace
