@@ -100,7 +100,7 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
             [this] { m_ui->TestConnectionButton->setEnabled(true); });
 
     m_finder = new BackgroundTask(ThreadRegistry::Kind::AccountSetup, this);
-    m_finder->setThreadRegistry(&session().threads());
+    m_finder->setThreadRegistry(session().sharedThreads());
     connect(m_ui->FindSettingsButton, &QPushButton::clicked, this,
             command(&AccountConfigPage::FindSettingsClick));
     connect(m_ui->EmailAddress, &QLineEdit::returnPressed, this,
