@@ -84,6 +84,7 @@ void TarnwickApp::start() {
     startOptions.currentFolder = m_options.currentFolder;
     startOptions.args = m_options.args;
     startOptions.lockSuffix = m_options.lockSuffix;
+    startOptions.imapPort = m_options.checkOptions.imapPort;
     SessionStartup startup(std::move(startOptions));
     m_session = startup.release();
     m_session->settingsStore().setSecretStore(m_options.secretStore);
@@ -316,7 +317,7 @@ void TarnwickApp::createAuxWindows() {
     m_about = std::make_unique<TF_About>(uiText(ProgramAddresses::homePage()),
                                          [this] { m_update->LaunchHomePage(); });
     m_update = std::make_unique<TF_Update>();
-    m_update->setThreadRegistry(&m_session->threads());
+    m_update->setThreadRegistry(m_session->sharedThreads());
     TF_CheckerWindow::AuxCommands aux;
     aux.checkForUpdate = [this] { m_update->showCentred(); };
     aux.about = [this] { m_about->showCentred(); };

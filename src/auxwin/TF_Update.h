@@ -69,8 +69,11 @@ public:
     // --- for the application and the tests ---
     void setLimits(const UpdateHttpClient::Limits& limits) { m_limits = limits; }
     void setBrowserLauncher(std::shared_ptr<BrowserLauncher> launcher);
-    // Where the exchanges' threads register, so the program's exit can wait for them.
-    void setThreadRegistry(ThreadRegistry* threads) { m_threads = threads; }
+    // Where the exchanges' threads register, so the program's exit can wait for them. A thread
+    // holds the registry until it has left it, however long it outlives the window.
+    void setThreadRegistry(std::shared_ptr<ThreadRegistry> threads) {
+        m_threads = std::move(threads);
+    }
     // Where the browser launcher's messages go (default: a message box).
     void setMessageHandler(Message handler) { m_message = std::move(handler); }
     QString newsText() const;
@@ -88,7 +91,7 @@ private:
 
     std::unique_ptr<Ui::TF_Update> m_ui;
     CrossThreadQueue* m_queue = nullptr;
-    ThreadRegistry* m_threads = nullptr;
+    std::shared_ptr<ThreadRegistry> m_threads;
     UpdateHttpClient::Limits m_limits;
     std::shared_ptr<BrowserLauncher> m_browser;
     Message m_message;

@@ -25,8 +25,10 @@ public:
 // "Delete Account" for account d once the user has confirmed it: every account's connection is
 // reset (the numbers move), the session removes the account with its records and filters,
 // the windows follow, and the saved mail list is purged (the purged accounts list their
-// mailbox afresh at the next check). Throws TarnError when d is not an account or is the only
-// one, before anything changed.
-void deleteAccount(Session& session, Scheduler& scheduler, int d, AccountDeletionView& view);
+// mailbox afresh at the next check). The account's IMAP4 state file goes too, unless another
+// account uses the same mailbox (fixedImapPort: the checks' CheckOptions::imapPort). Throws
+// TarnError when d is not an account or is the only one, before anything changed.
+void deleteAccount(Session& session, Scheduler& scheduler, int d, AccountDeletionView& view,
+                   int fixedImapPort = 143);
 
 } // namespace tarn

@@ -21,6 +21,7 @@ public:
         std::vector<std::string> args; // the command line without the program name
         std::string lockSuffix;        // tests keep their named locks apart
         const Clock* clock = nullptr;  // null: the system clock
+        int imapPort = 143;            // the checks' CheckOptions::imapPort
     };
 
     // Creates the session (its named locks first, before anything can use the mail list) and
@@ -37,7 +38,9 @@ public:
     // line with it.
     SettingsReadResult readSettings(SettingsReadInputs inputs);
     // Loads the saved mail list as the settings read ask; errorBox shows what the user must
-    // know. Returns the accounts whose records changed.
+    // know. Returns the accounts whose records changed. The IMAP4 state files of mailboxes no
+    // account names any more are removed then (not on a first start, whose settings are
+    // defaults).
     std::set<int> loadMailList(std::function<void(const std::string&)> errorBox);
 
     const SettingsReadResult& settingsRead() const { return m_read; }
@@ -47,6 +50,8 @@ private:
     Session* m_session;
     CommandLineBefore m_before;
     SettingsReadResult m_read;
+    bool m_settingsRead = false;
+    int m_imapPort = 143;
 };
 
 } // namespace tarn

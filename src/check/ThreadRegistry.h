@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 namespace tarn {
@@ -28,16 +29,20 @@ public:
     // True when no registered thread runs any more within the time given.
     bool waitUntilNoneRun(std::chrono::milliseconds timeout) const;
 
-    // Leaves when it goes, unless released: for the window between enter() and the thread
-    // taking over (a thread that cannot be started leaves at once).
+    // Leaves when it goes: for the window between enter() and the thread taking over (a thread
+    // that cannot be started leaves at once), and as the thread's last act. It holds the
+    // registry, so a thread that ends after its owner stopped waiting (the session gone at
+    // exit, or the window that started it) still leaves a registry that exists.
     class Entry {
     public:
-        Entry(ThreadRegistry* registry, Kind kind) : m_registry(registry), m_kind(kind) {
+        Entry(std::shared_ptr<ThreadRegistry> registry, Kind kind)
+            : m_registry(std::move(registry)), m_kind(kind) {
             if (m_registry)
                 m_registry->enter(m_kind);
         }
-        Entry(Entry&& other) noexcept : m_registry(other.m_registry), m_kind(other.m_kind) {
-            other.m_registry = nullptr;
+        Entry(Entry&& other) noexcept
+            : m_registry(std::move(other.m_registry)), m_kind(other.m_kind) {
+            other.m_registry.reset();
         }
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
@@ -48,7 +53,7 @@ public:
         }
 
     private:
-        ThreadRegistry* m_registry;
+        std::shared_ptr<ThreadRegistry> m_registry;
         Kind m_kind;
     };
 

@@ -174,6 +174,40 @@ void Imap4Client::closeQuietly() {
         // closing is best effort
     }
     m_state = State::NotAuthenticated;
+    m_selectAheadTag.reset();
+}
+
+void Imap4Client::setSelectAhead(std::string mailbox, bool condstore) {
+    m_selectAheadMailbox = std::move(mailbox);
+    m_selectAheadCondstore = condstore;
+}
+
+std::string Imap4Client::withSelectAhead(std::string loginLine) {
+    // A mailbox name that cannot go out is refused by SelectMailbox, as without this.
+    if (!m_selectAheadMailbox || m_selectAheadMailbox->empty() ||
+        m_selectAheadMailbox->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        return loginLine;
+    }
+    const std::string tag = nextTag();
+    loginLine += "\r\n" + tag + " SELECT " + quote(*m_selectAheadMailbox) +
+                 (m_selectAheadCondstore && Announced("CONDSTORE") ? " (CONDSTORE)" : "");
+    m_selectAheadTag = tag;
+    m_selectAheadSent = *m_selectAheadMailbox;
+    return loginLine;
+}
+
+void Imap4Client::settleSelectAhead() {
+    if (!m_selectAheadTag) {
+        return;
+    }
+    const std::string tag = *m_selectAheadTag;
+    m_selectAheadTag.reset();
+    writeAndRead(tag, std::string(), false, kMaxSmallLiteral, ErrorKind::ServerError);
+    // Whatever it said, the mailbox selected is not one this client asked for since.
+    m_mailbox = {};
+    if (m_state == State::Selected) {
+        m_state = State::Authenticated;
+    }
 }
 
 void Imap4Client::Connect() {
@@ -196,6 +230,7 @@ void Imap4Client::connectOnce() {
     m_idleTag.reset();
     m_announced.clear();
     m_expungesSeen = 0;
+    m_selectAheadTag.reset();
     m_conn->Connect(m_host, m_port);
 
     bool greeted = false;
@@ -292,7 +327,13 @@ const ImapMailboxData& Imap4Client::SelectMailbox(const std::string& mailbox, bo
     // Whatever happens, the previously selected mailbox is no longer selected.
     m_state = State::Authenticated;
     m_mailbox = {};
-    sendCommand("SELECT " + quote(mailbox) + (condstore ? " (CONDSTORE)" : ""));
+    if (m_selectAheadTag && m_selectAheadSent == mailbox) {
+        const std::string tag = *m_selectAheadTag;
+        m_selectAheadTag.reset();
+        writeAndRead(tag, std::string(), true, kMaxSmallLiteral, ErrorKind::ServerError);
+    } else {
+        sendCommand("SELECT " + quote(mailbox) + (condstore ? " (CONDSTORE)" : ""));
+    }
     m_expungesSeen = 0;
 
     ImapMailboxData data;
@@ -682,6 +723,7 @@ std::string Imap4Client::SendAhead(const std::string& command) {
         throw TarnError(ErrorKind::NotConnected, "Not connected.");
     }
     checkArgument(command, "command");
+    settleSelectAhead();
     const std::string tag = nextTag();
     try {
         m_conn->WriteLn(tag + " " + command);
@@ -820,8 +862,12 @@ void Imap4Client::logIn(const std::vector<std::string>& capabilities) {
                         "The IMAP4 server accepts neither LOGIN nor a password mechanism this "
                         "program knows (PLAIN, LOGIN).");
     }
-    sendCommand("LOGIN " + m_user + " " + m_password, true, kMaxSmallLiteral,
-                ErrorKind::LoginRejected);
+    if (!m_conn->Connected()) {
+        throw TarnError(ErrorKind::NotConnected, "Not connected.");
+    }
+    const std::string tag = nextTag();
+    writeAndRead(tag, withSelectAhead(tag + " LOGIN " + m_user + " " + m_password), true,
+                 kMaxSmallLiteral, ErrorKind::LoginRejected);
 }
 
 void Imap4Client::authenticate(SaslExchange exchange, bool initialResponse) {
@@ -832,7 +878,13 @@ void Imap4Client::authenticate(SaslExchange exchange, bool initialResponse) {
         // RFC 4959: an empty initial response is sent as "=".
         command += " " + (first->empty() ? std::string("=") : saslBase64Encode(*first));
         first.reset();
+        // PLAIN is done in this one line: the SELECT may follow before the answer. A token's
+        // mechanisms may ask again on failure, and that question would take the SELECT.
+        if (exchange.mechanism() == SaslMechanism::Plain) {
+            command = withSelectAhead(std::move(command));
+        }
     }
+    const bool selectSent = m_selectAheadTag.has_value();
     try {
         m_conn->WriteLn(command);
         m_reply = {};
@@ -846,6 +898,13 @@ void Imap4Client::authenticate(SaslExchange exchange, bool initialResponse) {
                 continue;
             }
             if (line[0] == '+') {
+                if (selectSent) {
+                    // The server has read the SELECT as our answer: nothing that follows is
+                    // in step any more.
+                    throw TarnError(ErrorKind::ProtocolError,
+                                    "The IMAP4 server asked for more of the log-in than PLAIN "
+                                    "sends.");
+                }
                 if (rounds >= 4) {
                     m_conn->WriteLn("*");
                     continue;
@@ -1049,9 +1108,18 @@ const ImapReply& Imap4Client::sendCommand(const std::string& command, bool expec
     if (!m_conn->Connected()) {
         throw TarnError(ErrorKind::NotConnected, "Not connected.");
     }
+    settleSelectAhead();
     const std::string tag = nextTag(tags);
+    return writeAndRead(tag, tag + " " + command, expectOk, maxLiteral, refused);
+}
+
+const ImapReply& Imap4Client::writeAndRead(const std::string& tag, const std::string& line,
+                                           bool expectOk, std::size_t maxLiteral,
+                                           ErrorKind refused) {
     try {
-        m_conn->WriteLn(tag + " " + command);
+        if (!line.empty()) {
+            m_conn->WriteLn(line);
+        }
         readReply(tag, maxLiteral);
     } catch (...) {
         // After a broken read the stream is out of step with our commands: a later reply

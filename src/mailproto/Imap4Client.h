@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -94,6 +95,12 @@ public:
     // SELECT "mailbox"; needs the authenticated or selected state. With condstore the
     // command asks for CONDSTORE (RFC 7162), so that the server reports HIGHESTMODSEQ.
     const ImapMailboxData& SelectMailbox(const std::string& mailbox, bool condstore = false);
+    // Connect then sends SELECT "mailbox" right behind a log-in made of one command (LOGIN, or
+    // PLAIN with its initial response), so that both answers come in one round trip, and the
+    // next SelectMailbox of that mailbox reads the answer instead of asking again. CONDSTORE
+    // is asked for when condstore is set and the capabilities known before the log-in name
+    // it. A refused log-in fails as it would alone: the SELECT's answer is never read.
+    void setSelectAhead(std::string mailbox, bool condstore);
     // Whether the server named this capability in the greeting's or the login answer's
     // CAPABILITY code (no command is sent; false when it sent none).
     bool Announced(std::string_view name) const;
@@ -186,6 +193,15 @@ private:
                                  std::size_t maxLiteral = kMaxSmallLiteral,
                                  ErrorKind refused = ErrorKind::ServerError,
                                  Tags tags = Tags::Commands);
+    // Writes line (unless empty) and reads the reply tagged tag; throws on any status but OK
+    // when expectOk. A failed write or read closes the connection.
+    const ImapReply& writeAndRead(const std::string& tag, const std::string& line, bool expectOk,
+                                  std::size_t maxLiteral, ErrorKind refused);
+    // The log-in line with the SELECT asked for by setSelectAhead behind it, when one goes.
+    std::string withSelectAhead(std::string loginLine);
+    // Reads and drops the answer of a SELECT sent ahead and not asked for since, so that the
+    // next reply read is the next command's.
+    void settleSelectAhead();
     void readReply(const std::string& tag, std::size_t maxLiteral);
     // One trimmed, non-empty line with the literals it announces appended in wire form;
     // what arrives is charged to budget, and overBudget says why when it runs out.
@@ -214,6 +230,10 @@ private:
     std::size_t m_maxMessageBytes = kMaxLiteral;
     std::vector<std::string> m_announced;
     int m_expungesSeen = 0;
+    std::optional<std::string> m_selectAheadMailbox; // asked for by setSelectAhead
+    bool m_selectAheadCondstore = false;
+    std::optional<std::string> m_selectAheadTag; // sent ahead, its answer not read yet
+    std::string m_selectAheadSent;               // the mailbox it selects
 };
 
 } // namespace tarn

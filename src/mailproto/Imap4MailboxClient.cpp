@@ -25,6 +25,15 @@ std::optional<int> expungedNumber(const std::string& line) {
     return static_cast<int>(*n);
 }
 
+// "<n> FETCH ...": whether the line is a FETCH response.
+bool isFetchResponse(const std::string& line) {
+    const std::size_t sp = line.find(' ');
+    return sp != std::string::npos && sp > 0 &&
+           std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(sp),
+                       [](char c) { return c >= '0' && c <= '9'; }) &&
+           startsWithNoCase(std::string_view(line).substr(sp + 1), "FETCH ");
+}
+
 } // namespace
 
 Imap4MailboxClient::Imap4MailboxClient(std::unique_ptr<Imap4Client> client, std::string mailbox)
@@ -42,6 +51,8 @@ void Imap4MailboxClient::openMailbox() {
     m_inFlight.clear();
     m_sentUpTo = m_readUpTo = 0;
     m_last = 0;
+    m_answeredBytes = 0;
+    m_answeredMessages = 0;
     m_sync = Sync::Full;
     m_changed = false;
     m_saveState = false;
@@ -50,8 +61,9 @@ void Imap4MailboxClient::openMailbox() {
     m_messages.clear();
     m_deletedUids.clear();
     m_deletedByNumber = false;
-    m_client->Connect();
     const bool tracked = !m_statePath.empty();
+    m_client->setSelectAhead(m_mailbox, tracked);
+    m_client->Connect();
     m_box = m_client->SelectMailbox(m_mailbox, tracked && m_client->Announced("CONDSTORE"));
     if (!tracked || m_box.exists > kMaxTrackedMessages || m_box.uidValidity < 1)
         return;
@@ -196,10 +208,7 @@ bool Imap4MailboxClient::fetchAhead(const std::vector<std::string>& commands,
             sent.push_back(m_client->SendAhead(commands[next++]));
         const ImapReply& reply = m_client->ReadAnswer(sent.front());
         sent.pop_front();
-        std::size_t bytes = 0;
-        for (const std::string& line : reply.lines)
-            bytes += line.size() + 2;
-        m_bytesPerMessage = std::max(1.0, static_cast<double>(bytes) / perBatch);
+        measureAnswer(reply);
         if (reply.status != "OK")
             clean = false;
         for (std::size_t k = 0; k + 1 < reply.lines.size(); ++k) {
@@ -258,6 +267,18 @@ bool Imap4MailboxClient::fetchAhead(const std::vector<std::string>& commands,
         if (wanted[p] != 2)
             return false;
     return clean && m_client->ExpungesSeen() == 0;
+}
+
+void Imap4MailboxClient::measureAnswer(const ImapReply& reply) {
+    // A server may run the commands in flight side by side, so that one answer carries the
+    // responses of several: the measure is per response, not per command.
+    for (const std::string& line : reply.lines) {
+        m_answeredBytes += line.size() + 2;
+        m_answeredMessages += isFetchResponse(line);
+    }
+    if (m_answeredMessages > 0)
+        m_bytesPerMessage = std::max(1.0, static_cast<double>(m_answeredBytes) /
+                                              static_cast<double>(m_answeredMessages));
 }
 
 int Imap4MailboxClient::messageCount() {
@@ -388,10 +409,7 @@ void Imap4MailboxClient::readOldestBatch() {
         m_inFlight.clear();
         throw;
     }
-    std::size_t bytes = 0;
-    for (const std::string& line : reply->lines)
-        bytes += line.size() + 2;
-    m_bytesPerMessage = std::max(1.0, static_cast<double>(bytes) / (b.last - b.first + 1));
+    measureAnswer(*reply);
     if (reply->status != "OK") {
         // A batch the server refused: each message is asked on its own, and fails as it does
         // then.

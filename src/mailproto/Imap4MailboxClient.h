@@ -39,7 +39,7 @@ public:
     static constexpr int kBatchSize = 500;
     // Envelope batches in flight: their answers are expected to hold at most this much, at
     // first guessed, then measured per message.
-    static constexpr std::size_t kMaxAnswerBytesInFlight = 1024 * 1024;
+    static constexpr std::size_t kMaxAnswerBytesInFlight = 4 * 1024 * 1024;
     static constexpr std::size_t kMaxBatchesInFlight = 16;
     static constexpr std::size_t kFirstGuessBytesPerMessage = 400;
     // A state larger than this is not read (a mailbox of a million messages stays below it).
@@ -98,6 +98,8 @@ private:
     void fillWindow();
     // Reads the answer of the oldest batch in flight.
     void readOldestBatch();
+    // Learns from an answer how many bytes a message's response takes.
+    void measureAnswer(const ImapReply& reply);
     // Reads every answer still due, so that another command may go out.
     void drainBatches();
     void forgetFrom(int number);
@@ -135,6 +137,8 @@ private:
     int m_readUpTo = 0; // messages up to here were in a batch answered
     std::deque<InFlight> m_inFlight;
     double m_bytesPerMessage = kFirstGuessBytesPerMessage;
+    std::size_t m_answeredBytes = 0; // the answers read since the mailbox was opened
+    std::size_t m_answeredMessages = 0;
     std::map<int, Batched> m_batched;
 
     std::string m_statePath;

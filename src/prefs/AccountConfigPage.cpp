@@ -95,7 +95,7 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     m_lister = new MailboxLister(this);
     m_lister->setObjectName(QStringLiteral("MailboxLister"));
     m_lister->setPort(prefs.options().imapPort);
-    m_lister->setThreadRegistry(&session().threads());
+    m_lister->setThreadRegistry(session().sharedThreads());
 
     auto command = [this](void (AccountConfigPage::*handler)()) {
         return
@@ -145,7 +145,7 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     });
 
     m_tester = new BackgroundTask(ThreadRegistry::Kind::AccountSetup, this);
-    m_tester->setThreadRegistry(&session().threads());
+    m_tester->setThreadRegistry(session().sharedThreads());
     connect(m_ui->TestConnectionButton, &QPushButton::clicked, this,
             command(&AccountConfigPage::TestConnectionClick));
     connect(m_tester, &BackgroundTask::finished, this,
@@ -174,7 +174,7 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
         connect(e, &QLineEdit::textEdited, this, [this] { stopSignIn(); });
     connect(m_ui->OAuthProvider, &QComboBox::activated, this, [this] { stopSignIn(); });
     m_finder = new BackgroundTask(ThreadRegistry::Kind::AccountSetup, this);
-    m_finder->setThreadRegistry(&session().threads());
+    m_finder->setThreadRegistry(session().sharedThreads());
     connect(m_ui->FindSettingsButton, &QPushButton::clicked, this,
             command(&AccountConfigPage::FindSettingsClick));
     connect(m_ui->EmailAddress, &QLineEdit::returnPressed, this,
@@ -731,7 +731,7 @@ void AccountConfigPage::DeletebuttonClick() {
     private:
         AccountConfigPage& m_page;
     } view(*this);
-    deleteAccount(session(), checker().scheduler(), d, view);
+    deleteAccount(session(), checker().scheduler(), d, view, prefs().options().imapPort);
     prefs().accountDeleted(d);
     if (prefs().mailList().BuildAccountMenu)
         prefs().mailList().BuildAccountMenu();

@@ -25,7 +25,11 @@ public:
     BackgroundTask(ThreadRegistry::Kind kind, QObject* parent = nullptr);
     ~BackgroundTask() override;
 
-    void setThreadRegistry(ThreadRegistry* threads) { m_threads = threads; }
+    // Where the threads register; each holds the registry until it has left it, however long
+    // it outlives the task.
+    void setThreadRegistry(std::shared_ptr<ThreadRegistry> threads) {
+        m_threads = std::move(threads);
+    }
     // False when no thread could be started.
     bool start(Work work);
     void cancel();
@@ -37,7 +41,7 @@ signals:
 
 private:
     CrossThreadQueue* m_queue = nullptr;
-    ThreadRegistry* m_threads = nullptr;
+    std::shared_ptr<ThreadRegistry> m_threads;
     ThreadRegistry::Kind m_kind;
     std::uint64_t m_generation = 0;
     std::shared_ptr<std::atomic<bool>> m_cancel;

@@ -28,8 +28,11 @@ public:
 
     // The fixed IMAP4 port, for a server without security.
     void setPort(int port) { m_port = port; }
-    // Where the listing threads register, so the program's exit can wait for them.
-    void setThreadRegistry(ThreadRegistry* threads) { m_threads = threads; }
+    // Where the listing threads register, so the program's exit can wait for them. A thread
+    // holds the registry until it has left it, however long it outlives the lister.
+    void setThreadRegistry(std::shared_ptr<ThreadRegistry> threads) {
+        m_threads = std::move(threads);
+    }
     // Limits for connecting (greeting and login included) and for each answer.
     void setTimeout(std::chrono::milliseconds t) { m_timeout = t; }
 
@@ -48,7 +51,7 @@ private:
     void deliver(std::uint64_t generation, const QStringList& names, const QString& error, bool ok);
 
     CrossThreadQueue* m_toLister = nullptr;
-    ThreadRegistry* m_threads = nullptr;
+    std::shared_ptr<ThreadRegistry> m_threads;
     std::uint64_t m_generation = 0;
     bool m_pending = false;
     int m_port = 143;

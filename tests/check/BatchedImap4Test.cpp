@@ -222,6 +222,30 @@ TEST_F(BatchedImap4, ARefusedBatchFallsBackAndALostConnectionFailsTheCheck) {
     EXPECT_TRUE(lost.records.empty()) << lost;
 }
 
+// The SELECT goes out behind the log-in. A server that refuses the log-in and then answers the
+// SELECT (and everything after) as if all were well fails the check with the log-in's reason,
+// and nothing of that mailbox is taken.
+TEST_F(BatchedImap4, ARefusedLogInFailsTheCheckWhateverFollowsIt) {
+    srv.clearRules();
+    srv.setGreeting("* OK [CAPABILITY IMAP4rev1] ready\r\n");
+    // The log-in's answer comes only with the SELECT's, as from a server reading ahead.
+    srv.onRegex(R"(^C1 LOGIN bob secret$)", "");
+    srv.onRegex(R"(^C2 SELECT "INBOX"$)", "C1 NO [AUTHENTICATIONFAILED] Invalid credentials\r\n"
+                                          "* 3 EXISTS\r\nC2 OK [READ-WRITE]\r\n");
+    std::string batch;
+    for (int i = 1; i <= 3; ++i)
+        batch += batchLine(i);
+    srv.onRegex(R"(^C\d+ FETCH )", batch + "{TAG} OK\r\n");
+    srv.onRegex(R"(^C\d+ LOGOUT$)", "* BYE\r\n{TAG} OK\r\n", After::Close);
+    const Outcome o = check(true);
+    EXPECT_TRUE(o.failed);
+    EXPECT_EQ(o.kind, ErrorKind::LoginRejected);
+    EXPECT_EQ(lastFailure, "[AUTHENTICATIONFAILED] Invalid credentials");
+    EXPECT_TRUE(o.records.empty()) << o;
+    for (const std::string& c : commands())
+        EXPECT_EQ(c.find("FETCH"), std::string::npos) << c;
+}
+
 } // namespace
 
 namespace {

@@ -2,6 +2,9 @@
 
 #include "check/SessionStartup.h"
 
+#include "check/ImapStateFiles.h"
+#include "mailproto/ImapSyncState.h"
+
 #include "core/TempDir.h"
 #include "fakes/RecordingCheckHost.h"
 #include "store/MailStoreFiles.h"
@@ -57,6 +60,36 @@ TEST(SessionStartup, AFolderWithoutSettingsIsAFirstStartWithOneAccount) {
     EXPECT_EQ(startup.session().runtime().size(), 1);
     startup.loadMailList([](const std::string&) {});
     EXPECT_FALSE(std::filesystem::exists(folder.file("tarn.ini"))) << "starting writes nothing";
+}
+
+// State files of mailboxes no account names any more go at start-up; a first start, whose
+// accounts are only defaults, removes none.
+TEST(SessionStartup, LoadingTheMailListRemovesImapStatesOfMailboxesNoAccountNames) {
+    for (const bool firstStart : {false, true}) {
+        SCOPED_TRACE(firstStart ? "first start" : "settings read");
+        test::TempDir folder;
+        if (!firstStart)
+            test::writeFile(folder.file("tarn.ini"),
+                            "[Main]\nReleaseNr=19\nECount=2\n[1]\nName=A\nMailServerType=1\n"
+                            "Host=imap.example.org\nUserID=bob\n[2]\nName=B\n");
+        SessionStartup::Options options;
+        options.currentFolder = folder.path().string();
+        options.lockSuffix = test::uniqueLockSuffix();
+        options.imapPort = 1143;
+        SessionStartup startup(options);
+        startup.readSettings({});
+        AccountSettings a;
+        a.MailServerType = static_cast<int>(MailServerKind::Imap4);
+        a.Host = "imap.example.org";
+        a.UserID = "bob";
+        const std::string kept = imapStateFileOf(a, 1143);
+        const std::string stale = imapSyncStateFileName("imap.example.org", 1143, "carol", "INBOX");
+        test::writeFile(folder.file(kept), "tarnwick-imap-state 1\n");
+        test::writeFile(folder.file(stale), "tarnwick-imap-state 1\n");
+        startup.loadMailList([](const std::string&) {});
+        EXPECT_TRUE(std::filesystem::exists(folder.file(kept)));
+        EXPECT_EQ(std::filesystem::exists(folder.file(stale)), firstStart);
+    }
 }
 
 } // namespace

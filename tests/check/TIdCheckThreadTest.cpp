@@ -1,4 +1,5 @@
 #include "check/TIdCheckThread.h"
+#include "check/ImapStateFiles.h"
 #include "mailproto/ServerEndpoint.h"
 
 #include <gtest/gtest.h>
@@ -779,6 +780,33 @@ TEST_F(ImapCheck, DeletionSetsSeenThenDeletedAndExpungesOnce) {
     EXPECT_EQ(tail, (std::vector<std::string>{"STORE 1 +FLAGS.SILENT (\\Seen)",
                                               "STORE 1 +FLAGS.SILENT (\\Deleted)", "EXPUNGE"}));
     EXPECT_FALSE(session.db().FindMessage("<id-1@x>", 1));
+}
+
+// The state file a check keeps is the one the start-up sweep and the deletion of an account
+// name for that account: kept while the account checks that mailbox, removed once it does not.
+TEST_F(ImapCheck, TheStateFileKeptIsTheOneNamedForTheAccount) {
+    // A mailbox with a UIDVALIDITY is followed by a state.
+    srv.clearRules();
+    srv.onRegex(R"(^C\d+ LOGIN bob secret$)", "{TAG} OK done\r\n");
+    srv.onRegex(R"(^C\d+ SELECT "INBOX"$)",
+                "* 2 EXISTS\r\n* OK [UIDVALIDITY 5] ok\r\n* OK [UIDNEXT 10] ok\r\n{TAG} OK\r\n");
+    srv.onRegex(R"(^C\d+ FETCH 1:2 \(UID RFC822\.SIZE ENVELOPE\)$)",
+                "* 1 FETCH (UID 7 RFC822.SIZE 300 ENVELOPE (NIL \"One\" NIL NIL NIL NIL NIL NIL "
+                "NIL \"<id-1@x>\"))\r\n* 2 FETCH (UID 9 RFC822.SIZE 400 ENVELOPE (NIL \"Two\" NIL "
+                "NIL NIL NIL NIL NIL NIL NIL))\r\n{TAG} OK\r\n");
+    srv.onRegex(R"(^C\d+ EXPUNGE$)", "{TAG} OK\r\n");
+    srv.onRegex(R"(^C\d+ LOGOUT$)", "* BYE\r\n{TAG} OK\r\n", After::Close);
+    EXPECT_FALSE(imapCheck().failed);
+    std::vector<std::string> states;
+    for (const auto& e : std::filesystem::directory_iterator(session.workingFolder()))
+        if (tarn::isImapStateFileName(e.path().filename().string()))
+            states.push_back(e.path().filename().string());
+    ASSERT_EQ(states, std::vector<std::string>{tarn::imapStateFileOf(account(), srv.port())});
+    const std::string folder = session.workingFolder();
+    EXPECT_TRUE(
+        tarn::removeStaleImapStates(folder, session.settings().Accounts, srv.port()).empty());
+    account().UserID = "carol";
+    EXPECT_EQ(tarn::removeStaleImapStates(folder, session.settings().Accounts, srv.port()), states);
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 
 namespace tarn {
@@ -42,9 +44,10 @@ TEST(ThreadRegistryTest, TheWaitEndsOnlyWhenEveryKindOfThreadHasLeft) {
 }
 
 TEST(ThreadRegistryTest, AnEntryLeavesWhenItGoesAndOnceAfterAMove) {
-    ThreadRegistry threads;
+    auto shared = std::make_shared<ThreadRegistry>();
+    ThreadRegistry& threads = *shared;
     {
-        ThreadRegistry::Entry e(&threads, Kind::MailboxListing);
+        ThreadRegistry::Entry e(shared, Kind::MailboxListing);
         EXPECT_EQ(threads.running(Kind::MailboxListing), 1);
         ThreadRegistry::Entry moved(std::move(e));
         EXPECT_EQ(threads.running(Kind::MailboxListing), 1);
@@ -52,6 +55,32 @@ TEST(ThreadRegistryTest, AnEntryLeavesWhenItGoesAndOnceAfterAMove) {
     EXPECT_EQ(threads.running(), 0);
     ThreadRegistry::Entry none(nullptr, Kind::UpdateCheck); // unregistered: no effect
     EXPECT_EQ(threads.running(), 0);
+}
+
+// A thread that outlives the session (the exit stopped waiting for it) still leaves a registry
+// that exists: its entry holds it, and lets it go as the thread ends.
+TEST(ThreadRegistryTest, AThreadsEntryKeepsTheRegistryUntilTheThreadHasLeft) {
+    std::weak_ptr<ThreadRegistry> registry;
+    std::promise<void> go;
+    std::promise<void> left;
+    {
+        test::TempDir dir;
+        Session session(dir.path().string(), systemClock(), test::uniqueLockSuffix());
+        registry = session.sharedThreads();
+        ThreadRegistry::Entry entry(session.sharedThreads(), Kind::UpdateCheck);
+        std::thread([entry = std::move(entry), ready = go.get_future().share(), &left]() mutable {
+            ready.wait();
+            { auto gone = std::move(entry); }
+            left.set_value();
+        }).detach();
+        EXPECT_FALSE(session.waitForWorkers(10ms));
+    }
+    // The session is gone; the thread still runs and alone holds the registry.
+    ASSERT_FALSE(registry.expired());
+    EXPECT_EQ(registry.lock()->running(Kind::UpdateCheck), 1);
+    go.set_value();
+    left.get_future().wait();
+    EXPECT_TRUE(registry.expired());
 }
 
 TEST(ThreadRegistryTest, TheSessionsExitWaitCoversEveryRegisteredThread) {

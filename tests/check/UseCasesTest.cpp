@@ -3,6 +3,7 @@
 #include "check/ApplyAllFilters.h"
 #include "check/DeleteAccount.h"
 #include "check/EndOfCheck.h"
+#include "check/ImapStateFiles.h"
 #include "check/QuietSchedulerHost.h"
 #include "check/Session.h"
 #include "check/TaskLoop.h"
@@ -14,6 +15,8 @@
 
 #include "fakes/CheckSessionSupport.h"
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -215,6 +218,36 @@ TEST_F(UseCases, DeletingAnAccountMovesTheOthersDownAndTheWindowsFollow) {
             EXPECT_EQ(session.runtime()[1].LastMailboxTotal, -2);
             EXPECT_EQ(session.runtime()[2].LastMailboxTotal, -2);
         }
+    }
+}
+
+// The deleted account's IMAP4 state file goes with it, unless the account behind it checks
+// the same mailbox; the other accounts' files stay.
+TEST_F(UseCases, DeletingAnAccountRemovesItsImapStateUnlessAnotherAccountUsesIt) {
+    for (const bool shared : {false, true}) {
+        SCOPED_TRACE(shared ? "account 3 checks the same mailbox" : "three mailboxes");
+        SetUp();
+        for (int a = 1; a <= 3; ++a) {
+            AccountSettings& acc = session.settings().account(a);
+            acc.MailServerType = static_cast<int>(MailServerKind::Imap4);
+            acc.Host = "imap" + std::to_string(shared && a == 3 ? 2 : a) + ".example.org";
+            acc.UserID = "bob";
+        }
+        std::vector<std::string> files;
+        for (int a = 1; a <= 3; ++a) {
+            files.push_back(imapStateFileOf(session.settings().account(a), 1143));
+            std::ofstream(session.path(files.back())) << "tarnwick-imap-state 1\n";
+        }
+        TaskLoop timers;
+        QuietSchedulerHost schedulerHost(session);
+        Scheduler scheduler(session.settings(), session.runtime(), session.Quitting, session.Online,
+                            timers, schedulerHost, [](int) {});
+        scheduler.syncAccounts();
+        RecordingDeletionView view(true);
+        deleteAccount(session, scheduler, 2, view, 1143);
+        EXPECT_TRUE(std::filesystem::exists(session.path(files[0])));
+        EXPECT_EQ(std::filesystem::exists(session.path(files[1])), shared);
+        EXPECT_TRUE(std::filesystem::exists(session.path(files[2])));
     }
 }
 

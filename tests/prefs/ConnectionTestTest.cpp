@@ -8,12 +8,40 @@
 #include <QTest>
 
 #include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
 #include <optional>
 
 namespace tarn {
 namespace {
 
 using namespace std::chrono_literals;
+
+// The task's thread outlives the task and the session that owned the registry: it holds the
+// registry until it has left it, and its answer goes nowhere.
+TEST(BackgroundTaskLifetime, AThreadOutlivingItsTaskAndTheSessionLeavesARegistryThatExists) {
+    test::app();
+    auto threads = std::make_shared<ThreadRegistry>();
+    const std::weak_ptr<ThreadRegistry> registry = threads;
+    std::promise<void> go;
+    std::shared_future<void> ready = go.get_future().share();
+    bool answered = false;
+    {
+        BackgroundTask task(ThreadRegistry::Kind::AccountSetup);
+        task.setThreadRegistry(threads);
+        ASSERT_TRUE(task.start([ready, &answered](const std::atomic<bool>&) {
+            ready.wait();
+            return std::function<void()>([&answered] { answered = true; });
+        }));
+        EXPECT_EQ(threads->running(ThreadRegistry::Kind::AccountSetup), 1);
+    }
+    threads.reset();
+    ASSERT_FALSE(registry.expired());
+    go.set_value();
+    EXPECT_TRUE(test::processUntil([&] { return registry.expired(); }, 5s));
+    EXPECT_FALSE(answered);
+}
 
 class ConnectionTestTest : public test::PrefsFixture {
 protected:
