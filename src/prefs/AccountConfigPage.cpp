@@ -160,7 +160,7 @@ AccountConfigPage::AccountConfigPage(TF_Prefs& prefs, QWidget* parent)
     connect(m_ui->OAuthProvider, &QComboBox::currentIndexChanged, this,
             [this] { showProviderDefaults(); });
     m_signIn = new BackgroundTask(ThreadRegistry::Kind::AccountSetup, this);
-    m_signIn->setThreadRegistry(&session().threads());
+    m_signIn->setThreadRegistry(session().sharedThreads());
     m_signInQueue = new CrossThreadQueue(this);
     connect(m_ui->SignInButton, &QPushButton::clicked, this,
             command(&AccountConfigPage::SignInClick));
