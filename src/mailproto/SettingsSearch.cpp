@@ -1,6 +1,7 @@
 #include "mailproto/SettingsSearch.h"
 
 #include "core/AsciiText.h"
+#include "core/DurationText.h"
 #include "core/OAuthProviders.h"
 
 #include <algorithm>
@@ -54,14 +55,6 @@ const char* sourceName(SettingsSource s) {
         return "known providers";
     }
     return "";
-}
-
-std::string seconds(std::chrono::milliseconds ms) {
-    const long long tenths = (ms.count() + 50) / 100;
-    std::string s = std::to_string(tenths / 10);
-    if (tenths % 10)
-        s += "." + std::to_string(tenths % 10);
-    return s + " s";
 }
 
 // The host part of an absolute URL, without user information or port.
@@ -336,7 +329,7 @@ SettingsSearchResult searchSettings(const std::string& emailAddress,
         if (now >= sourceDeadline)
             for (Outcome& o : shared->outcomes)
                 if (!o.done) {
-                    o = nothing("no answer within " + seconds(options.perSource));
+                    o = nothing("no answer within " + secondsText(options.perSource));
                     o.done = true;
                 }
         chosen = decide(shared->outcomes);

@@ -1,5 +1,7 @@
 #include "net/HttpClient.h"
 
+#include "core/DurationText.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -76,14 +78,6 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return t->cancel && t->cancel->load() ? 1 : 0;
 }
 
-std::string seconds(std::chrono::milliseconds ms) {
-    const long long tenths = (ms.count() + 50) / 100;
-    std::string s = std::to_string(tenths / 10);
-    if (tenths % 10)
-        s += "." + std::to_string(tenths % 10);
-    return s + " s";
-}
-
 struct CurlDeleter {
     void operator()(CURL* c) const { curl_easy_cleanup(c); }
 };
@@ -140,7 +134,7 @@ HttpResponse httpFetch(const HttpRequest& request) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            response.error = "no answer within " + seconds(request.totalTimeout);
+            response.error = "no answer within " + secondsText(request.totalTimeout);
             return response;
         }
 
@@ -208,7 +202,7 @@ HttpResponse httpFetch(const HttpRequest& request) {
                 response.error = "cancelled";
             else if (rc == CURLE_OPERATION_TIMEDOUT)
                 response.error =
-                    "no answer from " + parts.host + " within " + seconds(request.totalTimeout);
+                    "no answer from " + parts.host + " within " + secondsText(request.totalTimeout);
             else if (rc == CURLE_PEER_FAILED_VERIFICATION || rc == CURLE_SSL_CACERT_BADFILE)
                 response.error = "the certificate of " + parts.host +
                                  " is not trusted: " + (errorText[0] ? errorText : "");
