@@ -33,6 +33,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QTimer>
 
 #include <algorithm>
 #include <filesystem>
@@ -562,6 +563,14 @@ void AccountConfigPage::showPasswordPlace(const AccountSettings& acc) {
     const QString place = qs(session().settingsStore().passwordPlace(acc));
     m_ui->PasswordPlace->setText(place);
     m_ui->PasswordPlace->setToolTip(place);
+    // The keyring's first answer comes from its own thread; until then the line looks again
+    // while the page is shown, so that it does not keep saying it waits.
+    if (place.endsWith(QStringLiteral("until the keyring answers")))
+        QTimer::singleShot(500, this, [this] {
+            const int a = prefs().currentAccountIndex() + 1;
+            if (isVisible() && a >= 1 && a <= settings().accountCount())
+                showPasswordPlace(settings().account(a));
+        });
     // A password only the keyring holds is not read just to fill the field; an empty field
     // keeps it, a typed one replaces it.
     m_ui->Edit30->setPlaceholderText(acc.passwordInKeyring() && acc.Password.empty()

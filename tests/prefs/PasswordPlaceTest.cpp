@@ -4,8 +4,12 @@
 #include "core/SecretStore.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
 
 namespace tarn {
 namespace {
@@ -34,6 +38,28 @@ public:
         items.erase(key.account);
         return {};
     }
+};
+
+// A keyring whose first answer waits until the test lets it go.
+class SlowKeyring : public MemoryKeyring {
+public:
+    bool available(std::chrono::milliseconds) override {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait_for(lock, 10s, [this] { return m_released; });
+        return true;
+    }
+    void release() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_released = true;
+        }
+        m_cv.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_released = false;
 };
 
 class PasswordPlaceTest : public test::PrefsFixture {
@@ -70,6 +96,28 @@ TEST_F(PasswordPlaceTest, TheAccountPageSaysInOneLineWhereThePasswordIsKept) {
         openAccount(1);
         EXPECT_EQ(place(), c.says);
     }
+}
+
+TEST_F(PasswordPlaceTest, TheLineFollowsTheKeyringsFirstAnswerWhileThePageIsShown) {
+    SlowKeyring slow;
+    SettingsStore& store = session.settingsStore();
+    store.setSecretStore(&slow);
+    store.setMainThreadPoster([](std::function<void()> f) {
+        QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
+    });
+    make(1);
+    store.probeKeyring();
+    openAccount(1);
+    EXPECT_EQ(place(), "Stored scrambled in tarn.ini until the keyring answers");
+
+    slow.release();
+    QElapsedTimer waited;
+    waited.start();
+    while ((store.keyringBusy() || place() != "Stored in the desktop keyring") &&
+           waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(place(), "Stored in the desktop keyring") << "without the page being opened again";
+    EXPECT_FALSE(store.keyringBusy());
 }
 
 TEST_F(PasswordPlaceTest, OkPutsTheTypedPasswordIntoTheKeyringAndNotIntoTheFile) {
