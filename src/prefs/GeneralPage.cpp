@@ -26,19 +26,7 @@ GeneralPage::GeneralPage(TF_Prefs& prefs, QWidget* parent)
     bindCheckBox(m_ui->CheckAllBox, &MainSettings::CheckAllWhenGoingOnline);
     bindCheckBox(m_ui->CheckBox9, &MainSettings::AlwaysOffline);
     bindCheckBox(m_ui->disconnectonoffline, &MainSettings::CutWhenOffline);
-    addNumberField(m_ui->MaxDlEdit, kDownloadLimitRange);
-    bind(
-        [this] {
-            m_ui->MaxDlEdit->setText(
-                QString::number(clampToRange(mainSettings().MaxDownloadSize, kDownloadLimitRange)));
-        },
-        [this] {
-            const std::optional<int> n =
-                numberInRange(m_ui->MaxDlEdit->text().toStdString(), kDownloadLimitRange);
-            if (!n)
-                throw TarnError(rangeMessage(kDownloadLimitRange));
-            mainSettings().MaxDownloadSize = *n;
-        });
+    bindNumber(m_ui->MaxDlEdit, &MainSettings::MaxDownloadSize, kDownloadLimitRange);
     m_ui->MaxDlEdit->installEventFilter(this);
     bindCheckBox(m_ui->DesktopNotify, &MainSettings::DesktopNotify);
 }

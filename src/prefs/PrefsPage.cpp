@@ -2,7 +2,9 @@
 
 #include "check/Session.h"
 #include "checker/TF_CheckerWindow.h"
+#include "core/MainSettings.h"
 #include "core/NumberRanges.h"
+#include "core/TarnError.h"
 #include "prefs/TF_Prefs.h"
 
 #include <QAbstractButton>
@@ -61,6 +63,18 @@ void PrefsPage::bind(std::function<void()> fill, std::function<void()> commit, O
 void PrefsPage::addNumberField(QLineEdit* field, const NumberRange& range) {
     field->setValidator(new QIntValidator(range.min, range.max, field));
     m_numberFields.push_back({field, &range});
+}
+
+void PrefsPage::bindNumber(QLineEdit* field, int MainSettings::*member, const NumberRange& range) {
+    addNumberField(field, range);
+    bind([this, field, member,
+          &range] { field->setText(QString::number(clampToRange(mainSettings().*member, range))); },
+         [this, field, member, &range] {
+             const std::optional<int> n = numberInRange(field->text().toStdString(), range);
+             if (!n)
+                 throw TarnError(rangeMessage(range));
+             mainSettings().*member = *n;
+         });
 }
 
 std::optional<RangeProblem> PrefsPage::rangeProblem() {

@@ -97,6 +97,8 @@ protected:
               OkStep step = OkStep::Options);
     // A number field: takes only digits of its range as typed, and is checked by OK.
     void addNumberField(QLineEdit* field, const NumberRange& range);
+    // A number field of the main settings: shown clamped to its range, stored when in it.
+    void bindNumber(QLineEdit* field, int MainSettings::*member, const NumberRange& range);
 
 private:
     struct Binding {

@@ -48,19 +48,7 @@ SoundPage::SoundPage(TF_Prefs& prefs, QWidget* parent)
             if (items[i]->isChecked())
                 mainSettings().SoundItemIndex = i;
     });
-    addNumberField(m_ui->lMaxMailCount, kRepeatCountRange);
-    bind(
-        [this] {
-            m_ui->lMaxMailCount->setText(
-                QString::number(clampToRange(mainSettings().MAXMailCount, kRepeatCountRange)));
-        },
-        [this] {
-            const std::optional<int> n =
-                numberInRange(m_ui->lMaxMailCount->text().toStdString(), kRepeatCountRange);
-            if (!n)
-                throw TarnError(rangeMessage(kRepeatCountRange));
-            mainSettings().MAXMailCount = *n;
-        });
+    bindNumber(m_ui->lMaxMailCount, &MainSettings::MAXMailCount, kRepeatCountRange);
 }
 
 SoundPage::~SoundPage() = default;
